@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <limits>
+
+namespace vantro {
+
+// The largest image, in pixels, that the engine will decode, scale or encode.
+// A file header can claim any size; every real camera stays far below 2^28
+// (268 megapixels), and one RGBA copy of such an image is already 1 GiB.
+inline constexpr int64_t kMaxPixelCount = int64_t{1} << 28;
+
+// True when width x height is a positive size within kMaxPixelCount.
+inline bool fitsPixelBudget(int64_t width, int64_t height)
+{
+    return width >= 1 && height >= 1 && width <= kMaxPixelCount && height <= kMaxPixelCount
+        && width * height <= kMaxPixelCount;
+}
+
+// True when a value can be handed to a library parameter of 32-bit int type.
+inline bool fitsInt32(int64_t value)
+{
+    return value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max();
+}
+
+// The last path component, as messages name files.
+QString fileNameOf(const QString& path);
+
+// Reads a whole file. A failure of the file system is not a CompressionError:
+// it is thrown as std::system_error carrying errno, whose text names the file.
+QByteArray readWholeFile(const QString& path);
+
+} // namespace vantro

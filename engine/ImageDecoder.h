@@ -1,0 +1,30 @@
+#pragma once
+
+#include "DecodedImage.h"
+#include "ImageFormat.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <utility>
+
+namespace vantro {
+
+namespace ImageDecoder {
+
+// JPEG, PNG and HEIC decode through libvips: orientation applied, colours
+// converted to 8-bit sRGB, alpha straight. WebP decodes through libwebp with
+// its samples as stored. AVIF is never decoded here (unsupportedFormat).
+DecodedImage decode(const QString& path, ImageFormat format);
+
+} // namespace ImageDecoder
+
+namespace ImageDimensions {
+
+// The displayed (width, height) of a file, orientation applied, read from its
+// header without decoding pixels.
+std::pair<int64_t, int64_t> read(const QString& path);
+
+} // namespace ImageDimensions
+
+} // namespace vantro

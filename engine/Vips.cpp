@@ -1,0 +1,31 @@
+#include "Vips.h"
+
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+namespace vantro::vips {
+
+void ensureStarted()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (VIPS_INIT("vantro") != 0)
+            throw std::runtime_error("libvips could not start: " + takeError());
+        vips_concurrency_set(1);
+        vips_cache_set_max(0);
+        vips_cache_set_max_mem(0);
+        vips_cache_set_max_files(0);
+    });
+}
+
+std::string takeError()
+{
+    std::string text = vips_error_buffer();
+    vips_error_clear();
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
+} // namespace vantro::vips

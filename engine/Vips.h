@@ -1,0 +1,39 @@
+#pragma once
+
+#include <vips/vips.h>
+
+#include <memory>
+
+namespace vantro::vips {
+
+// Starts libvips once per process. Its own thread pool is held to one thread
+// and its operation cache is off: the job queue is our parallelism, and the
+// cache would keep whole decoded images alive between jobs.
+void ensureStarted();
+
+struct ObjectUnref {
+    void operator()(void* object) const
+    {
+        if (object)
+            g_object_unref(object);
+    }
+};
+using Image = std::unique_ptr<VipsImage, ObjectUnref>;
+
+struct BlobUnref {
+    void operator()(VipsBlob* blob) const
+    {
+        if (blob)
+            vips_area_unref(reinterpret_cast<VipsArea*>(blob));
+    }
+};
+using Blob = std::unique_ptr<VipsBlob, BlobUnref>;
+
+struct GFree {
+    void operator()(void* pointer) const { g_free(pointer); }
+};
+
+// libvips keeps its last error text per thread; take it and clear it.
+std::string takeError();
+
+} // namespace vantro::vips
