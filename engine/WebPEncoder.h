@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CompressionSettings.h"
+#include "DecodedImage.h"
 
 #include <QByteArray>
 #include <QString>
@@ -31,3 +32,12 @@ QByteArray embedICCProfile(const QByteArray& webp, const QByteArray& iccProfile)
 } // namespace WebPICCProfile
 
 } // namespace vantro
+
+namespace vantro::WebPDecoder {
+
+// Decodes a WebP bitstream in memory with its samples as stored: RGBA when the
+// features report alpha, else RGB. No orientation, no colour management.
+// Throws corruptFile "Cannot decode WebP: " + fileName.
+DecodedImage decode(const QByteArray& data, const QString& fileName);
+
+} // namespace vantro::WebPDecoder
