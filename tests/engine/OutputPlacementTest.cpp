@@ -1,0 +1,379 @@
+#include "CompressionError.h"
+#include "OutputPlacement.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <latch>
+#include <set>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace vantro;
+
+namespace {
+
+class OutputPlacementTest : public ::testing::Test {
+protected:
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    QString write(const QString& name, const QByteArray& bytes, mode_t mode = 0644) const
+    {
+        QFile file(path(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        file.close();
+        ::chmod(QFile::encodeName(path(name)).constData(), mode);
+        return path(name);
+    }
+
+    static QByteArray read(const QString& file)
+    {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+
+    // Every entry of a folder, hidden ones and broken links included.
+    static QStringList entries(const QString& folder)
+    {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                      QDir::Name);
+    }
+
+    static mode_t modeOf(const QString& file)
+    {
+        struct stat info {};
+        ::stat(QFile::encodeName(file).constData(), &info);
+        return info.st_mode & 07777;
+    }
+
+    QString copyAlongside(const QByteArray& bytes, const QString& source,
+                          const RenamingMode& renaming = RenamingMode::none(), int64_t digits = 3,
+                          const QString& separator = QStringLiteral("_")) const
+    {
+        return placement.writeOutput(bytes, source, OutputMode::copyAlongside(), renaming, digits, separator);
+    }
+
+    QTemporaryDir dir;
+    OutputPlacement placement{dir.filePath(QStringLiteral("backup-root"))};
+};
+
+void expectError(const std::function<void()>& call, CompressionError::Kind kind, const QString& message)
+{
+    try {
+        call();
+        ADD_FAILURE() << "no error, expected " << message.toStdString();
+    } catch (const CompressionError& e) {
+        EXPECT_EQ(e.kind(), kind);
+        EXPECT_EQ(e.message(), message);
+    }
+}
+
+// Makes every write past `bytes` fail with EFBIG, as a full disk would, even for root.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &m_previous);
+        rlimit limit = m_previous;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_previous);
+        std::signal(SIGXFSZ, m_previousHandler);
+    }
+
+private:
+    rlimit m_previous {};
+    void (*m_previousHandler)(int) = nullptr;
+};
+
+class EnvironmentOverride {
+public:
+    EnvironmentOverride(const char* name, const QString& value)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+    {
+        qputenv(name, QFile::encodeName(value));
+    }
+    ~EnvironmentOverride()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+} // namespace
+
+TEST_F(OutputPlacementTest, CopyNamesSkipEveryTakenEntry)
+{
+    const QString source = write("photo.jpg", "original");
+    EXPECT_EQ(copyAlongside("one", source), path("photo-optim.jpg"));
+    EXPECT_EQ(copyAlongside("two", source), path("photo-optim-1.jpg"));
+    EXPECT_EQ(read(path("photo-optim.jpg")), "one");
+    EXPECT_EQ(read(path("photo-optim-1.jpg")), "two");
+
+    // A folder and a broken symbolic link hold their names too.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("photo-optim-2.jpg"));
+    ASSERT_EQ(::symlink("nowhere", QFile::encodeName(path("photo-optim-3.jpg")).constData()), 0);
+    EXPECT_EQ(copyAlongside("three", source), path("photo-optim-4.jpg"));
+    EXPECT_EQ(read(source), "original");
+
+    // Prefix and suffix renaming numbers like the plain name.
+    const RenamingMode prefixed = RenamingMode::prefixSuffix("x_", "");
+    EXPECT_EQ(copyAlongside("p", source, prefixed), path("x_photo.jpg"));
+    EXPECT_EQ(copyAlongside("q", source, prefixed), path("x_photo-1.jpg"));
+
+    // No extension still gives base, dot, extension.
+    EXPECT_EQ(copyAlongside("raw", write("scan", "s")), path("scan-optim."));
+}
+
+TEST_F(OutputPlacementTest, SequenceNumbersAdvanceInsteadOfSuffixes)
+{
+    const QString source = write("photo.jpg", "original");
+    const RenamingMode trip = RenamingMode::sequence("Trip", 1);
+    EXPECT_EQ(copyAlongside("a", source, trip), path("Trip_001.jpg"));
+    EXPECT_EQ(copyAlongside("b", source, trip), path("Trip_002.jpg"));
+    EXPECT_EQ(copyAlongside("c", source, RenamingMode::sequence("Trip", 1000)), path("Trip_1000.jpg"));
+    EXPECT_EQ(copyAlongside("d", source, RenamingMode::sequence("Trip", 7), 2, ""), path("Trip07.jpg"));
+    EXPECT_EQ(read(path("Trip_002.jpg")), "b");
+}
+
+TEST_F(OutputPlacementTest, ThousandTakenNamesFailAndWriteNothing)
+{
+    const QString source = write("photo.jpg", "original");
+    write("photo-optim.jpg", "");
+    for (int i = 1; i < 1000; ++i)
+        write(QStringLiteral("photo-optim-%1.jpg").arg(i), "");
+    const QStringList before = entries(dir.path());
+    expectError([&] { copyAlongside("new", source); }, CompressionError::Kind::ioFailure,
+                "Could not find a free output filename after 1000 attempts");
+    EXPECT_EQ(entries(dir.path()), before);
+}
+
+TEST_F(OutputPlacementTest, ParallelPlacementsClaimDistinctNames)
+{
+    const QString source = write("photo.jpg", "original");
+    constexpr int kThreads = 8;
+    std::vector<QString> outputs(kThreads);
+    std::latch start(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            start.arrive_and_wait();
+            outputs[static_cast<size_t>(t)] = copyAlongside(QByteArray(4096, static_cast<char>('a' + t)), source);
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+
+    std::set<QString> distinct(outputs.begin(), outputs.end());
+    EXPECT_EQ(distinct.size(), static_cast<size_t>(kThreads));
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(read(outputs[static_cast<size_t>(t)]), QByteArray(4096, static_cast<char>('a' + t)));
+    EXPECT_EQ(entries(dir.path()).size(), kThreads + 1); // no staging files left
+}
+
+TEST_F(OutputPlacementTest, CustomFolders)
+{
+    const QString source = write("photo.jpg", "original");
+    const QString nested = path("out/a/b");
+    EXPECT_EQ(placement.writeOutput("x", source, OutputMode::customFolder(nested), {}, 3, "_"),
+              nested + "/photo-optim.jpg");
+    EXPECT_EQ(placement.writeOutput("y", source, OutputMode::customFolder(dir.path()), {}, 3, "_"),
+              path("photo-optim.jpg"));
+
+    const QString underFile = path("photo.jpg/sub");
+    expectError([&] { placement.writeOutput("z", source, OutputMode::customFolder(underFile), {}, 3, "_"); },
+                CompressionError::Kind::ioFailure,
+                "Failed to create destination folder " + underFile + ": Not a directory");
+    EXPECT_EQ(read(source), "original");
+}
+
+TEST_F(OutputPlacementTest, OutputsThatWouldLandOnTheSourceAreRefused)
+{
+    const QString source = write("photo.jpg", "original");
+    expectError([&] { copyAlongside("x", source, RenamingMode::customBase("photo")); },
+                CompressionError::Kind::invalidConfiguration,
+                "Renamed output path collides with the original file at photo.jpg; refusing to overwrite it");
+
+    // A PNG named a.jpg converted to JPEG in place.
+    const QString png = write("a.jpg", "png bytes");
+    expectError(
+        [&] { placement.writeConversionOutput("x", png, OutputMode::inPlace(true), ImageFormat::jpeg, {}, 3, "_"); },
+        CompressionError::Kind::ioFailure,
+        "Conversion output path collides with the original file at a.jpg; refusing to overwrite it");
+    EXPECT_EQ(read(source), "original");
+    EXPECT_EQ(read(png), "png bytes");
+    EXPECT_EQ(entries(dir.path()), QStringList({"a.jpg", "photo.jpg"}));
+}
+
+TEST_F(OutputPlacementTest, InPlaceConversionStandsBesideTheSource)
+{
+    const QString source = write("a.png", "png");
+    const auto convert = [&](const QByteArray& bytes) {
+        return placement.writeConversionOutput(bytes, source, OutputMode::inPlace(true), ImageFormat::webp, {}, 3,
+                                               "_");
+    };
+    EXPECT_EQ(convert("w1"), path("a.webp"));
+    EXPECT_EQ(convert("w2"), path("a-1.webp"));
+    EXPECT_EQ(read(path("a-1.webp")), "w2");
+    EXPECT_EQ(read(source), "png");
+    EXPECT_FALSE(QFileInfo::exists(placement.backupRoot()));
+
+    EXPECT_EQ(placement.writeConversionOutput("j", source, OutputMode::copyAlongside(), ImageFormat::jpeg,
+                                              RenamingMode::sequence("Trip", 1), 3, "-"),
+              path("Trip-001.jpg"));
+}
+
+TEST_F(OutputPlacementTest, InPlaceKeepsModeAndOwnerAndBacksUpTheOriginal)
+{
+    const QString source = write("photo.jpg", "original", 0640);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(QFile::encodeName(source).constData(), 1234, 2345), 0);
+    }
+
+    EXPECT_EQ(placement.writeOutput("first", source, OutputMode::inPlace(true), {}, 3, "_"), source);
+    EXPECT_EQ(read(source), "first");
+    EXPECT_EQ(modeOf(source), 0640u);
+    if (root) {
+        struct stat info {};
+        ::stat(QFile::encodeName(source).constData(), &info);
+        EXPECT_EQ(info.st_uid, 1234u);
+        EXPECT_EQ(info.st_gid, 2345u);
+    }
+
+    const QString backupFolder = placement.backupRoot() + dir.path();
+    const QString backup = backupFolder + "/photo.jpg";
+    EXPECT_EQ(read(backup), "original");
+    EXPECT_EQ(modeOf(backup), 0640u);
+
+    // The second backup replaces the first.
+    ::chmod(QFile::encodeName(source).constData(), 0600);
+    placement.writeOutput("second", source, OutputMode::inPlace(true), {}, 3, "_");
+    EXPECT_EQ(read(source), "second");
+    EXPECT_EQ(modeOf(source), 0600u);
+    EXPECT_EQ(read(backup), "first");
+    EXPECT_EQ(entries(backupFolder), QStringList({"photo.jpg"}));
+    EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "photo.jpg"}));
+}
+
+TEST_F(OutputPlacementTest, InPlaceWithoutBackupWritesNothingUnderTheRoot)
+{
+    const QString source = write("photo.jpg", "original");
+    placement.writeOutput("new", source, OutputMode::inPlace(false), {}, 3, "_");
+    EXPECT_EQ(read(source), "new");
+    EXPECT_FALSE(QFileInfo::exists(placement.backupRoot()));
+}
+
+TEST_F(OutputPlacementTest, FailedWritesLeaveTheSourceAndNoStrayFiles)
+{
+    const QString source = write("photo.jpg", QByteArray(4096, 's'));
+    const QByteArray big(8192, 'b');
+    {
+        FileSizeLimit limit(1024);
+        expectError([&] { copyAlongside(big, source); }, CompressionError::Kind::ioFailure,
+                    "Failed to write photo-optim.jpg: File too large");
+        try {
+            placement.writeOutput(big, source, OutputMode::inPlace(false), {}, 3, "_");
+            ADD_FAILURE() << "in-place staging did not fail";
+        } catch (const CompressionError& e) {
+            EXPECT_TRUE(e.message().startsWith("Failed to stage compressed output: Failed to write .vantro-tmp-"))
+                << e.message().toStdString();
+            EXPECT_TRUE(e.message().endsWith(": File too large"));
+        }
+        expectError([&] { placement.writeOutput("small", source, OutputMode::inPlace(true), {}, 3, "_"); },
+                    CompressionError::Kind::ioFailure, "Failed to stage backup copy: File too large");
+    }
+    EXPECT_EQ(read(source), QByteArray(4096, 's'));
+    EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "photo.jpg"}));
+    EXPECT_TRUE(entries(placement.backupRoot() + dir.path()).isEmpty());
+
+    // A name longer than the file system allows.
+    const QString longSource = write(QString(250, u'l') + ".jpg", "long");
+    expectError([&] { copyAlongside("x", longSource); }, CompressionError::Kind::ioFailure,
+                "Failed to reserve output path " + QString(250, u'l') + "-optim.jpg: File name too long");
+
+    // The replacement itself fails: the "source" is a folder.
+    ASSERT_TRUE(QDir(dir.path()).mkpath("folder.jpg/inside"));
+    expectError([&] { placement.writeOutput("x", path("folder.jpg"), OutputMode::inPlace(false), {}, 3, "_"); },
+                CompressionError::Kind::ioFailure, "Failed to replace original file: Is a directory");
+
+    // An earlier backup that cannot be replaced is kept.
+    const QString backupFolder = placement.backupRoot() + dir.path();
+    ASSERT_TRUE(QDir(backupFolder).mkpath("photo.jpg/inside"));
+    expectError([&] { placement.writeOutput("x", source, OutputMode::inPlace(true), {}, 3, "_"); },
+                CompressionError::Kind::ioFailure, "Failed to finalize backup: Is a directory");
+    EXPECT_EQ(entries(backupFolder), QStringList({"photo.jpg"}));
+
+    // The backup root cannot be made.
+    const OutputPlacement blocked(source + "/root");
+    expectError([&] { blocked.writeOutput("x", source, OutputMode::inPlace(true), {}, 3, "_"); },
+                CompressionError::Kind::ioFailure, "Failed to create backup directory: Not a directory");
+
+    EXPECT_EQ(read(source), QByteArray(4096, 's'));
+    EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "folder.jpg", longSource.section('/', -1), "photo.jpg"}));
+}
+
+TEST_F(OutputPlacementTest, RecycleMovesFilesToTheFreedesktopTrash)
+{
+    // Home on the same file system as the files, so Qt picks the home Trash; the
+    // data folder does not exist yet.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("home"));
+    const EnvironmentOverride home("HOME", path("home"));
+    const EnvironmentOverride data("XDG_DATA_HOME", path("home/data"));
+    const QString file = write("a.png", "png");
+
+    OutputPlacement::recycleViaWorkspace({file});
+    EXPECT_FALSE(QFileInfo::exists(file));
+    EXPECT_EQ(read(path("home/data/Trash/files/a.png")), "png");
+    EXPECT_TRUE(QFileInfo::exists(path("home/data/Trash/info/a.png.trashinfo")));
+
+    try {
+        OutputPlacement::recycleViaWorkspace({path("missing.png")});
+        ADD_FAILURE() << "a missing file was trashed";
+    } catch (const TrashError& e) {
+        EXPECT_STREQ(e.what(), "\"missing.png\" could not be moved to the Trash: No such file or directory");
+    }
+}
+
+TEST_F(OutputPlacementTest, RecycleWithoutAnyTrashFolderLeavesTheFileInPlace)
+{
+    const QString cwd = QDir::currentPath();
+    ASSERT_TRUE(QDir(dir.path()).mkdir("work"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("home"));
+    ASSERT_TRUE(QDir::setCurrent(path("work")));
+    const QString file = write("b.png", "png");
+    write("blocker", "");
+    {
+        const EnvironmentOverride home("HOME", path("home"));
+        const EnvironmentOverride data("XDG_DATA_HOME", path("blocker/data"));
+        try {
+            OutputPlacement::recycleViaWorkspace({file});
+            ADD_FAILURE() << "trashed without a Trash";
+        } catch (const TrashError& e) {
+            EXPECT_STREQ(e.what(), "\"b.png\" could not be moved to the Trash: no Trash folder is available");
+        }
+    }
+    QDir::setCurrent(cwd);
+    EXPECT_EQ(read(file), "png");
+}
