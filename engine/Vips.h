@@ -3,6 +3,7 @@
 #include <vips/vips.h>
 
 #include <memory>
+#include <string>
 
 namespace vantro::vips {
 
@@ -33,7 +34,8 @@ struct GFree {
     void operator()(void* pointer) const { g_free(pointer); }
 };
 
-// libvips keeps its last error text per thread; take it and clear it.
+// Takes and clears libvips' error text. The buffer is shared by every thread,
+// so the text is only fit for diagnostics, never for a user-facing message.
 std::string takeError();
 
 } // namespace vantro::vips

@@ -1,0 +1,223 @@
+// Compresses files through the engine with N parallel workers and prints one
+// JSON line per file and a summary line. A measuring tool, not a product
+// feature: it exists to compare the engine with the bare encoders.
+
+#include "CompressionEngine.h"
+#include "CompressionError.h"
+
+#include <QCoreApplication>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <mutex>
+#include <sys/resource.h>
+#include <thread>
+#include <vector>
+
+using namespace vantro;
+
+namespace {
+
+[[noreturn]] void usage(const char* message)
+{
+    std::fprintf(stderr,
+                 "%s\n"
+                 "usage: vantro_bench [options] FILE|FOLDER...\n"
+                 "  --jobs N                  parallel engines (default: cores - 1, at least 1)\n"
+                 "  --lossless | --quality Q  mode (default: lossy at 80)\n"
+                 "  --resize KIND VALUE       KIND: maxDimension maxShortEdge maxWidth maxHeight\n"
+                 "                            exactWidth exactHeight percentage\n"
+                 "  --format keep|webp|jpeg|png\n"
+                 "  --output alongside|inplace|folder  (folder needs --folder PATH)\n"
+                 "  --folder PATH  --backup  --trash\n"
+                 "  --sequence BASE  --custom-base BASE  --prefix P  --suffix S\n"
+                 "  --digits N  --separator TEXT\n",
+                 message);
+    std::exit(2);
+}
+
+QStringList expand(const QStringList& inputs)
+{
+    static const QStringList extensions{"jpg", "jpeg", "png", "webp", "avif", "heic", "heif"};
+    QStringList files;
+    for (const QString& input : inputs) {
+        const QFileInfo info(input);
+        if (info.isDir()) {
+            QStringList found;
+            QDirIterator it(input, QDir::Files, QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString file = it.next();
+                if (extensions.contains(QFileInfo(file).suffix().toLower()))
+                    found << file;
+            }
+            found.sort();
+            files << found;
+        } else {
+            files << info.absoluteFilePath();
+        }
+    }
+    return files;
+}
+
+double cpuSeconds()
+{
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        getrusage(who, &usage);
+        total += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+            + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+
+    int jobs = std::max(static_cast<int>(std::thread::hardware_concurrency()) - 1, 1);
+    CompressionMode mode = CompressionMode::lossy(80);
+    ResizeMode resize;
+    TargetFormat format = TargetFormat::keepOriginal;
+    QString output = "alongside";
+    QString folder;
+    bool backup = false;
+    bool trash = false;
+    RenamingMode renaming;
+    QString prefix, suffix;
+    int64_t digits = 3;
+    QString separator = "_";
+    QStringList inputs;
+
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const auto next = [&]() -> QString {
+            if (i + 1 >= args.size())
+                usage(qPrintable("missing value after " + a));
+            return args[++i];
+        };
+        if (a == "--jobs") jobs = std::max(next().toInt(), 1);
+        else if (a == "--lossless") mode = CompressionMode::lossless();
+        else if (a == "--quality") mode = CompressionMode::lossy(next().toLongLong());
+        else if (a == "--resize") {
+            const QString kind = next();
+            const QString value = next();
+            if (kind == "maxDimension") resize = ResizeMode::maxDimension(value.toLongLong());
+            else if (kind == "maxShortEdge") resize = ResizeMode::maxShortEdge(value.toLongLong());
+            else if (kind == "maxWidth") resize = ResizeMode::maxWidth(value.toLongLong());
+            else if (kind == "maxHeight") resize = ResizeMode::maxHeight(value.toLongLong());
+            else if (kind == "exactWidth") resize = ResizeMode::exactWidth(value.toLongLong());
+            else if (kind == "exactHeight") resize = ResizeMode::exactHeight(value.toLongLong());
+            else if (kind == "percentage") resize = ResizeMode::percentage(value.toDouble());
+            else usage("unknown resize kind");
+        } else if (a == "--format") {
+            const QString f = next();
+            if (f == "keep") format = TargetFormat::keepOriginal;
+            else if (f == "webp") format = TargetFormat::webp;
+            else if (f == "jpeg") format = TargetFormat::jpeg;
+            else if (f == "png") format = TargetFormat::png;
+            else usage("unknown format");
+        } else if (a == "--output") output = next();
+        else if (a == "--folder") folder = next();
+        else if (a == "--backup") backup = true;
+        else if (a == "--trash") trash = true;
+        else if (a == "--sequence") renaming = RenamingMode::sequence(next(), 1);
+        else if (a == "--custom-base") renaming = RenamingMode::customBase(next());
+        else if (a == "--prefix") { prefix = next(); renaming = RenamingMode::prefixSuffix(prefix, suffix); }
+        else if (a == "--suffix") { suffix = next(); renaming = RenamingMode::prefixSuffix(prefix, suffix); }
+        else if (a == "--digits") digits = next().toLongLong();
+        else if (a == "--separator") separator = next();
+        else if (a.startsWith("--")) usage(qPrintable("unknown option " + a));
+        else inputs << a;
+    }
+    if (inputs.isEmpty())
+        usage("no files given");
+
+    OutputMode outputMode = OutputMode::copyAlongside();
+    if (output == "inplace") outputMode = OutputMode::inPlace(backup);
+    else if (output == "folder") {
+        if (folder.isEmpty())
+            usage("--output folder needs --folder PATH");
+        outputMode = OutputMode::customFolder(QFileInfo(folder).absoluteFilePath());
+    } else if (output != "alongside") usage("unknown output mode");
+
+    const QStringList files = expand(inputs);
+    const CompressionSettings base{mode, outputMode, format,
+                                   trash ? OriginalFileHandling::moveToTrash : OriginalFileHandling::keep,
+                                   renaming, resize, digits, separator};
+
+    std::atomic<qsizetype> nextIndex{0};
+    std::mutex printLock;
+    int64_t bytesIn = 0, bytesOut = 0;
+    int failures = 0;
+    const auto wallStart = std::chrono::steady_clock::now();
+    const double cpuStart = cpuSeconds();
+
+    const auto worker = [&] {
+        for (;;) {
+            const qsizetype index = nextIndex++;
+            if (index >= files.size())
+                return;
+            CompressionSettings settings = base;
+            if (renaming.kind() == RenamingMode::Kind::sequence)
+                settings.renaming = RenamingMode::sequence(renaming.base(), index + 1);
+            QJsonObject line{{"source", files[index]}};
+            const auto start = std::chrono::steady_clock::now();
+            try {
+                const CompressionResult r = CompressionEngine().compress(files[index], settings);
+                line["status"] = "done";
+                line["originalSize"] = static_cast<qint64>(r.originalSize);
+                line["compressedSize"] = static_cast<qint64>(r.compressedSize);
+                line["output"] = r.outputPath;
+                line["alreadyOptimized"] = r.alreadyOptimized;
+                line["lossyFallbackApplied"] = r.lossyFallbackApplied;
+                std::lock_guard lock(printLock);
+                bytesIn += r.originalSize;
+                bytesOut += r.compressedSize;
+            } catch (const CompressionError& e) {
+                line["status"] = "failed";
+                line["error"] = e.text();
+            } catch (const std::exception& e) {
+                line["status"] = "failed";
+                line["error"] = QString::fromUtf8(e.what());
+            }
+            line["seconds"] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            std::lock_guard lock(printLock);
+            if (line["status"] == "failed")
+                ++failures;
+            std::printf("%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
+            std::fflush(stdout);
+        }
+    };
+
+    std::vector<std::thread> threads;
+    for (int i = 0; i < jobs; ++i)
+        threads.emplace_back(worker);
+    for (auto& t : threads)
+        t.join();
+
+    rusage self{};
+    getrusage(RUSAGE_SELF, &self);
+    const QJsonObject summary{
+        {"summary", true},
+        {"files", static_cast<qint64>(files.size())},
+        {"failed", failures},
+        {"jobs", jobs},
+        {"bytesIn", static_cast<qint64>(bytesIn)},
+        {"bytesOut", static_cast<qint64>(bytesOut)},
+        {"wallSeconds", std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count()},
+        {"cpuSeconds", cpuSeconds() - cpuStart},
+        {"peakMemoryBytes", static_cast<qint64>(self.ru_maxrss) * 1024},
+    };
+    std::printf("%s\n", QJsonDocument(summary).toJson(QJsonDocument::Compact).constData());
+    return failures == 0 ? 0 : 1;
+}

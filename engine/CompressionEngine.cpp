@@ -1,0 +1,231 @@
+#include "CompressionEngine.h"
+
+#include "AVIFEncoder.h"
+#include "CompressionError.h"
+#include "EngineSupport.h"
+#include "FormatDetector.h"
+#include "ImageDecoder.h"
+#include "ImageScaler.h"
+#include "JPEGEncoder.h"
+#include "PNGEncoder.h"
+#include "PixelScaler.h"
+#include "WebPEncoder.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace vantro {
+
+namespace {
+
+constexpr int64_t kLosslessFallbackQuality = 90;
+
+// The source's size in bytes. The file is opened as a read would open it, so
+// an unreadable source fails here with the file system's own error.
+int64_t sourceSize(const QString& path)
+{
+    const auto fail = [&](int error) {
+        throw std::system_error(error, std::generic_category(),
+                                "Cannot read \"" + fileNameOf(path).toStdString() + "\"");
+    };
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        fail(errno);
+    struct stat info {};
+    const int statResult = ::fstat(fd, &info);
+    const int statError = errno;
+    ::close(fd);
+    if (statResult != 0)
+        fail(statError);
+    if (S_ISDIR(info.st_mode))
+        fail(EISDIR);
+    return static_cast<int64_t>(info.st_size);
+}
+
+QString stemOf(const QString& path)
+{
+    return QFileInfo(path).completeBaseName();
+}
+
+bool resizeChangesSize(std::pair<int64_t, int64_t> size, const ResizeMode& resize)
+{
+    return ImageScaler::scaledDimensions(size.first, size.second, resize).has_value();
+}
+
+} // namespace
+
+DecodedImage flattenAlphaOntoWhite(const DecodedImage& image)
+{
+    DecodedImage flat;
+    flat.width = image.width;
+    flat.height = image.height;
+    flat.hasAlpha = false;
+    const size_t count = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
+    flat.pixels.resize(count * 3);
+    const uint8_t* in = image.pixels.data();
+    uint8_t* out = flat.pixels.data();
+    for (size_t i = 0; i < count; ++i, in += 4, out += 3) {
+        const unsigned a = in[3];
+        for (int c = 0; c < 3; ++c)
+            out[c] = static_cast<uint8_t>((in[c] * a + 255u * (255u - a) + 127u) / 255u);
+    }
+    return flat;
+}
+
+DecodedImage scaledImage(DecodedImage image, const ResizeMode& resize)
+{
+    const auto target = ImageScaler::scaledDimensions(image.width, image.height, resize);
+    if (!target)
+        return image;
+    // PixelScaler refuses targets beyond the pixel budget before narrowing.
+    std::vector<uint8_t> pixels = PixelScaler::scale(image.pixels, image.width, image.height, image.hasAlpha,
+                                                     target->first, target->second);
+    image.pixels = std::move(pixels);
+    image.width = static_cast<int>(target->first);
+    image.height = static_cast<int>(target->second);
+    return image;
+}
+
+CompressionEngine::CompressionEngine()
+    : CompressionEngine(OutputPlacement::defaultBackupRoot(), {}, 1000)
+{
+}
+
+CompressionEngine::CompressionEngine(const QString& backupRoot, Trasher trasher, int64_t maxCollisionAttempts)
+    : m_placement(backupRoot)
+    , m_trasher(trasher ? std::move(trasher) : Trasher(&OutputPlacement::recycleViaWorkspace))
+    , m_maxCollisionAttempts(maxCollisionAttempts)
+{
+}
+
+CompressionResult CompressionEngine::compress(const QString& path, const CompressionSettings& settings) const
+{
+    const auto start = std::chrono::steady_clock::now();
+    const QString fileName = fileNameOf(path);
+
+    if (settings.outputMode.kind() == OutputMode::Kind::inPlace
+        && settings.renaming.renamedStem(stemOf(path), settings.sequenceDigits, settings.sequenceSeparator)) {
+        throw CompressionError::invalidConfiguration(
+            QStringLiteral("In-place output cannot be combined with renaming; use copy-alongside output or "
+                           "disable renaming"));
+    }
+
+    const int64_t originalSize = sourceSize(path);
+    const ImageFormat format = FormatDetector::detectFormat(path);
+
+    std::optional<ImageFormat> target;
+    switch (settings.targetFormat) {
+    case TargetFormat::keepOriginal:
+        if (format == ImageFormat::heic)
+            throw CompressionError::invalidConfiguration(
+                QStringLiteral("HEIC files cannot be recompressed in their original format — choose a target "
+                               "format (e.g. WebP) to convert ")
+                + fileName + QStringLiteral(" instead of \"Keep Original\""));
+        break;
+    case TargetFormat::webp: target = ImageFormat::webp; break;
+    case TargetFormat::jpeg: target = ImageFormat::jpeg; break;
+    case TargetFormat::png: target = ImageFormat::png; break;
+    }
+
+    CompressionResult result;
+    result.originalSize = originalSize;
+
+    if (!target || *target == format) {
+        const Encoded encoded = encode(path, format, settings.mode, settings.resize);
+        result.lossyFallbackApplied = encoded.lossyFallbackApplied;
+        if (!encoded.resized && encoded.data.size() >= originalSize) {
+            result.compressedSize = originalSize;
+            result.outputPath = path;
+            result.alreadyOptimized = true;
+        } else {
+            result.outputPath = m_placement.writeOutput(encoded.data, path, settings.outputMode, settings.renaming,
+                                                        settings.sequenceDigits, settings.sequenceSeparator);
+            result.compressedSize = encoded.data.size();
+        }
+    } else {
+        const DecodedImage image = scaledImage(ImageDecoder::decode(path, format), settings.resize);
+        const QByteArray converted = encodeConversion(image, *target, settings.mode, fileName);
+        result.lossyFallbackApplied = *target == ImageFormat::jpeg && settings.mode.isLossless();
+        result.outputPath = m_placement.writeConversionOutput(converted, path, settings.outputMode, *target,
+                                                              settings.renaming, settings.sequenceDigits,
+                                                              settings.sequenceSeparator);
+        result.compressedSize = converted.size();
+        result.alreadyOptimized = converted.size() >= originalSize;
+
+        if (settings.originalFileHandling == OriginalFileHandling::moveToTrash) {
+            if (!QFileInfo::exists(result.outputPath))
+                throw CompressionError::ioFailure(
+                    QStringLiteral("Conversion output missing after write; refusing to move original to Trash"));
+            m_trasher(QStringList{path});
+        }
+    }
+
+    result.duration = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return result;
+}
+
+QByteArray CompressionEngine::encodeConversion(const DecodedImage& image, ImageFormat target,
+                                               const CompressionMode& mode, const QString& fileName) const
+{
+    switch (target) {
+    case ImageFormat::jpeg: {
+        const int64_t quality = mode.isLossless() ? kLosslessFallbackQuality : mode.quality();
+        const QByteArray profile = WebPICCProfile::sRGBICCProfileData();
+        if (image.hasAlpha)
+            return JPEGEncoder::compress(flattenAlphaOntoWhite(image), quality, fileName, profile);
+        return JPEGEncoder::compress(image, quality, fileName, profile);
+    }
+    case ImageFormat::png: return PNGEncoder::compressResized(image);
+    case ImageFormat::webp: {
+        const QByteArray encoded = WebPEncoder::encode(image, mode, fileName);
+        return WebPICCProfile::embedICCProfile(encoded, WebPICCProfile::sRGBICCProfileData());
+    }
+    case ImageFormat::avif:
+    case ImageFormat::heic: break;
+    }
+    throw CompressionError::unsupportedFormat();
+}
+
+CompressionEngine::Encoded CompressionEngine::encode(const QString& path, ImageFormat format,
+                                                     const CompressionMode& mode, const ResizeMode& resize) const
+{
+    const QString fileName = fileNameOf(path);
+    const bool wantsResize = resize.kind() != ResizeMode::Kind::none;
+
+    switch (format) {
+    case ImageFormat::jpeg: {
+        if (mode.isLossless()) {
+            if (!wantsResize || !resizeChangesSize(ImageDimensions::read(path), resize))
+                return {JPEGEncoder::compressLossless(path), false, false};
+            const DecodedImage image = scaledImage(ImageDecoder::decode(path, format), resize);
+            return {JPEGEncoder::compress(image, kLosslessFallbackQuality, fileName, std::nullopt), true, true};
+        }
+        const bool resized = wantsResize && resizeChangesSize(ImageDimensions::read(path), resize);
+        const DecodedImage image = scaledImage(ImageDecoder::decode(path, format), resize);
+        return {JPEGEncoder::compress(image, mode.quality(), fileName, std::nullopt), false, resized};
+    }
+    case ImageFormat::png:
+        if (!wantsResize || !resizeChangesSize(ImageDimensions::read(path), resize))
+            return {PNGEncoder::compressLossless(path), false, false};
+        return {PNGEncoder::compressResized(scaledImage(ImageDecoder::decode(path, format), resize)), false, true};
+    case ImageFormat::webp:
+        if (!wantsResize || !resizeChangesSize(WebPEncoder::readDimensions(path), resize))
+            return {WebPEncoder::compress(path, mode), false, false};
+        return {WebPEncoder::encode(scaledImage(ImageDecoder::decode(path, format), resize), mode, fileName), false,
+                true};
+    case ImageFormat::avif: {
+        const bool resized = wantsResize && resizeChangesSize(AVIFEncoder::readDimensions(path), resize);
+        return {AVIFEncoder::compress(path, mode, resize), false, resized};
+    }
+    case ImageFormat::heic: break;
+    }
+    throw CompressionError::unsupportedFormat();
+}
+
+} // namespace vantro

@@ -1,0 +1,206 @@
+#include "ImageDecoder.h"
+
+#include "CompressionError.h"
+#include "EngineSupport.h"
+#include "PackedPixels.h"
+#include "Vips.h"
+#include "WebPEncoder.h"
+
+#include <QFile>
+
+#include <new>
+#include <string_view>
+#include <utility>
+
+namespace vantro {
+
+namespace {
+
+CompressionError cannotDecode(const QString& fileName)
+{
+    return CompressionError::corruptFile(QStringLiteral("Cannot decode image: ") + fileName);
+}
+
+CompressionError noDecodeContext()
+{
+    return CompressionError::encoderFailed(QStringLiteral("Cannot create decode context"));
+}
+
+// Reads the header only: libvips decodes pixels when the image is first
+// written. Only the loader for the detected format runs, so a file cannot
+// reach one of libvips' many other loaders. A truncated file fails instead of
+// coming out with a grey lower part.
+vips::Image openLazily(const QByteArray& nativePath, ImageFormat format, VipsAccess access, const QString& fileName)
+{
+    const char* path = nativePath.constData();
+    return PackedPixels::run(
+        [&](VipsImage** out) {
+            switch (format) {
+            case ImageFormat::jpeg:
+                return vips_jpegload(path, out, "access", access, "fail_on", VIPS_FAIL_ON_TRUNCATED, nullptr);
+            case ImageFormat::png:
+                return vips_pngload(path, out, "access", access, "fail_on", VIPS_FAIL_ON_TRUNCATED, nullptr);
+            case ImageFormat::heic:
+                return vips_heifload(path, out, "access", access, "fail_on", VIPS_FAIL_ON_TRUNCATED, nullptr);
+            case ImageFormat::webp:
+            case ImageFormat::avif:
+                break;
+            }
+            return -1;
+        },
+        cannotDecode(fileName));
+}
+
+// Any colour space, bit depth and channel count to 8-bit sRGB, alpha kept.
+vips::Image toEightBitSRGB(vips::Image image)
+{
+    const bool hasProfile = vips_image_get_typeof(image.get(), VIPS_META_ICC_NAME) != 0;
+    if (hasProfile || image->Type == VIPS_INTERPRETATION_CMYK) {
+        // libvips passes alpha through unscaled, so the depth must stay that of
+        // the input and the scaling to 8 bits happens below. CMYK without a
+        // profile gets libvips' fallback CMYK profile.
+        const int depth = image->BandFmt == VIPS_FORMAT_USHORT ? 16 : 8;
+        VipsImage* out = nullptr;
+        const int status = vips_icc_transform(image.get(), &out, "srgb", "embedded", TRUE, "depth", depth, "intent",
+                                              VIPS_INTENT_RELATIVE, nullptr);
+        vips::Image converted(out);
+        // A profile that does not fit the image is ignored, as if there were none.
+        if (status == 0 && converted)
+            image = std::move(converted);
+        else
+            vips::takeError();
+    }
+    if (image->Type != VIPS_INTERPRETATION_sRGB || image->BandFmt != VIPS_FORMAT_UCHAR) {
+        image = PackedPixels::run(
+            [&](VipsImage** out) { return vips_colourspace(image.get(), out, VIPS_INTERPRETATION_sRGB, nullptr); },
+            noDecodeContext());
+    }
+    if (image->BandFmt != VIPS_FORMAT_UCHAR) {
+        image = PackedPixels::run(
+            [&](VipsImage** out) { return vips_cast(image.get(), out, VIPS_FORMAT_UCHAR, nullptr); }, noDecodeContext());
+    }
+    return image;
+}
+
+CompressionError tooLarge(int64_t width, int64_t height, const QString& fileName)
+{
+    return CompressionError::corruptFile(QStringLiteral("Image too large to decode (") + QString::number(width)
+                                         + QStringLiteral(" \u00D7 ") + QString::number(height)
+                                         + QStringLiteral(" pixels): ") + fileName);
+}
+
+// A header can claim any size; nothing may be allocated for pixels before the
+// claim is checked.
+void checkBudget(const VipsImage* header, const QString& fileName)
+{
+    if (!fitsPixelBudget(header->Xsize, header->Ysize))
+        throw tooLarge(header->Xsize, header->Ysize, fileName);
+}
+
+DecodedImage decodeWithVips(const QString& path, ImageFormat format)
+{
+    vips::ensureStarted();
+    const QString fileName = fileNameOf(path);
+    const QByteArray nativePath = QFile::encodeName(path);
+
+    // Sequential access streams the decode straight into the output, but
+    // turning the image needs the whole of it at hand: only then is the file
+    // opened again for random access.
+    vips::Image image = openLazily(nativePath, format, VIPS_ACCESS_SEQUENTIAL, fileName);
+    checkBudget(image.get(), fileName);
+    if (vips_image_get_orientation(image.get()) != 1) {
+        image = openLazily(nativePath, format, VIPS_ACCESS_RANDOM, fileName);
+        checkBudget(image.get(), fileName);
+    }
+
+    // Alpha is whatever follows the colour bands, whatever its values.
+    const int colourBands = image->Type == VIPS_INTERPRETATION_CMYK ? 4 : (image->Bands <= 2 ? 1 : 3);
+    const bool hasAlpha = image->Bands > colourBands;
+    const int channels = hasAlpha ? 4 : 3;
+
+    image = toEightBitSRGB(std::move(image));
+    image = PackedPixels::run([&](VipsImage** out) { return vips_autorot(image.get(), out, nullptr); },
+                              noDecodeContext());
+    if (image->Bands < channels)
+        throw noDecodeContext();
+    if (image->Bands > channels) {
+        image = PackedPixels::run(
+            [&](VipsImage** out) { return vips_extract_band(image.get(), out, 0, "n", channels, nullptr); },
+            noDecodeContext());
+    }
+
+    DecodedImage decoded;
+    decoded.width = image->Xsize;
+    decoded.height = image->Ysize;
+    decoded.hasAlpha = hasAlpha;
+    const std::size_t pixelCount = static_cast<std::size_t>(decoded.width) * static_cast<std::size_t>(decoded.height);
+    try {
+        decoded.pixels.resize(pixelCount * static_cast<std::size_t>(channels));
+    } catch (const std::bad_alloc&) {
+        throw noDecodeContext();
+    }
+    // The pixel data is decoded here, so a failure is a fault of the file.
+    if (!PackedPixels::writeInto(image.get(), decoded.pixels.data(), decoded.pixels.size()))
+        throw cannotDecode(fileName);
+    image.reset();
+
+    // The result matches a draw into a premultiplied 8-bit buffer, as the
+    // scaler's output does.
+    if (hasAlpha)
+        PackedPixels::passThroughPremultipliedRGBA(decoded.pixels.data(), pixelCount);
+    return decoded;
+}
+
+} // namespace
+
+DecodedImage ImageDecoder::decode(const QString& path, ImageFormat format)
+{
+    switch (format) {
+    case ImageFormat::jpeg:
+    case ImageFormat::png:
+    case ImageFormat::heic:
+        return decodeWithVips(path, format);
+    case ImageFormat::webp:
+        return WebPDecoder::decode(readWholeFile(path), fileNameOf(path));
+    case ImageFormat::avif:
+        break;
+    }
+    throw CompressionError::unsupportedFormat();
+}
+
+std::pair<int64_t, int64_t> ImageDimensions::read(const QString& path)
+{
+    vips::ensureStarted();
+    const auto cannotRead = [&] {
+        return CompressionError::corruptFile(QStringLiteral("Cannot read image dimensions: ") + fileNameOf(path));
+    };
+    const QByteArray nativePath = QFile::encodeName(path);
+
+    // Only the loaders of the engine's own formats may look at the file.
+    const char* loaderType = vips_foreign_find_load(nativePath.constData());
+    if (!loaderType) {
+        vips::takeError();
+        throw cannotRead();
+    }
+    const char* nickname = vips_nickname_find(g_type_from_name(loaderType));
+    const std::string_view loader = nickname ? nickname : "";
+    if (loader != "jpegload" && loader != "pngload" && loader != "heifload" && loader != "webpload")
+        throw cannotRead();
+
+    const vips::Image header = PackedPixels::run(
+        [&](VipsImage** out) {
+            return vips_call(nickname, nativePath.constData(), out, "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
+        },
+        cannotRead());
+    int64_t width = header->Xsize;
+    int64_t height = header->Ysize;
+    // Measured as the decoder turns it: libheif has already applied a HEIC's
+    // own transformations (libvips reports no orientation for it), and WebP
+    // decodes unturned.
+    const int orientation = loader == "webpload" ? 1 : vips_image_get_orientation(header.get());
+    if (orientation >= 5 && orientation <= 8)
+        std::swap(width, height);
+    return {width, height};
+}
+
+} // namespace vantro

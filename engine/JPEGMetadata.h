@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+
+namespace vantro::JPEGMetadata {
+
+// Puts back into an optimised copy of a JPEG what must survive optimisation
+// for the picture to look the same: the source's ICC profile (its APP2
+// "ICC_PROFILE" markers, verbatim and in order) and, when the source's EXIF
+// orientation is 2...8, a minimal EXIF block that holds only that orientation.
+// Everything else stays stripped. The markers go right after the start of
+// image, or after a JFIF APP0 that follows it. When either file's header
+// cannot be read, or the source has nothing to carry over, the optimised bytes
+// are returned unchanged.
+QByteArray restoreOrientationAndProfile(const QByteArray& source, const QByteArray& optimised);
+
+} // namespace vantro::JPEGMetadata

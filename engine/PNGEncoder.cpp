@@ -1,0 +1,142 @@
+// Before any Qt header: glib's headers use "signals" as a name, which Qt defines.
+#include "Vips.h"
+
+#include "PNGEncoder.h"
+
+#include "CompressionError.h"
+#include "EngineSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QUuid>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <system_error>
+#include <unistd.h>
+
+namespace vantro::PNGEncoder {
+
+namespace {
+
+QStringList oxipngArguments(const QString& outputPath, const QString& inputPath)
+{
+    return {QStringLiteral("--out"), outputPath, inputPath};
+}
+
+// The plain PNG that oxipng starts from: what libvips writes with its default
+// options for an sRGB image without attached metadata.
+QByteArray encodeFreshPNG(const DecodedImage& decoded)
+{
+    const auto cannotCreate = [] {
+        return CompressionError::encoderFailed(QStringLiteral("Cannot create image for resized PNG"));
+    };
+    if (!fitsPixelBudget(decoded.width, decoded.height))
+        throw cannotCreate();
+    const auto bands = static_cast<size_t>(decoded.channels());
+    if (decoded.pixels.size() != static_cast<size_t>(decoded.width) * static_cast<size_t>(decoded.height) * bands)
+        throw cannotCreate();
+
+    vips::ensureStarted();
+    // Borrows the pixels: they outlive every image made from them here.
+    const vips::Image memory(vips_image_new_from_memory(decoded.pixels.data(), decoded.pixels.size(), decoded.width,
+                                                        decoded.height, decoded.channels(), VIPS_FORMAT_UCHAR));
+    VipsImage* tagged = nullptr;
+    if (!memory || vips_copy(memory.get(), &tagged, "interpretation", VIPS_INTERPRETATION_sRGB, nullptr) != 0) {
+        vips::takeError();
+        throw cannotCreate();
+    }
+    const vips::Image image(tagged);
+
+    void* buffer = nullptr;
+    size_t length = 0;
+    const int status = vips_pngsave_buffer(image.get(), &buffer, &length, nullptr);
+    const std::unique_ptr<void, vips::GFree> owned(buffer);
+    if (status != 0 || !owned || length == 0) {
+        vips::takeError();
+        throw CompressionError::encoderFailed(QStringLiteral("Failed to finalize resized PNG"));
+    }
+    return QByteArray(static_cast<const char*>(owned.get()), static_cast<qsizetype>(length));
+}
+
+// QDir::tempPath() is empty when TMPDIR names no existing folder; the name as
+// given then makes the staging fail with the system's reason instead of
+// landing in the working directory.
+QString temporaryFolder()
+{
+    const QString folder = QDir::tempPath();
+    if (!folder.isEmpty())
+        return folder;
+    const QString configured = qEnvironmentVariable("TMPDIR");
+    return configured.isEmpty() ? QStringLiteral("/tmp") : configured;
+}
+
+// Removes the staged file on every way out; an error of the removal is ignored.
+struct StagedFile {
+    QString path;
+    bool created = false;
+    ~StagedFile()
+    {
+        if (created)
+            QFile::remove(path);
+    }
+};
+
+// Creates the file exclusively, so a name that somehow exists is never
+// overwritten or removed, and writes all bytes. Throws ioFailure.
+void stage(StagedFile& staged, const QByteArray& bytes)
+{
+    const auto fail = [](int error) {
+        return CompressionError::ioFailure(QStringLiteral("Failed to stage resized PNG for oxipng: ")
+                                           + QString::fromStdString(std::generic_category().message(error)));
+    };
+    const int fd = ::open(QFile::encodeName(staged.path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw fail(errno);
+    staged.created = true;
+
+    const char* data = bytes.constData();
+    auto remaining = static_cast<size_t>(bytes.size());
+    while (remaining > 0) {
+        const ssize_t written = ::write(fd, data, remaining);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            const int error = errno;
+            ::close(fd);
+            throw fail(error);
+        }
+        data += written;
+        remaining -= static_cast<size_t>(written);
+    }
+    if (::close(fd) != 0)
+        throw fail(errno);
+}
+
+} // namespace
+
+const OptimiserTool& losslessTool()
+{
+    static const OptimiserTool tool{QStringLiteral("oxipng"), QStringLiteral(".png"),
+                                    QStringLiteral("oxipng binary not found in bundle"),
+                                    QStringLiteral("oxipng failed: "), oxipngArguments};
+    return tool;
+}
+
+QByteArray compressLossless(const QString& inputPath)
+{
+    return losslessTool().run(inputPath);
+}
+
+QByteArray compressResized(const DecodedImage& decoded)
+{
+    const QByteArray fresh = encodeFreshPNG(decoded);
+    StagedFile staged{QDir(temporaryFolder())
+                          .filePath(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
+                                    + QStringLiteral(".png"))};
+    stage(staged, fresh);
+    return compressLossless(staged.path);
+}
+
+} // namespace vantro::PNGEncoder
