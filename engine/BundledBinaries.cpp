@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringDecoder>
-#include <QUuid>
 
 namespace vantro {
 
@@ -93,8 +92,7 @@ QByteArray OptimiserTool::run(const QString& inputPath, const QStringList& bundl
         throw CompressionError::encoderFailed(notFoundMessage);
 
     // A fresh name per run, so concurrent runs never share a file.
-    const QString outputPath = QDir(QDir::tempPath())
-        .filePath(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + outputExtension);
+    const QString outputPath = temporaryFilePath(outputExtension);
     struct Remover {
         QString path;
         ~Remover() { QFile::remove(path); }

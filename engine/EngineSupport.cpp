@@ -1,6 +1,8 @@
 #include "EngineSupport.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QUuid>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -13,6 +15,17 @@ namespace vantro {
 QString fileNameOf(const QString& path)
 {
     return QFileInfo(path).fileName();
+}
+
+QString temporaryFilePath(const QString& suffix)
+{
+    QString folder = QDir::tempPath();
+    if (folder.isEmpty()) {
+        folder = qEnvironmentVariable("TMPDIR");
+        if (folder.isEmpty())
+            folder = QStringLiteral("/tmp");
+    }
+    return QDir(folder).filePath(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + suffix);
 }
 
 QByteArray readWholeFile(const QString& path)

@@ -26,6 +26,12 @@ inline bool fitsInt32(int64_t value)
     return value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max();
 }
 
+// A fresh "<UUID><suffix>" path in the user's temporary folder. When TMPDIR
+// names no existing folder, QDir::tempPath() is empty; the name as given is
+// used then, so that creating the file fails with the system's reason instead
+// of landing in the working directory.
+QString temporaryFilePath(const QString& suffix);
+
 // The last path component, as messages name files.
 QString fileNameOf(const QString& path);
 

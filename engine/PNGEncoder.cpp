@@ -6,9 +6,7 @@
 #include "CompressionError.h"
 #include "EngineSupport.h"
 
-#include <QDir>
 #include <QFile>
-#include <QUuid>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -58,18 +56,6 @@ QByteArray encodeFreshPNG(const DecodedImage& decoded)
         throw CompressionError::encoderFailed(QStringLiteral("Failed to finalize resized PNG"));
     }
     return QByteArray(static_cast<const char*>(owned.get()), static_cast<qsizetype>(length));
-}
-
-// QDir::tempPath() is empty when TMPDIR names no existing folder; the name as
-// given then makes the staging fail with the system's reason instead of
-// landing in the working directory.
-QString temporaryFolder()
-{
-    const QString folder = QDir::tempPath();
-    if (!folder.isEmpty())
-        return folder;
-    const QString configured = qEnvironmentVariable("TMPDIR");
-    return configured.isEmpty() ? QStringLiteral("/tmp") : configured;
 }
 
 // Removes the staged file on every way out; an error of the removal is ignored.
@@ -132,9 +118,7 @@ QByteArray compressLossless(const QString& inputPath)
 QByteArray compressResized(const DecodedImage& decoded)
 {
     const QByteArray fresh = encodeFreshPNG(decoded);
-    StagedFile staged{QDir(temporaryFolder())
-                          .filePath(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
-                                    + QStringLiteral(".png"))};
+    StagedFile staged{temporaryFilePath(QStringLiteral(".png"))};
     stage(staged, fresh);
     return compressLossless(staged.path);
 }
