@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+namespace vantro {
+
+class AppSettings;
+class DesktopActions;
+class TextPrompt;
+
+// The row under the job list: the settings summary, the job count, the preset
+// menu, and the Stop, support and settings buttons. It follows the settings
+// object by itself; the window tells it the job count.
+class FooterView : public QWidget {
+    Q_OBJECT
+
+public:
+    FooterView(AppSettings& settings, DesktopActions& desktop, TextPrompt& prompt, QWidget* parent = nullptr);
+    ~FooterView() override;
+
+    void setJobCount(qsizetype count);
+
+Q_SIGNALS:
+    void stopRequested();
+    // The settings button and a double-click on the summary.
+    void openSettingsRequested();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// The one-line summary of the settings in force.
+QString settingsSummary(const AppSettings& settings);
+
+} // namespace vantro
