@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <mutex>
+
+namespace vantro {
+
+// Collects the paths of one drop's items from whatever threads deliver them.
+class URLAccumulator {
+public:
+    URLAccumulator() = default;
+
+    URLAccumulator(const URLAccumulator&) = delete;
+    URLAccumulator& operator=(const URLAccumulator&) = delete;
+
+    void add(const QString& path);
+    // The paths added so far, in the order of addition.
+    QStringList snapshot() const;
+
+private:
+    mutable std::mutex m_lock;
+    QStringList m_urls;
+};
+
+// Turns dropped or chosen files and folders into the image files to compress.
+namespace ImageDropExpander {
+
+// Lower-case file extensions taken in.
+const QSet<QString>& supportedExtensions();
+
+// Files given directly are kept when their extension is an image's, hidden or
+// not; folders are walked recursively, leaving out hidden entries and
+// everything that is not a regular file (symbolic links included). Results
+// keep the input order, a folder's files at the folder's place. Paths that do
+// not exist and folders that cannot be read are skipped silently; nothing is
+// sorted or de-duplicated.
+QStringList expandToFiles(const QStringList& paths);
+
+} // namespace ImageDropExpander
+
+} // namespace vantro

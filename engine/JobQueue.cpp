@@ -1,0 +1,526 @@
+#include "JobQueue.h"
+
+#include "CompressionEngine.h"
+#include "CompressionError.h"
+#include "EngineSupport.h"
+#include "RenamingMode.h"
+
+#include <QCollator>
+#include <QHash>
+#include <QLocale>
+#include <QThread>
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <numeric>
+#include <sched.h>
+#include <thread>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace vantro {
+
+namespace {
+
+// One thread running posted tasks one at a time, in the order posted.
+class SerialExecutor {
+public:
+    SerialExecutor() : m_thread([this] { run(); }) {}
+    ~SerialExecutor() { stop(); }
+
+    SerialExecutor(const SerialExecutor&) = delete;
+    SerialExecutor& operator=(const SerialExecutor&) = delete;
+
+    // Does nothing once stopped.
+    void post(std::function<void()> task)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (m_stopping)
+                return;
+            m_tasks.push_back(std::move(task));
+        }
+        m_wake.notify_one();
+    }
+
+    // Lets the running task finish, drops the rest and joins the thread.
+    void stop()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_one();
+        if (m_thread.joinable())
+            m_thread.join();
+        // Dropped tasks may own promises and snapshots; release them here,
+        // not in a destructor running while the lock is held.
+        std::deque<std::function<void()>> dropped;
+        {
+            const std::lock_guard lock(m_mutex);
+            dropped.swap(m_tasks);
+        }
+    }
+
+private:
+    void run()
+    {
+        for (;;) {
+            std::function<void()> task;
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_stopping || !m_tasks.empty(); });
+                if (m_stopping)
+                    return;
+                task = std::move(m_tasks.front());
+                m_tasks.pop_front();
+            }
+            task();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_tasks;
+    bool m_stopping = false;
+    std::thread m_thread; // last: starts once everything above exists
+};
+
+// Threads for engine calls. The queue bounds how many calls it submits at
+// once, and the pool grows to that bound, so a submitted call never waits for
+// a thread for long.
+class WorkerPool {
+public:
+    WorkerPool() = default;
+    ~WorkerPool() { stop(); }
+
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    void reserve(std::size_t count)
+    {
+        const std::lock_guard lock(m_mutex);
+        while (!m_stopping && m_threads.size() < count)
+            m_threads.emplace_back([this] { run(); });
+    }
+
+    void submit(std::function<void()> task)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_tasks.push_back(std::move(task));
+        }
+        m_wake.notify_one();
+    }
+
+    // Runs what was submitted, then joins every thread.
+    void stop()
+    {
+        std::vector<std::thread> threads;
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopping = true;
+            threads.swap(m_threads);
+        }
+        m_wake.notify_all();
+        for (std::thread& thread : threads)
+            thread.join();
+    }
+
+private:
+    void run()
+    {
+        for (;;) {
+            std::function<void()> task;
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_stopping || !m_tasks.empty(); });
+                if (m_tasks.empty())
+                    return;
+                task = std::move(m_tasks.front());
+                m_tasks.pop_front();
+            }
+            task();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_tasks;
+    std::vector<std::thread> m_threads;
+    bool m_stopping = false;
+};
+
+using Outcome = std::variant<CompressionResult, QString>;
+
+// The failure text of anything an engine call throws.
+Outcome runEngine(const JobQueue::EngineFunction& engine, const QString& path, const CompressionSettings& settings)
+{
+    const QString unknown = QStringLiteral("Unknown error");
+    try {
+        return engine(path, settings);
+    } catch (const CompressionError& error) {
+        return error.text();
+    } catch (const std::exception& error) {
+        const QString text = QString::fromUtf8(error.what());
+        return text.isEmpty() ? unknown : text;
+    } catch (...) {
+        return unknown;
+    }
+}
+
+CompressionResult compressWithNewEngine(const QString& path, const CompressionSettings& settings)
+{
+    return CompressionEngine().compress(path, settings);
+}
+
+// The file browser's order: locale-aware, numbers inside names by value. The
+// C locale has no collation rules (numeric mode would be ignored there), so it
+// falls back to English.
+QCollator fileNameCollator()
+{
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    QCollator collator(locale);
+    collator.setNumericMode(true);
+    return collator;
+}
+
+// The job's own settings: the queue's current ones with the renaming adapted
+// to the job's number and its batch's base name.
+CompressionSettings settingsForJob(CompressionSettings settings, const Job& job)
+{
+    const RenamingMode& renaming = settings.renaming;
+    switch (renaming.kind()) {
+    case RenamingMode::Kind::customBase:
+        settings.renaming = RenamingMode::customBase(job.sequenceBaseOverride.value_or(renaming.base()));
+        break;
+    case RenamingMode::Kind::sequence:
+        settings.renaming = job.sequenceNumber
+            ? RenamingMode::sequence(job.sequenceBaseOverride.value_or(renaming.base()), *job.sequenceNumber)
+            : RenamingMode::none();
+        break;
+    case RenamingMode::Kind::prefixSuffix:
+    case RenamingMode::Kind::none: break;
+    }
+    return settings;
+}
+
+} // namespace
+
+int JobQueue::activeProcessorCount()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof(set), &set) == 0) {
+        const int count = CPU_COUNT(&set);
+        if (count > 0)
+            return count;
+    }
+    return std::max(QThread::idealThreadCount(), 1);
+}
+
+// Everything but the two thread owners is confined to the executor.
+struct JobQueue::State {
+    State(CompressionSettings initialSettings, EngineFunction engineFunction, ProcessorCountFunction processors)
+        : settings(std::move(initialSettings))
+        , engine(engineFunction ? std::move(engineFunction) : EngineFunction(compressWithNewEngine))
+        , processorCount(processors ? std::move(processors) : ProcessorCountFunction(activeProcessorCount))
+    {
+    }
+
+    ~State()
+    {
+        // The executor first: once it is joined no callback runs, and the
+        // results of engine calls still in flight are dropped on arrival.
+        executor.stop();
+        pool.stop();
+    }
+
+    void notify()
+    {
+        if (!onUpdate)
+            return;
+        try {
+            onUpdate(jobs);
+        } catch (...) {
+            // An observer's failure is its own; the queue goes on.
+        }
+    }
+
+    void rebuildIndex()
+    {
+        indexById.clear();
+        indexById.reserve(static_cast<qsizetype>(jobs.size()));
+        std::size_t index = 0;
+        for (const Job& job : jobs)
+            indexById.insert(job.id, index++);
+    }
+
+    void removeWhere(const std::function<bool(const Job&)>& remove)
+    {
+        const std::size_t before = jobs.size();
+        JobList kept = jobs.filtered([&](const Job& job) { return !remove(job); });
+        if (kept.size() != before) {
+            jobs = std::move(kept);
+            rebuildIndex();
+        }
+        notify();
+    }
+
+    std::vector<std::optional<int64_t>> assignSequenceNumbers(const QStringList& paths,
+                                                              const std::optional<QString>& baseOverride)
+    {
+        std::vector<std::optional<int64_t>> numbers(static_cast<std::size_t>(paths.size()));
+        if (settings.renaming.kind() != RenamingMode::Kind::sequence)
+            return numbers;
+        const QString key = baseOverride ? *baseOverride : RenamingMode::sanitizeComponent(settings.renaming.base());
+        if (key.isEmpty())
+            return numbers;
+
+        const QCollator collator = fileNameCollator();
+        std::vector<QCollatorSortKey> keys;
+        keys.reserve(numbers.size());
+        for (const QString& path : paths)
+            keys.push_back(collator.sortKey(fileNameOf(path)));
+        std::vector<std::size_t> order(numbers.size());
+        std::iota(order.begin(), order.end(), std::size_t{0});
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return keys[a].compare(keys[b]) < 0; });
+
+        int64_t next = sequenceCounters.value(key, 1);
+        for (const std::size_t position : order)
+            numbers[position] = next++;
+        sequenceCounters.insert(key, next);
+        return numbers;
+    }
+
+    void add(const QStringList& paths, const std::optional<QString>& baseNameOverride)
+    {
+        std::optional<QString> cleaned;
+        if (baseNameOverride) {
+            QString text = RenamingMode::sanitizeComponent(*baseNameOverride);
+            if (!text.isEmpty())
+                cleaned = std::move(text);
+        }
+        const std::vector<std::optional<int64_t>> numbers = assignSequenceNumbers(paths, cleaned);
+        std::vector<Job> added;
+        added.reserve(numbers.size());
+        for (qsizetype i = 0; i < paths.size(); ++i)
+            added.push_back(Job::make(paths[i], numbers[static_cast<std::size_t>(i)], cleaned));
+
+        std::size_t index = jobs.size();
+        jobs = jobs.appending(added);
+        for (const Job& job : added)
+            indexById.insert(job.id, index++);
+        notify();
+        startIfNeeded();
+    }
+
+    void cancelAll()
+    {
+        if (passRunning)
+            passCancelled = true;
+        jobs = jobs.withStatuses([](const Job& job) -> std::optional<JobStatus> {
+            if (job.status.kind() == JobStatus::Kind::pending)
+                return JobStatus::cancelled();
+            return std::nullopt;
+        });
+        notify();
+    }
+
+    void startIfNeeded()
+    {
+        if (passRunning)
+            return;
+        passRunning = true;
+        passCancelled = false;
+        executor.post([this] { beginPass(); });
+    }
+
+    void beginPass()
+    {
+        limit = static_cast<std::size_t>(std::max(processorCount() - 1, 1));
+        pool.reserve(limit);
+        passIds.clear();
+        for (const Job& job : jobs) {
+            if (job.status.kind() == JobStatus::Kind::pending)
+                passIds.push_back(job.id);
+        }
+        launchWhilePossible();
+        if (running == 0)
+            finishRun();
+    }
+
+    // A sliding window: whenever fewer than the limit run, the next job starts.
+    void launchWhilePossible()
+    {
+        while (!passCancelled && running < limit && !passIds.empty()) {
+            const QUuid id = passIds.front();
+            passIds.pop_front();
+            if (startJob(id))
+                ++running;
+        }
+    }
+
+    // The half of a job before its engine call. False when the job was
+    // removed or cancelled since the pass began.
+    bool startJob(const QUuid& id)
+    {
+        const auto found = indexById.constFind(id);
+        if (found == indexById.cend())
+            return false;
+        const std::size_t index = found.value();
+        const Job& job = jobs[index];
+        if (job.status.kind() != JobStatus::Kind::pending)
+            return false;
+        jobs = jobs.withStatus(index, JobStatus::processing());
+        notify();
+
+        const Job& started = jobs[index];
+        pool.submit([this, id, path = started.path, jobSettings = settingsForJob(settings, started)] {
+            Outcome outcome = runEngine(engine, path, jobSettings);
+            executor.post([this, id, result = std::move(outcome)]() mutable { jobEnded(id, std::move(result)); });
+        });
+        return true;
+    }
+
+    // The half of a job after its engine call. The job may have left the
+    // list meanwhile; its outcome is then dropped.
+    void jobEnded(const QUuid& id, Outcome outcome)
+    {
+        const auto found = indexById.constFind(id);
+        if (found != indexById.cend()) {
+            JobStatus status = std::holds_alternative<CompressionResult>(outcome)
+                ? JobStatus::done(std::get<CompressionResult>(std::move(outcome)))
+                : JobStatus::failed(std::get<QString>(std::move(outcome)));
+            jobs = jobs.withStatus(found.value(), std::move(status));
+        }
+        notify();
+        --running;
+        launchWhilePossible();
+        if (running == 0)
+            finishRun();
+    }
+
+    void finishRun()
+    {
+        passRunning = false;
+        passCancelled = false;
+        passIds.clear();
+        const bool anyPending = std::any_of(jobs.begin(), jobs.end(), [](const Job& job) {
+            return job.status.kind() == JobStatus::Kind::pending;
+        });
+        if (anyPending) {
+            startIfNeeded();
+            return;
+        }
+        std::vector<std::promise<void>> waiters;
+        waiters.swap(idleWaiters);
+        for (std::promise<void>& waiter : waiters)
+            waiter.set_value();
+    }
+
+    CompressionSettings settings;
+    JobList jobs;
+    QHash<QUuid, std::size_t> indexById;
+    UpdateCallback onUpdate;
+    QHash<QString, int64_t> sequenceCounters;
+
+    bool passRunning = false;
+    bool passCancelled = false;
+    std::deque<QUuid> passIds;
+    std::size_t running = 0;
+    std::size_t limit = 1;
+    std::vector<std::promise<void>> idleWaiters;
+
+    // Read by the workers, never changed.
+    const EngineFunction engine;
+    const ProcessorCountFunction processorCount;
+
+    WorkerPool pool;
+    SerialExecutor executor; // last: its thread starts once everything above exists
+};
+
+JobQueue::JobQueue(CompressionSettings settings, EngineFunction engine, ProcessorCountFunction processorCount)
+    : m_state(std::make_unique<State>(std::move(settings), std::move(engine), std::move(processorCount)))
+{
+}
+
+JobQueue::~JobQueue() = default;
+
+void JobQueue::setOnUpdate(UpdateCallback callback)
+{
+    m_state->executor.post([state = m_state.get(), callback = std::move(callback)]() mutable {
+        state->onUpdate = std::move(callback);
+    });
+}
+
+void JobQueue::updateSettings(CompressionSettings settings)
+{
+    m_state->executor.post([state = m_state.get(), settings = std::move(settings)]() mutable {
+        state->settings = std::move(settings);
+    });
+}
+
+void JobQueue::add(const QStringList& paths, const std::optional<QString>& baseNameOverride)
+{
+    m_state->executor.post([state = m_state.get(), paths, baseNameOverride] { state->add(paths, baseNameOverride); });
+}
+
+void JobQueue::cancelAll()
+{
+    m_state->executor.post([state = m_state.get()] { state->cancelAll(); });
+}
+
+void JobQueue::removeJob(const QUuid& id)
+{
+    m_state->executor.post([state = m_state.get(), id] {
+        const auto found = state->indexById.constFind(id);
+        if (found == state->indexById.cend() || !state->jobs[found.value()].status.isTerminal())
+            return;
+        state->removeWhere([&](const Job& job) { return job.id == id; });
+    });
+}
+
+void JobQueue::removeJobs(const QSet<QUuid>& ids)
+{
+    m_state->executor.post([state = m_state.get(), ids] {
+        state->removeWhere([&](const Job& job) { return job.status.isTerminal() && ids.contains(job.id); });
+    });
+}
+
+void JobQueue::clearFinished()
+{
+    m_state->executor.post([state = m_state.get()] {
+        state->removeWhere([](const Job& job) { return job.status.isTerminal(); });
+    });
+}
+
+std::future<JobList> JobQueue::jobs() const
+{
+    auto promise = std::make_shared<std::promise<JobList>>();
+    std::future<JobList> future = promise->get_future();
+    m_state->executor.post([state = m_state.get(), promise] { promise->set_value(state->jobs); });
+    return future;
+}
+
+std::future<void> JobQueue::whenIdle() const
+{
+    auto promise = std::make_shared<std::promise<void>>();
+    std::future<void> future = promise->get_future();
+    m_state->executor.post([state = m_state.get(), promise] {
+        if (state->passRunning)
+            state->idleWaiters.push_back(std::move(*promise));
+        else
+            promise->set_value();
+    });
+    return future;
+}
+
+} // namespace vantro

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "CompressionResult.h"
+#include "CompressionSettings.h"
+#include "Job.h"
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <memory>
+#include <optional>
+
+namespace vantro {
+
+// Runs files as jobs through the compression engine with bounded parallelism
+// and reports the whole job list after every change.
+//
+// Every operation is posted to the queue's own serial executor (one thread) and
+// returns at once; they take effect in the order they were called. Engine
+// calls run on a pool of worker threads; a job's bookkeeping before and after
+// its engine call runs on the executor, so other operations interleave with
+// running jobs.
+//
+// The update callback runs on the executor, with no lock held, and never
+// re-entrantly. Destroying the queue waits for the engine calls in flight and
+// calls the callback no more; it must not be destroyed from its own callback.
+class JobQueue {
+public:
+    // Compresses one file; may throw anything. Called on worker threads, several at once.
+    using EngineFunction = std::function<CompressionResult(const QString& path, const CompressionSettings& settings)>;
+    // The number of processors this process may run on.
+    using ProcessorCountFunction = std::function<int()>;
+    using UpdateCallback = std::function<void(const JobList& jobs)>;
+
+    // An empty engine makes a new CompressionEngine per job; an empty processor
+    // count reads the process's CPU affinity.
+    explicit JobQueue(CompressionSettings settings, EngineFunction engine = {},
+                      ProcessorCountFunction processorCount = {});
+    ~JobQueue();
+
+    JobQueue(const JobQueue&) = delete;
+    JobQueue& operator=(const JobQueue&) = delete;
+
+    // Replaces any earlier callback; does not call it.
+    void setOnUpdate(UpdateCallback callback);
+    // Jobs that start from now on use these settings; running ones keep theirs.
+    void updateSettings(CompressionSettings settings);
+    // One pending job per path, in the order given, numbered for sequence
+    // renaming; starts a pass when none is running.
+    void add(const QStringList& paths, const std::optional<QString>& baseNameOverride = std::nullopt);
+    // Pending jobs become cancelled and the running pass launches nothing
+    // more; running jobs finish.
+    void cancelAll();
+    // Removes the job when it is terminal.
+    void removeJob(const QUuid& id);
+    // Removes the named jobs that are terminal.
+    void removeJobs(const QSet<QUuid>& ids);
+    // Removes every terminal job.
+    void clearFinished();
+
+    // The job list once every operation called before has run.
+    std::future<JobList> jobs() const;
+    // Ready once no pass runs and no job is pending or processing.
+    std::future<void> whenIdle() const;
+
+    // The platform's count of processors this process may use.
+    static int activeProcessorCount();
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+} // namespace vantro
