@@ -13,40 +13,13 @@
 
 #include <QFileInfo>
 
-#include <cerrno>
 #include <chrono>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <system_error>
-#include <unistd.h>
 
 namespace vantro {
 
 namespace {
 
 constexpr int64_t kLosslessFallbackQuality = 90;
-
-// The source's size in bytes. The file is opened as a read would open it, so
-// an unreadable source fails here with the file system's own error.
-int64_t sourceSize(const QString& path)
-{
-    const auto fail = [&](int error) {
-        throw std::system_error(error, std::generic_category(),
-                                "Cannot read \"" + fileNameOf(path).toStdString() + "\"");
-    };
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        fail(errno);
-    struct stat info {};
-    const int statResult = ::fstat(fd, &info);
-    const int statError = errno;
-    ::close(fd);
-    if (statResult != 0)
-        fail(statError);
-    if (S_ISDIR(info.st_mode))
-        fail(EISDIR);
-    return static_cast<int64_t>(info.st_size);
-}
 
 QString stemOf(const QString& path)
 {
@@ -116,7 +89,9 @@ CompressionResult CompressionEngine::compress(const QString& path, const Compres
                            "disable renaming"));
     }
 
-    const int64_t originalSize = sourceSize(path);
+    // Only the size of the source is needed here; the codecs read it themselves.
+    int64_t originalSize = 0;
+    openRegularFile(path, &originalSize);
     const ImageFormat format = FormatDetector::detectFormat(path);
 
     std::optional<ImageFormat> target;

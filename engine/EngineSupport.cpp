@@ -1,5 +1,7 @@
 #include "EngineSupport.h"
 
+#include "CompressionError.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QUuid>
@@ -28,37 +30,52 @@ QString temporaryFilePath(const QString& suffix)
     return QDir(folder).filePath(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + suffix);
 }
 
+FileHandle::~FileHandle()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+namespace {
+
+[[noreturn]] void throwReadError(const QString& path, int error)
+{
+    throw std::system_error(error, std::generic_category(), "Cannot read \"" + fileNameOf(path).toStdString() + "\"");
+}
+
+} // namespace
+
+FileHandle openRegularFile(const QString& path, int64_t* size)
+{
+    FileHandle file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (file.get() < 0)
+        throwReadError(path, errno);
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0)
+        throwReadError(path, errno);
+    if (S_ISDIR(info.st_mode))
+        throwReadError(path, EISDIR);
+    if (!S_ISREG(info.st_mode))
+        throw CompressionError::ioFailure(QStringLiteral("Not a regular file: ") + fileNameOf(path));
+    if (size)
+        *size = static_cast<int64_t>(info.st_size);
+    return file;
+}
+
 QByteArray readWholeFile(const QString& path)
 {
-    const QByteArray nativePath = QFile::encodeName(path);
-    const auto fail = [&](int error) {
-        throw std::system_error(error, std::generic_category(),
-                                "Cannot read \"" + fileNameOf(path).toStdString() + "\"");
-    };
-    const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        fail(errno);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-
-    struct stat info {};
-    if (::fstat(fd, &info) != 0)
-        fail(errno);
-    if (S_ISDIR(info.st_mode))
-        fail(EISDIR);
-
+    int64_t size = 0;
+    const FileHandle file = openRegularFile(path, &size);
     QByteArray data;
-    if (info.st_size > 0)
-        data.reserve(static_cast<qsizetype>(info.st_size));
+    if (size > 0)
+        data.reserve(static_cast<qsizetype>(size));
     char buffer[1 << 16];
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            fail(errno);
+            throwReadError(path, errno);
         }
         if (n == 0)
             break;

@@ -35,6 +35,28 @@ QString temporaryFilePath(const QString& suffix);
 // The last path component, as messages name files.
 QString fileNameOf(const QString& path);
 
+// An open file descriptor, closed when it goes.
+class FileHandle {
+public:
+    explicit FileHandle(int fd) : m_fd(fd) {}
+    FileHandle(FileHandle&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    FileHandle& operator=(FileHandle&&) = delete;
+    ~FileHandle();
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// Opens an existing regular file for reading without ever blocking: a FIFO or
+// a device named like an image is refused instead of waiting forever for a
+// writer. A file that cannot be opened throws std::system_error with the file
+// system's reason (EISDIR for a folder); anything else that is not a regular
+// file throws CompressionError::ioFailure "Not a regular file: " + name.
+FileHandle openRegularFile(const QString& path, int64_t* size = nullptr);
+
 // Reads a whole file. A failure of the file system is not a CompressionError:
 // it is thrown as std::system_error carrying errno, whose text names the file.
 QByteArray readWholeFile(const QString& path);

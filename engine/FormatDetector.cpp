@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <string_view>
 #include <system_error>
 #include <unistd.h>
@@ -52,13 +53,12 @@ std::optional<ImageFormat> detectFormat(const unsigned char* bytes, std::size_t 
 ImageFormat detectFormat(const QString& path)
 {
     const QString name = fileNameOf(path);
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    // Never blocks: a FIFO named like an image would otherwise wait forever.
+    const FileHandle file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat info {};
+    if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode)))
         throw CompressionError::ioFailure(QStringLiteral("Cannot open ") + name);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const int fd = file.get();
 
     std::array<unsigned char, kBytesRead> bytes{};
     ssize_t n;
