@@ -1,23 +1,22 @@
-// Compresses files through the engine with N parallel workers and prints one
-// JSON line per file and a summary line. A measuring tool, not a product
-// feature: it exists to compare the engine with the bare encoders.
+// Compresses files through the job queue and prints one JSON line per file and
+// a summary line. A measuring tool, not a product feature: it exists to compare
+// the queue and the engine with the bare encoders run by hand.
 
 #include "CompressionEngine.h"
-#include "CompressionError.h"
+#include "ImageDropExpander.h"
+#include "JobQueue.h"
 
 #include <QCoreApplication>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <exception>
+#include <map>
 #include <mutex>
+#include <set>
 #include <sys/resource.h>
-#include <thread>
 #include <vector>
 
 using namespace vantro;
@@ -29,7 +28,7 @@ namespace {
     std::fprintf(stderr,
                  "%s\n"
                  "usage: vantro_bench [options] FILE|FOLDER...\n"
-                 "  --jobs N                  parallel engines (default: cores - 1, at least 1)\n"
+                 "  --jobs N                  processors the queue may use (default: all; it runs N - 1 at once, at least 1)\n"
                  "  --lossless | --quality Q  mode (default: lossy at 80)\n"
                  "  --resize KIND VALUE       KIND: maxDimension maxShortEdge maxWidth maxHeight\n"
                  "                            exactWidth exactHeight percentage\n"
@@ -40,29 +39,6 @@ namespace {
                  "  --digits N  --separator TEXT\n",
                  message);
     std::exit(2);
-}
-
-QStringList expand(const QStringList& inputs)
-{
-    static const QStringList extensions{"jpg", "jpeg", "png", "webp", "avif", "heic", "heif"};
-    QStringList files;
-    for (const QString& input : inputs) {
-        const QFileInfo info(input);
-        if (info.isDir()) {
-            QStringList found;
-            QDirIterator it(input, QDir::Files, QDirIterator::Subdirectories);
-            while (it.hasNext()) {
-                const QString file = it.next();
-                if (extensions.contains(QFileInfo(file).suffix().toLower()))
-                    found << file;
-            }
-            found.sort();
-            files << found;
-        } else {
-            files << info.absoluteFilePath();
-        }
-    }
-    return files;
 }
 
 double cpuSeconds()
@@ -84,7 +60,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
 
-    int jobs = std::max(static_cast<int>(std::thread::hardware_concurrency()) - 1, 1);
+    int processors = JobQueue::activeProcessorCount();
     CompressionMode mode = CompressionMode::lossy(80);
     ResizeMode resize;
     TargetFormat format = TargetFormat::keepOriginal;
@@ -105,7 +81,7 @@ int main(int argc, char** argv)
                 usage(qPrintable("missing value after " + a));
             return args[++i];
         };
-        if (a == "--jobs") jobs = std::max(next().toInt(), 1);
+        if (a == "--jobs") processors = std::max(next().toInt(), 1) + 1;
         else if (a == "--lossless") mode = CompressionMode::lossless();
         else if (a == "--quality") mode = CompressionMode::lossy(next().toLongLong());
         else if (a == "--resize") {
@@ -150,60 +126,62 @@ int main(int argc, char** argv)
         outputMode = OutputMode::customFolder(QFileInfo(folder).absoluteFilePath());
     } else if (output != "alongside") usage("unknown output mode");
 
-    const QStringList files = expand(inputs);
-    const CompressionSettings base{mode, outputMode, format,
-                                   trash ? OriginalFileHandling::moveToTrash : OriginalFileHandling::keep,
-                                   renaming, resize, digits, separator};
+    QStringList absolute;
+    for (const QString& input : inputs)
+        absolute << QFileInfo(input).absoluteFilePath();
+    const QStringList files = ImageDropExpander::expandToFiles(absolute);
+    const CompressionSettings settings{mode, outputMode, format,
+                                       trash ? OriginalFileHandling::moveToTrash : OriginalFileHandling::keep,
+                                       renaming, resize, digits, separator};
 
-    std::atomic<qsizetype> nextIndex{0};
-    std::mutex printLock;
+    // Times each job from its start to its end as the queue reports them.
+    std::mutex lock;
+    std::map<QUuid, std::chrono::steady_clock::time_point> started;
+    std::set<QUuid> reported;
     int64_t bytesIn = 0, bytesOut = 0;
     int failures = 0;
     const auto wallStart = std::chrono::steady_clock::now();
     const double cpuStart = cpuSeconds();
 
-    const auto worker = [&] {
-        for (;;) {
-            const qsizetype index = nextIndex++;
-            if (index >= files.size())
-                return;
-            CompressionSettings settings = base;
-            if (renaming.kind() == RenamingMode::Kind::sequence)
-                settings.renaming = RenamingMode::sequence(renaming.base(), index + 1);
-            QJsonObject line{{"source", files[index]}};
-            const auto start = std::chrono::steady_clock::now();
-            try {
-                const CompressionResult r = CompressionEngine().compress(files[index], settings);
+    JobQueue queue(settings, {}, [processors] { return processors; });
+    queue.setOnUpdate([&](const JobList& jobs) {
+        std::lock_guard guard(lock);
+        for (const Job& job : jobs) {
+            if (job.status.kind() == JobStatus::Kind::processing) {
+                started.try_emplace(job.id, std::chrono::steady_clock::now());
+                continue;
+            }
+            if (!job.status.isTerminal() || reported.count(job.id))
+                continue;
+            reported.insert(job.id);
+            QJsonObject line{{"source", job.path}};
+            if (job.status.kind() == JobStatus::Kind::done) {
+                const CompressionResult& r = job.status.result();
                 line["status"] = "done";
                 line["originalSize"] = static_cast<qint64>(r.originalSize);
                 line["compressedSize"] = static_cast<qint64>(r.compressedSize);
                 line["output"] = r.outputPath;
                 line["alreadyOptimized"] = r.alreadyOptimized;
                 line["lossyFallbackApplied"] = r.lossyFallbackApplied;
-                std::lock_guard lock(printLock);
+                line["seconds"] = r.duration;
                 bytesIn += r.originalSize;
                 bytesOut += r.compressedSize;
-            } catch (const CompressionError& e) {
-                line["status"] = "failed";
-                line["error"] = e.text();
-            } catch (const std::exception& e) {
-                line["status"] = "failed";
-                line["error"] = QString::fromUtf8(e.what());
-            }
-            line["seconds"] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            std::lock_guard lock(printLock);
-            if (line["status"] == "failed")
+            } else {
                 ++failures;
+                line["status"] = job.status.kind() == JobStatus::Kind::failed ? "failed" : "cancelled";
+                if (job.status.kind() == JobStatus::Kind::failed)
+                    line["error"] = job.status.message();
+                const auto start = started.find(job.id);
+                if (start != started.end())
+                    line["seconds"] =
+                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start->second).count();
+            }
             std::printf("%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
             std::fflush(stdout);
         }
-    };
-
-    std::vector<std::thread> threads;
-    for (int i = 0; i < jobs; ++i)
-        threads.emplace_back(worker);
-    for (auto& t : threads)
-        t.join();
+    });
+    queue.add(files);
+    queue.whenIdle().wait();
 
     rusage self{};
     getrusage(RUSAGE_SELF, &self);
@@ -211,7 +189,7 @@ int main(int argc, char** argv)
         {"summary", true},
         {"files", static_cast<qint64>(files.size())},
         {"failed", failures},
-        {"jobs", jobs},
+        {"jobs", std::max(processors - 1, 1)},
         {"bytesIn", static_cast<qint64>(bytesIn)},
         {"bytesOut", static_cast<qint64>(bytesOut)},
         {"wallSeconds", std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count()},
