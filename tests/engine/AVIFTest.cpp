@@ -1,13 +1,9 @@
-// Before any Qt header: glib's headers use "signals" as a name, which Qt defines.
-#include "Vips.h"
+#include "TestImages.h"
 
 #include "AVIFEncoder.h"
 #include "CompressionError.h"
 
 #include <gtest/gtest.h>
-
-#include <QFile>
-#include <QTemporaryDir>
 
 #include <avif/avif.h>
 
@@ -20,6 +16,7 @@
 #include <vector>
 
 using namespace vantro;
+using namespace vantro::test;
 
 namespace {
 
@@ -42,17 +39,6 @@ struct Spec {
 // A minimal little-endian TIFF header with an empty IFD.
 const QByteArray kExif = QByteArray::fromHex("49492a00080000000000000000000000");
 const QByteArray kXmp = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"/>";
-
-QByteArray p3Profile()
-{
-    vips::ensureStarted();
-    VipsBlob* raw = nullptr;
-    EXPECT_EQ(vips_profile_load("p3", &raw, nullptr), 0);
-    const vips::Blob blob(raw);
-    size_t length = 0;
-    const void* bytes = vips_area_get_data(reinterpret_cast<VipsArea*>(blob.get()), &length, nullptr, nullptr, nullptr);
-    return QByteArray(static_cast<const char*>(bytes), static_cast<qsizetype>(length));
-}
 
 const uint8_t* bytesOf(const QByteArray& data)
 {
@@ -85,7 +71,7 @@ Image sourceImage(const Spec& spec)
     avifRGBImageFreePixels(&rgb);
 
     if (spec.metadata) {
-        const QByteArray icc = p3Profile();
+        const QByteArray icc = builtInProfile("p3");
         avifImageSetProfileICC(image.get(), bytesOf(icc), static_cast<size_t>(icc.size()));
         avifImageSetMetadataExif(image.get(), bytesOf(kExif), static_cast<size_t>(kExif.size()));
         avifImageSetMetadataXMP(image.get(), bytesOf(kXmp), static_cast<size_t>(kXmp.size()));
@@ -102,34 +88,11 @@ Image sourceImage(const Spec& spec)
     return image;
 }
 
-QByteArray encodeFrames(const avifImage* const* frames, size_t count, int quantizer)
-{
-    avifEncoder* encoder = avifEncoderCreate();
-    encoder->speed = AVIF_SPEED_FASTEST;
-    encoder->minQuantizer = encoder->maxQuantizer = quantizer;
-    encoder->minQuantizerAlpha = encoder->maxQuantizerAlpha = quantizer;
-    avifRWData output = AVIF_DATA_EMPTY;
-    avifResult result = AVIF_RESULT_OK;
-    if (count == 1) {
-        result = avifEncoderWrite(encoder, frames[0], &output);
-    } else {
-        for (size_t i = 0; i < count && result == AVIF_RESULT_OK; ++i)
-            result = avifEncoderAddImage(encoder, frames[i], 1, AVIF_ADD_IMAGE_FLAG_NONE);
-        if (result == AVIF_RESULT_OK)
-            result = avifEncoderFinish(encoder, &output);
-    }
-    EXPECT_EQ(result, AVIF_RESULT_OK) << avifResultToString(result);
-    QByteArray bytes(reinterpret_cast<const char*>(output.data), static_cast<qsizetype>(output.size));
-    avifRWDataFree(&output);
-    avifEncoderDestroy(encoder);
-    return bytes;
-}
-
 QByteArray avifOf(const Spec& spec)
 {
     const Image image = sourceImage(spec);
     const avifImage* frames[] = {image.get()};
-    return encodeFrames(frames, 1, spec.quantizer);
+    return avifEncode(frames, 1, spec.quantizer);
 }
 
 // The first image with its planes copied out of the decoder; null when libavif
@@ -224,38 +187,7 @@ void expectSameProperties(const avifImage& expected, const avifImage& actual)
     EXPECT_EQ(actual.irot.angle, expected.irot.angle);
 }
 
-template <typename Call>
-CompressionError errorOf(Call call)
-{
-    try {
-        call();
-    } catch (const CompressionError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no CompressionError";
-    return CompressionError::unsupportedFormat();
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-    return file.readAll();
-}
-
-class AVIFEncoderTest : public ::testing::Test {
-protected:
-    QString write(const QString& name, const QByteArray& bytes)
-    {
-        const QString path = dir.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        return path;
-    }
-
-    QTemporaryDir dir;
-};
+class AVIFEncoderTest : public TemporaryFolderTest {};
 
 TEST_F(AVIFEncoderTest, LosslessKeepsTheDecodedSamplesAndEveryProperty)
 {
@@ -298,7 +230,7 @@ TEST_F(AVIFEncoderTest, QualityMapsOntoTheQuantiser)
     EXPECT_EQ(size(CompressionMode::lossy(-5)), size(CompressionMode::lossy(0)));
 
     // Transparency follows the quality too.
-    const Image source = decode(readAll(path));
+    const Image source = decode(readFile(path));
     const Image lossy = decode(AVIFEncoder::compress(path, CompressionMode::lossy(20), ResizeMode::none()));
     ASSERT_TRUE(source && lossy && lossy->alphaPlane);
     const PlaneView want = planesOf(*source).back();
@@ -455,7 +387,7 @@ TEST_F(AVIFEncoderTest, RefusesWhatItCannotRecompress)
     const Image first = sourceImage({});
     const Image second = sourceImage({});
     const avifImage* frames[] = {first.get(), second.get()};
-    const QString animation = write("animation.avif", encodeFrames(frames, 2, 30));
+    const QString animation = write("animation.avif", avifEncode(frames, 2, 30));
     EXPECT_EQ(errorOf([&] { AVIFEncoder::compress(animation, CompressionMode::lossy(50), ResizeMode::none()); }),
               CompressionError::unsupportedFormat());
 

@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -20,18 +19,11 @@ using namespace vantro::test;
 
 namespace {
 
-class CompressionEngineTest : public ::testing::Test {
+class CompressionEngineTest : public TemporaryFolderTest {
 protected:
     CompressionEngineTest()
         : engine(dir.filePath("backup"), [this](const QStringList& paths) { trashed += paths; }, 1000)
     {
-    }
-
-    QString put(const QString& name, const QByteArray& bytes)
-    {
-        const QString path = dir.filePath(name);
-        writeFile(path, bytes);
-        return path;
     }
 
     static CompressionSettings settings(CompressionMode mode, TargetFormat target = TargetFormat::keepOriginal,
@@ -44,7 +36,6 @@ protected:
 
     QStringList entries() const { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot); }
 
-    QTemporaryDir dir;
     QStringList trashed;
     CompressionEngine engine;
 };
@@ -58,7 +49,7 @@ bool hasICCMarker(const QByteArray& jpeg)
 
 TEST_F(CompressionEngineTest, LossyJPEGIsWrittenBesideTheSourceAndFollowsQuality)
 {
-    const QString source = put("photo.jpg", vipsEncode(photoLike(320, 240), ".jpg[Q=97]"));
+    const QString source = write("photo.jpg", vipsEncode(photoLike(320, 240), ".jpg[Q=97]"));
     const CompressionResult high = engine.compress(source, settings(CompressionMode::lossy(90)));
     EXPECT_EQ(high.outputPath, dir.filePath("photo-optim.jpg"));
     EXPECT_FALSE(high.alreadyOptimized);
@@ -80,7 +71,7 @@ TEST_F(CompressionEngineTest, LossyJPEGIsWrittenBesideTheSourceAndFollowsQuality
 
 TEST_F(CompressionEngineTest, NotSmallerMeansAlreadyOptimisedAndNothingWritten)
 {
-    const QString source = put("graphic.png", vipsEncode(photoLike(64, 48), ".png"));
+    const QString source = write("graphic.png", vipsEncode(photoLike(64, 48), ".png"));
     const CompressionResult first = engine.compress(source, settings(CompressionMode::lossless()));
     ASSERT_FALSE(first.alreadyOptimized);
 
@@ -102,14 +93,14 @@ TEST_F(CompressionEngineTest, NotSmallerMeansAlreadyOptimisedAndNothingWritten)
 
 TEST_F(CompressionEngineTest, ResizedSameFormatOutputIsAlwaysWritten)
 {
-    const QString png = put("tiny.png", vipsEncode(photoLike(40, 30), ".png"));
+    const QString png = write("tiny.png", vipsEncode(photoLike(40, 30), ".png"));
     const CompressionResult bigger = engine.compress(
         png, settings(CompressionMode::lossless(), TargetFormat::keepOriginal, ResizeMode::exactWidth(120)));
     EXPECT_FALSE(bigger.alreadyOptimized);
     EXPECT_GT(bigger.compressedSize, bigger.originalSize);
     EXPECT_EQ(ImageDimensions::read(bigger.outputPath), std::make_pair(int64_t{120}, int64_t{90}));
 
-    const QString jpeg = put("wide.jpg", vipsEncode(photoLike(200, 100), ".jpg[Q=95]"));
+    const QString jpeg = write("wide.jpg", vipsEncode(photoLike(200, 100), ".jpg[Q=95]"));
     const CompressionResult shrunk = engine.compress(
         jpeg, settings(CompressionMode::lossless(), TargetFormat::keepOriginal, ResizeMode::maxDimension(100)));
     EXPECT_TRUE(shrunk.lossyFallbackApplied);
@@ -125,7 +116,7 @@ TEST_F(CompressionEngineTest, ResizedSameFormatOutputIsAlwaysWritten)
         EXPECT_EQ(a.pixels, b.pixels);
     }
 
-    const QString webp = put("pic.webp", WebPEncoder::encode(photoLike(90, 60), CompressionMode::lossy(90), "x"));
+    const QString webp = write("pic.webp", WebPEncoder::encode(photoLike(90, 60), CompressionMode::lossy(90), "x"));
     const CompressionResult half = engine.compress(
         webp, settings(CompressionMode::lossy(80), TargetFormat::webp, ResizeMode::percentage(50)));
     EXPECT_EQ(WebPEncoder::readDimensions(half.outputPath), std::make_pair(int64_t{45}, int64_t{30}));
@@ -137,7 +128,7 @@ TEST_F(CompressionEngineTest, ConversionToJPEGFlattensAlphaAndCarriesSRGB)
     // A transparent pixel, a half-transparent black one, an opaque red one, a transparent red one.
     const std::vector<uint8_t> pixels{0, 0, 0, 0, 0, 0, 0, 128, 255, 0, 0, 255, 255, 0, 0, 0};
     image.pixels = pixels;
-    const QString source = put("logo.png", vipsEncode(image, ".png"));
+    const QString source = write("logo.png", vipsEncode(image, ".png"));
 
     const CompressionResult result =
         engine.compress(source, settings(CompressionMode::lossless(), TargetFormat::jpeg));
@@ -179,7 +170,7 @@ TEST_F(CompressionEngineTest, FlatteningArithmetic)
 TEST_F(CompressionEngineTest, ConversionToWebPAndPNG)
 {
     const DecodedImage picture = photoLike(48, 32, true);
-    const QString source = put("shot.png", vipsEncode(picture, ".png"));
+    const QString source = write("shot.png", vipsEncode(picture, ".png"));
 
     const CompressionResult webp = engine.compress(source, settings(CompressionMode::lossless(), TargetFormat::webp));
     EXPECT_EQ(webp.outputPath, dir.filePath("shot-optim.webp"));
@@ -210,17 +201,17 @@ TEST_F(CompressionEngineTest, RefusalsComeBeforeAnyWork)
 
     QByteArray heic("\x00\x00\x00\x18" "ftypheic\x00\x00\x00\x00mif1heic", 24);
     heic += QByteArray(100, '\0');
-    const QString phone = put("IMG_1.HEIC", heic);
+    const QString phone = write("IMG_1.HEIC", heic);
     EXPECT_EQ(errorOf([&] { engine.compress(phone, settings(CompressionMode::lossless())); }),
               CompressionError::invalidConfiguration(
                   QString::fromUtf8("HEIC files cannot be recompressed in their original format — choose a target "
                                     "format (e.g. WebP) to convert IMG_1.HEIC instead of \"Keep Original\"")));
 
-    const QString avif = put("a.avif", avifPicture(16, 16));
+    const QString avif = write("a.avif", avifPicture(16, 16));
     EXPECT_EQ(errorOf([&] { engine.compress(avif, settings(CompressionMode::lossless(), TargetFormat::png)); }),
               CompressionError::unsupportedFormat());
 
-    const QString text = put("notes.jpg", QByteArray("just some text, not an image"));
+    const QString text = write("notes.jpg", QByteArray("just some text, not an image"));
     EXPECT_EQ(errorOf([&] { engine.compress(text, settings(CompressionMode::lossless())); }),
               CompressionError::unsupportedFormat());
     EXPECT_THROW(engine.compress(dir.filePath("gone.png"), settings(CompressionMode::lossless())), std::system_error);
@@ -228,7 +219,7 @@ TEST_F(CompressionEngineTest, RefusalsComeBeforeAnyWork)
 
 TEST_F(CompressionEngineTest, ContentDecidesTheRoadNotTheExtension)
 {
-    const QString source = put("a.jpg", vipsEncode(photoLike(32, 32), ".png"));
+    const QString source = write("a.jpg", vipsEncode(photoLike(32, 32), ".png"));
     const CompressionResult converted = engine.compress(source, settings(CompressionMode::lossy(80), TargetFormat::jpeg));
     EXPECT_EQ(converted.outputPath, dir.filePath("a-optim.jpg"));
     EXPECT_TRUE(hasICCMarker(readFile(converted.outputPath)));
@@ -244,7 +235,7 @@ TEST_F(CompressionEngineTest, ContentDecidesTheRoadNotTheExtension)
 
 TEST_F(CompressionEngineTest, InPlaceReplacesTheSourceAfterABackup)
 {
-    const QString source = put("keep.jpg", vipsEncode(photoLike(200, 150), ".jpg[Q=98]"));
+    const QString source = write("keep.jpg", vipsEncode(photoLike(200, 150), ".jpg[Q=98]"));
     ::chmod(QFile::encodeName(source).constData(), 0640);
     const QByteArray original = readFile(source);
 
@@ -264,7 +255,7 @@ TEST_F(CompressionEngineTest, InPlaceReplacesTheSourceAfterABackup)
 
 TEST_F(CompressionEngineTest, TrashOnlyForConversions)
 {
-    const QString source = put("c.png", vipsEncode(photoLike(40, 40), ".png"));
+    const QString source = write("c.png", vipsEncode(photoLike(40, 40), ".png"));
     CompressionSettings convert = settings(CompressionMode::lossy(80), TargetFormat::webp);
     convert.originalFileHandling = OriginalFileHandling::moveToTrash;
     convert.outputMode = OutputMode::inPlace(true);
@@ -290,7 +281,7 @@ TEST_F(CompressionEngineTest, TrashOnlyForConversions)
 
 TEST_F(CompressionEngineTest, AVIFRoundTripsAtTheNewSize)
 {
-    const QString source = put("still.avif", avifPicture(64, 48, true));
+    const QString source = write("still.avif", avifPicture(64, 48, true));
     const CompressionResult resized = engine.compress(
         source, settings(CompressionMode::lossy(60), TargetFormat::keepOriginal, ResizeMode::maxDimension(32)));
     EXPECT_EQ(FormatDetector::detectFormat(resized.outputPath), ImageFormat::avif);

@@ -1,7 +1,8 @@
+#include "TestImages.h"
+
 #include "CompressionError.h"
 #include "ImageDecoder.h"
 #include "PackedPixels.h"
-#include "Vips.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -20,6 +21,7 @@
 #include <vector>
 
 using namespace vantro;
+using namespace vantro::test;
 
 namespace {
 
@@ -49,12 +51,9 @@ vips::Image flat(std::vector<Sample> pixel, int width, int height, VipsInterpret
 
 void withProfile(VipsImage* image, const char* profileName)
 {
-    VipsBlob* blob = nullptr;
-    ASSERT_EQ(vips_profile_load(profileName, &blob, nullptr), 0) << vips::takeError();
-    const vips::Blob owner(blob);
-    std::size_t length = 0;
-    const void* data = vips_blob_get(blob, &length);
-    vips_image_set_blob_copy(image, VIPS_META_ICC_NAME, data, length);
+    const QByteArray profile = builtInProfile(profileName);
+    ASSERT_FALSE(profile.isEmpty());
+    vips_image_set_blob_copy(image, VIPS_META_ICC_NAME, profile.constData(), static_cast<std::size_t>(profile.size()));
 }
 
 // Bytes of a string literal, without its terminating zero.
@@ -62,20 +61,6 @@ template <std::size_t N>
 QByteArray literal(const char (&text)[N])
 {
     return QByteArray(text, N - 1);
-}
-
-void write(const QString& file, const QByteArray& data)
-{
-    QFile out(file);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-    ASSERT_EQ(out.write(data), data.size());
-}
-
-QByteArray contents(const QString& file)
-{
-    QFile in(file);
-    EXPECT_TRUE(in.open(QIODevice::ReadOnly));
-    return in.readAll();
 }
 
 Pixel at(const DecodedImage& image, int x, int y)
@@ -96,12 +81,8 @@ void expectNear(const Pixel& actual, const Pixel& expected, int tolerance, const
 
 void expectError(const std::function<void()>& call, const CompressionError& expected)
 {
-    try {
-        call();
-        ADD_FAILURE() << "no error, expected " << expected.what();
-    } catch (const CompressionError& error) {
-        EXPECT_EQ(error, expected) << error.what();
-    }
+    const CompressionError error = errorOf(call);
+    EXPECT_EQ(error, expected) << error.what();
 }
 
 class DecodingTest : public ::testing::Test {
@@ -220,13 +201,13 @@ TEST_F(DecodingTest, HeicTransformationIsAppliedOnceByDecodeAndMeasure)
     // (16 bytes, associated with the primary image) is overwritten in place by
     // an equally long 'irot' box: three quarter turns anticlockwise, which is
     // one clockwise quarter turn, as EXIF orientation 6.
-    QByteArray bytes = contents(plain);
+    QByteArray bytes = readFile(plain);
     const qsizetype pixi = bytes.indexOf("pixi");
     if (pixi < 4 || bytes.mid(pixi - 4, 4) != literal("\0\0\0\x10"))
         GTEST_SKIP() << "unexpected HEIC layout from this libheif";
     bytes.replace(pixi - 4, 16, literal("\0\0\0\x10irot\x03\0\0\0\0\0\0\0"));
     const QString turned = path("turned.heic");
-    write(turned, bytes);
+    writeFile(turned, bytes);
 
     const DecodedImage decoded = ImageDecoder::decode(turned, ImageFormat::heic);
     ASSERT_EQ(decoded.width, kUprightHeight);
@@ -470,8 +451,8 @@ TEST_F(DecodingTest, MalformedAndTruncatedFilesFailCleanly)
     const QString goodPng = path("good.png");
     SAVE_OK(vips_jpegsave(picture.get(), QFile::encodeName(goodJpeg).constData(), nullptr));
     SAVE_OK(vips_pngsave(picture.get(), QFile::encodeName(goodPng).constData(), "compression", 0, nullptr));
-    const QByteArray jpeg = contents(goodJpeg);
-    const QByteArray png = contents(goodPng);
+    const QByteArray jpeg = readFile(goodJpeg);
+    const QByteArray png = readFile(goodPng);
 
     struct Case {
         const char* name;
@@ -488,20 +469,20 @@ TEST_F(DecodingTest, MalformedAndTruncatedFilesFailCleanly)
     };
     for (const Case& c : cases) {
         const QString file = path(c.name);
-        write(file, c.bytes);
+        writeFile(file, c.bytes);
         expectError([&] { ImageDecoder::decode(file, c.format); }, cannotDecode(c.name));
     }
     for (const char* name : {"garbage.jpg", "header-only.jpg", "garbage.png", "garbage.heic"})
         expectError([&] { ImageDimensions::read(path(name)); }, cannotMeasure(name));
 
     const QString notAnImage = path("notes.txt");
-    write(notAnImage, "plain text, long enough to be sniffed by every loader there is");
+    writeFile(notAnImage, "plain text, long enough to be sniffed by every loader there is");
     expectError([&] { ImageDimensions::read(notAnImage); }, cannotMeasure("notes.txt"));
     expectError([&] { ImageDimensions::read(path("missing.png")); }, cannotMeasure("missing.png"));
     expectError([&] { ImageDecoder::decode(path("missing.png"), ImageFormat::png); }, cannotDecode("missing.png"));
 
     // WebP goes through its own decoder; a missing file is a file-system error.
-    write(path("garbage.webp"), literal("RIFF\x20\0\0\0WEBPVP8 \x14\0\0\0 not a bitstream"));
+    writeFile(path("garbage.webp"), literal("RIFF\x20\0\0\0WEBPVP8 \x14\0\0\0 not a bitstream"));
     expectError([&] { ImageDecoder::decode(path("garbage.webp"), ImageFormat::webp); },
                 CompressionError::corruptFile(QStringLiteral("Cannot decode WebP: garbage.webp")));
     EXPECT_THROW(ImageDecoder::decode(path("missing.webp"), ImageFormat::webp), std::system_error);
@@ -514,7 +495,7 @@ TEST_F(DecodingTest, MalformedAndTruncatedFilesFailCleanly)
 TEST_F(DecodingTest, ClaimedSizesBeyondThePixelBudgetFailBeforeDecoding)
 {
     const QString huge = path("huge.png");
-    write(huge, pngClaiming(100000, 100000));
+    writeFile(huge, pngClaiming(100000, 100000));
     expectError([&] { ImageDecoder::decode(huge, ImageFormat::png); },
                 CompressionError::corruptFile(QStringLiteral("Image too large to decode (100000 \u00D7 100000 pixels): huge.png")));
     // Measuring reads the header only, so it answers.
@@ -524,12 +505,12 @@ TEST_F(DecodingTest, ClaimedSizesBeyondThePixelBudgetFailBeforeDecoding)
     const vips::Image picture = flat<uint8_t>({30, 60, 90}, 16, 16, VIPS_INTERPRETATION_sRGB);
     const QString small = path("small.jpg");
     SAVE_OK(vips_jpegsave(picture.get(), QFile::encodeName(small).constData(), nullptr));
-    QByteArray jpeg = contents(small);
+    QByteArray jpeg = readFile(small);
     const qsizetype frame = jpeg.indexOf(literal("\xFF\xC0"));
     ASSERT_GT(frame, 0);
     jpeg.replace(frame + 5, 4, literal("\xEA\x60\xEA\x60"));
     const QString hugeJpeg = path("huge.jpg");
-    write(hugeJpeg, jpeg);
+    writeFile(hugeJpeg, jpeg);
     expectError([&] { ImageDecoder::decode(hugeJpeg, ImageFormat::jpeg); },
                 CompressionError::corruptFile(QStringLiteral("Image too large to decode (60000 \u00D7 60000 pixels): huge.jpg")));
 }

@@ -1,8 +1,9 @@
+#include "TestImages.h"
+
 #include "CompressionError.h"
 #include "FormatDetector.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -10,20 +11,12 @@
 #include <system_error>
 
 using namespace vantro;
+using namespace vantro::test;
 
 namespace {
 
-class FormatDetectorTest : public ::testing::Test {
+class FormatDetectorTest : public TemporaryFolderTest {
 protected:
-    QString write(const QString& name, const QByteArray& bytes)
-    {
-        const QString path = dir.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        return path;
-    }
-
     QByteArray isoMedia(const char* brand, const char* compatible = "mif1")
     {
         QByteArray b("\x00\x00\x00\x18" "ftyp", 8);
@@ -32,8 +25,6 @@ protected:
         b += compatible;
         return b;
     }
-
-    QTemporaryDir dir;
 };
 
 } // namespace

@@ -1,5 +1,4 @@
-// Before any Qt header: glib's headers use "signals" as a name, which Qt defines.
-#include "Vips.h"
+#include "TestImages.h"
 
 #include "CompressionError.h"
 #include "EngineSupport.h"
@@ -10,41 +9,14 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QTemporaryDir>
-
-#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <vector>
 
 using namespace vantro;
+using namespace vantro::test;
 
 namespace {
-
-DecodedImage photoLike(int width, int height, bool alpha = false)
-{
-    DecodedImage image;
-    image.width = width;
-    image.height = height;
-    image.hasAlpha = alpha;
-    const auto channels = static_cast<size_t>(image.channels());
-    image.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * channels);
-    uint32_t noise = 2024;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            noise = noise * 1103515245u + 12345u;
-            const size_t at = (static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * channels;
-            const int grain = static_cast<int>(noise >> 28) - 8;
-            image.pixels[at] = static_cast<uint8_t>(std::clamp(x * 255 / width + grain, 0, 255));
-            image.pixels[at + 1] = static_cast<uint8_t>(std::clamp((x + y) * 127 / (width + height) + 60 + grain, 0, 255));
-            image.pixels[at + 2] = static_cast<uint8_t>(std::clamp(y * 255 / height - grain, 0, 255));
-            if (alpha)
-                image.pixels[at + 3] = 200;
-        }
-    }
-    return image;
-}
 
 struct Segment {
     int marker;
@@ -82,40 +54,6 @@ std::vector<Segment> segmentsOf(const QByteArray& jpeg, int marker, const char* 
 std::vector<Segment> iccMarkers(const QByteArray& jpeg)
 {
     return segmentsOf(jpeg, 0xE2, "ICC_PROFILE");
-}
-
-QByteArray profileNamed(const char* name)
-{
-    vips::ensureStarted();
-    VipsBlob* raw = nullptr;
-    EXPECT_EQ(vips_profile_load(name, &raw, nullptr), 0);
-    const vips::Blob blob(raw);
-    size_t length = 0;
-    const void* bytes = vips_area_get_data(reinterpret_cast<VipsArea*>(blob.get()), &length, nullptr, nullptr, nullptr);
-    return QByteArray(static_cast<const char*>(bytes), static_cast<qsizetype>(length));
-}
-
-// A JPEG written by libvips (the system libjpeg), optionally with an
-// orientation and a profile, as a phone would write it.
-QByteArray vipsJPEG(const DecodedImage& image, std::optional<int> orientation, const QByteArray& profile,
-                    int quality = 92)
-{
-    vips::ensureStarted();
-    vips::Image memory(vips_image_new_from_memory_copy(image.pixels.data(), image.pixels.size(), image.width,
-                                                       image.height, 3, VIPS_FORMAT_UCHAR));
-    VipsImage* raw = nullptr;
-    EXPECT_EQ(vips_copy(memory.get(), &raw, nullptr), 0);
-    const vips::Image tagged(raw);
-    if (orientation)
-        vips_image_set_int(tagged.get(), VIPS_META_ORIENTATION, *orientation);
-    if (!profile.isEmpty())
-        vips_image_set_blob_copy(tagged.get(), VIPS_META_ICC_NAME, profile.constData(),
-                                 static_cast<size_t>(profile.size()));
-    void* buffer = nullptr;
-    size_t length = 0;
-    EXPECT_EQ(vips_jpegsave_buffer(tagged.get(), &buffer, &length, "Q", quality, nullptr), 0) << vips::takeError();
-    const std::unique_ptr<void, vips::GFree> owned(buffer);
-    return QByteArray(static_cast<const char*>(buffer), static_cast<qsizetype>(length));
 }
 
 struct Decoded {
@@ -158,31 +96,7 @@ Decoded decode(const QByteArray& jpeg)
     return decoded;
 }
 
-template <typename Call>
-CompressionError errorOf(Call call)
-{
-    try {
-        call();
-    } catch (const CompressionError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no CompressionError thrown";
-    return CompressionError::unsupportedFormat();
-}
-
-class JPEGTest : public ::testing::Test {
-protected:
-    QString write(const QString& name, const QByteArray& bytes)
-    {
-        const QString path = dir.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        return path;
-    }
-
-    QTemporaryDir dir;
-};
+class JPEGTest : public TemporaryFolderTest {};
 
 TEST_F(JPEGTest, OutputIsMozjpegsProgressiveProfile)
 {
@@ -196,7 +110,7 @@ TEST_F(JPEGTest, OutputIsMozjpegsProgressiveProfile)
     EXPECT_EQ(segmentsOf(jpeg, 0xC2).size(), 1u);
     EXPECT_GT(jpeg.count("\xFF\xDA"), 2);
     // The system libjpeg at the same quality makes a bigger file.
-    EXPECT_LT(jpeg.size(), vipsJPEG(image, std::nullopt, {}, 80).size());
+    EXPECT_LT(jpeg.size(), vipsEncode(image, ".jpg[Q=80]").size());
 
     const Decoded decoded = decode(jpeg);
     EXPECT_EQ(decoded.width, 120);
@@ -242,7 +156,7 @@ TEST_F(JPEGTest, ProfileIsSplitIntoNumberedAPP2Markers)
 
 TEST_F(JPEGTest, RefusalsAndLibraryErrorsAreCleanFailures)
 {
-    const QByteArray profile = profileNamed("srgb");
+    const QByteArray profile = builtInProfile("srgb");
     EXPECT_EQ(errorOf([&] { JPEGEncoder::compress(photoLike(8, 8, true), 80, "a.png", profile); }),
               CompressionError::encoderFailed("JPEG encoding does not support an alpha channel"));
 
@@ -289,9 +203,9 @@ TEST_F(JPEGTest, HigherQualityIsNotSmaller)
 TEST_F(JPEGTest, LosslessKeepsPixelsOrientationAndProfileOnly)
 {
     const DecodedImage image = photoLike(64, 48);
-    const QByteArray p3 = profileNamed("p3");
+    const QByteArray p3 = builtInProfile("p3");
     ASSERT_FALSE(p3.isEmpty());
-    const QByteArray source = vipsJPEG(image, 6, p3);
+    const QByteArray source = vipsEncode(image, ".jpg[Q=92]", 6, p3);
     ASSERT_EQ(decode(source).orientation, 6);
     const QString path = write("phone photo.jpg", source);
 
@@ -310,7 +224,7 @@ TEST_F(JPEGTest, LosslessKeepsPixelsOrientationAndProfileOnly)
     EXPECT_EQ(readWholeFile(path), source);
 
     // Nothing to carry over: no EXIF and no profile are made up.
-    const QString plain = write("plain.jpg", vipsJPEG(image, 1, {}));
+    const QString plain = write("plain.jpg", vipsEncode(image, ".jpg[Q=92]", 1));
     const QByteArray plainOptimised = JPEGEncoder::compressLossless(plain);
     EXPECT_TRUE(segmentsOf(plainOptimised, 0xE1).empty());
     EXPECT_TRUE(segmentsOf(plainOptimised, 0xE2).empty());
@@ -319,7 +233,7 @@ TEST_F(JPEGTest, LosslessKeepsPixelsOrientationAndProfileOnly)
     // A profile of several markers survives in order.
     QByteArray big = p3;
     big.append(QByteArray(150000, 'z'));
-    const QString multi = write("multi.jpg", vipsJPEG(image, 3, big));
+    const QString multi = write("multi.jpg", vipsEncode(image, ".jpg[Q=92]", 3, big));
     const Decoded restored = decode(JPEGEncoder::compressLossless(multi));
     EXPECT_EQ(restored.profile, big);
     EXPECT_EQ(restored.orientation, 3);

@@ -1,3 +1,5 @@
+#include "TestImages.h"
+
 #include "BundledBinaries.h"
 #include "CompressionError.h"
 #include "JPEGEncoder.h"
@@ -10,24 +12,12 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include <cstdlib>
 #include <optional>
 
 using namespace vantro;
+using namespace vantro::test;
 
 namespace {
-
-template <typename Call>
-CompressionError errorOf(Call call)
-{
-    try {
-        call();
-    } catch (const CompressionError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no CompressionError thrown";
-    return CompressionError::unsupportedFormat();
-}
 
 // Runs the jpegtran protocol against fake tools in a private bundle folder,
 // with a private temporary folder so that leftovers can be seen.
@@ -38,22 +28,9 @@ protected:
         ASSERT_TRUE(root.isValid());
         ASSERT_TRUE(QDir(root.path()).mkpath("bundle"));
         ASSERT_TRUE(QDir(root.path()).mkpath("tmp"));
-        const char* previous = std::getenv("TMPDIR");
-        if (previous)
-            savedTmpDir = previous;
-        setenv("TMPDIR", QFile::encodeName(tmp()).constData(), 1);
+        temporaryFolder.emplace("TMPDIR", tmp());
         input = root.filePath("input.jpg");
-        QFile file(input);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("source bytes");
-    }
-
-    void TearDown() override
-    {
-        if (savedTmpDir)
-            setenv("TMPDIR", savedTmpDir->c_str(), 1);
-        else
-            unsetenv("TMPDIR");
+        writeFile(input, "source bytes");
     }
 
     QString bundle() const { return root.filePath("bundle"); }
@@ -65,11 +42,8 @@ protected:
     {
         const QString path = QDir(bundle()).filePath(name);
         QFile::remove(path);
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(body.startsWith("#!") ? body : "#!/bin/sh\n" + body);
-        file.close();
-        ASSERT_TRUE(file.setPermissions(permissions));
+        writeFile(path, body.startsWith("#!") ? body : "#!/bin/sh\n" + body);
+        ASSERT_TRUE(QFile::setPermissions(path, permissions));
     }
 
     QByteArray run() const { return JPEGEncoder::losslessTool().run(input, {bundle()}); }
@@ -79,14 +53,12 @@ protected:
     {
         EXPECT_TRUE(QDir(tmp()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
             << QDir(tmp()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ').toStdString();
-        QFile file(input);
-        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-        EXPECT_EQ(file.readAll(), "source bytes");
+        EXPECT_EQ(readFile(input), "source bytes");
     }
 
     QTemporaryDir root;
     QString input;
-    std::optional<std::string> savedTmpDir;
+    std::optional<EnvironmentOverride> temporaryFolder;
 };
 
 TEST_F(OptimiserToolTest, PassesTheArgumentsAndReturnsTheOutput)

@@ -1,10 +1,11 @@
+#include "TestImages.h"
+
 #include "CompressionError.h"
 #include "OutputPlacement.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -19,27 +20,19 @@
 #include <vector>
 
 using namespace vantro;
+using namespace vantro::test;
 
 namespace {
 
-class OutputPlacementTest : public ::testing::Test {
+class OutputPlacementTest : public TemporaryFolderTest {
 protected:
     QString path(const QString& name) const { return dir.filePath(name); }
 
     QString write(const QString& name, const QByteArray& bytes, mode_t mode = 0644) const
     {
-        QFile file(path(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        file.close();
-        ::chmod(QFile::encodeName(path(name)).constData(), mode);
-        return path(name);
-    }
-
-    static QByteArray read(const QString& file)
-    {
-        QFile f(file);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+        const QString file = TemporaryFolderTest::write(name, bytes);
+        ::chmod(QFile::encodeName(file).constData(), mode);
+        return file;
     }
 
     // Every entry of a folder, hidden ones and broken links included.
@@ -63,19 +56,14 @@ protected:
         return placement.writeOutput(bytes, source, OutputMode::copyAlongside(), renaming, digits, separator);
     }
 
-    QTemporaryDir dir;
     OutputPlacement placement{dir.filePath(QStringLiteral("backup-root"))};
 };
 
 void expectError(const std::function<void()>& call, CompressionError::Kind kind, const QString& message)
 {
-    try {
-        call();
-        ADD_FAILURE() << "no error, expected " << message.toStdString();
-    } catch (const CompressionError& e) {
-        EXPECT_EQ(e.kind(), kind);
-        EXPECT_EQ(e.message(), message);
-    }
+    const CompressionError error = errorOf(call);
+    EXPECT_EQ(error.kind(), kind);
+    EXPECT_EQ(error.message(), message);
 }
 
 // Makes every write past `bytes` fail with EFBIG, as a full disk would, even for root.
@@ -100,27 +88,6 @@ private:
     void (*m_previousHandler)(int) = nullptr;
 };
 
-class EnvironmentOverride {
-public:
-    EnvironmentOverride(const char* name, const QString& value)
-        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
-    {
-        qputenv(name, QFile::encodeName(value));
-    }
-    ~EnvironmentOverride()
-    {
-        if (m_had)
-            qputenv(m_name, m_old);
-        else
-            qunsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    bool m_had;
-    QByteArray m_old;
-};
-
 } // namespace
 
 TEST_F(OutputPlacementTest, CopyNamesSkipEveryTakenEntry)
@@ -128,14 +95,14 @@ TEST_F(OutputPlacementTest, CopyNamesSkipEveryTakenEntry)
     const QString source = write("photo.jpg", "original");
     EXPECT_EQ(copyAlongside("one", source), path("photo-optim.jpg"));
     EXPECT_EQ(copyAlongside("two", source), path("photo-optim-1.jpg"));
-    EXPECT_EQ(read(path("photo-optim.jpg")), "one");
-    EXPECT_EQ(read(path("photo-optim-1.jpg")), "two");
+    EXPECT_EQ(readFile(path("photo-optim.jpg")), "one");
+    EXPECT_EQ(readFile(path("photo-optim-1.jpg")), "two");
 
     // A folder and a broken symbolic link hold their names too.
     ASSERT_TRUE(QDir(dir.path()).mkdir("photo-optim-2.jpg"));
     ASSERT_EQ(::symlink("nowhere", QFile::encodeName(path("photo-optim-3.jpg")).constData()), 0);
     EXPECT_EQ(copyAlongside("three", source), path("photo-optim-4.jpg"));
-    EXPECT_EQ(read(source), "original");
+    EXPECT_EQ(readFile(source), "original");
 
     // Prefix and suffix renaming numbers like the plain name.
     const RenamingMode prefixed = RenamingMode::prefixSuffix("x_", "");
@@ -154,7 +121,7 @@ TEST_F(OutputPlacementTest, SequenceNumbersAdvanceInsteadOfSuffixes)
     EXPECT_EQ(copyAlongside("b", source, trip), path("Trip_002.jpg"));
     EXPECT_EQ(copyAlongside("c", source, RenamingMode::sequence("Trip", 1000)), path("Trip_1000.jpg"));
     EXPECT_EQ(copyAlongside("d", source, RenamingMode::sequence("Trip", 7), 2, ""), path("Trip07.jpg"));
-    EXPECT_EQ(read(path("Trip_002.jpg")), "b");
+    EXPECT_EQ(readFile(path("Trip_002.jpg")), "b");
 }
 
 TEST_F(OutputPlacementTest, ThousandTakenNamesFailAndWriteNothing)
@@ -188,7 +155,7 @@ TEST_F(OutputPlacementTest, ParallelPlacementsClaimDistinctNames)
     std::set<QString> distinct(outputs.begin(), outputs.end());
     EXPECT_EQ(distinct.size(), static_cast<size_t>(kThreads));
     for (int t = 0; t < kThreads; ++t)
-        EXPECT_EQ(read(outputs[static_cast<size_t>(t)]), QByteArray(4096, static_cast<char>('a' + t)));
+        EXPECT_EQ(readFile(outputs[static_cast<size_t>(t)]), QByteArray(4096, static_cast<char>('a' + t)));
     EXPECT_EQ(entries(dir.path()).size(), kThreads + 1); // no staging files left
 }
 
@@ -205,7 +172,7 @@ TEST_F(OutputPlacementTest, CustomFolders)
     expectError([&] { placement.writeOutput("z", source, OutputMode::customFolder(underFile), {}, 3, "_"); },
                 CompressionError::Kind::ioFailure,
                 "Failed to create destination folder " + underFile + ": Not a directory");
-    EXPECT_EQ(read(source), "original");
+    EXPECT_EQ(readFile(source), "original");
 }
 
 TEST_F(OutputPlacementTest, OutputsThatWouldLandOnTheSourceAreRefused)
@@ -221,8 +188,8 @@ TEST_F(OutputPlacementTest, OutputsThatWouldLandOnTheSourceAreRefused)
         [&] { placement.writeConversionOutput("x", png, OutputMode::inPlace(true), ImageFormat::jpeg, {}, 3, "_"); },
         CompressionError::Kind::ioFailure,
         "Conversion output path collides with the original file at a.jpg; refusing to overwrite it");
-    EXPECT_EQ(read(source), "original");
-    EXPECT_EQ(read(png), "png bytes");
+    EXPECT_EQ(readFile(source), "original");
+    EXPECT_EQ(readFile(png), "png bytes");
     EXPECT_EQ(entries(dir.path()), QStringList({"a.jpg", "photo.jpg"}));
 }
 
@@ -235,8 +202,8 @@ TEST_F(OutputPlacementTest, InPlaceConversionStandsBesideTheSource)
     };
     EXPECT_EQ(convert("w1"), path("a.webp"));
     EXPECT_EQ(convert("w2"), path("a-1.webp"));
-    EXPECT_EQ(read(path("a-1.webp")), "w2");
-    EXPECT_EQ(read(source), "png");
+    EXPECT_EQ(readFile(path("a-1.webp")), "w2");
+    EXPECT_EQ(readFile(source), "png");
     EXPECT_FALSE(QFileInfo::exists(placement.backupRoot()));
 
     EXPECT_EQ(placement.writeConversionOutput("j", source, OutputMode::copyAlongside(), ImageFormat::jpeg,
@@ -253,7 +220,7 @@ TEST_F(OutputPlacementTest, InPlaceKeepsModeAndOwnerAndBacksUpTheOriginal)
     }
 
     EXPECT_EQ(placement.writeOutput("first", source, OutputMode::inPlace(true), {}, 3, "_"), source);
-    EXPECT_EQ(read(source), "first");
+    EXPECT_EQ(readFile(source), "first");
     EXPECT_EQ(modeOf(source), 0640u);
     if (root) {
         struct stat info {};
@@ -264,15 +231,15 @@ TEST_F(OutputPlacementTest, InPlaceKeepsModeAndOwnerAndBacksUpTheOriginal)
 
     const QString backupFolder = placement.backupRoot() + dir.path();
     const QString backup = backupFolder + "/photo.jpg";
-    EXPECT_EQ(read(backup), "original");
+    EXPECT_EQ(readFile(backup), "original");
     EXPECT_EQ(modeOf(backup), 0640u);
 
     // The second backup replaces the first.
     ::chmod(QFile::encodeName(source).constData(), 0600);
     placement.writeOutput("second", source, OutputMode::inPlace(true), {}, 3, "_");
-    EXPECT_EQ(read(source), "second");
+    EXPECT_EQ(readFile(source), "second");
     EXPECT_EQ(modeOf(source), 0600u);
-    EXPECT_EQ(read(backup), "first");
+    EXPECT_EQ(readFile(backup), "first");
     EXPECT_EQ(entries(backupFolder), QStringList({"photo.jpg"}));
     EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "photo.jpg"}));
 }
@@ -281,7 +248,7 @@ TEST_F(OutputPlacementTest, InPlaceWithoutBackupWritesNothingUnderTheRoot)
 {
     const QString source = write("photo.jpg", "original");
     placement.writeOutput("new", source, OutputMode::inPlace(false), {}, 3, "_");
-    EXPECT_EQ(read(source), "new");
+    EXPECT_EQ(readFile(source), "new");
     EXPECT_FALSE(QFileInfo::exists(placement.backupRoot()));
 }
 
@@ -304,7 +271,7 @@ TEST_F(OutputPlacementTest, FailedWritesLeaveTheSourceAndNoStrayFiles)
         expectError([&] { placement.writeOutput("small", source, OutputMode::inPlace(true), {}, 3, "_"); },
                     CompressionError::Kind::ioFailure, "Failed to stage backup copy: File too large");
     }
-    EXPECT_EQ(read(source), QByteArray(4096, 's'));
+    EXPECT_EQ(readFile(source), QByteArray(4096, 's'));
     EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "photo.jpg"}));
     EXPECT_TRUE(entries(placement.backupRoot() + dir.path()).isEmpty());
 
@@ -330,7 +297,7 @@ TEST_F(OutputPlacementTest, FailedWritesLeaveTheSourceAndNoStrayFiles)
     expectError([&] { blocked.writeOutput("x", source, OutputMode::inPlace(true), {}, 3, "_"); },
                 CompressionError::Kind::ioFailure, "Failed to create backup directory: Not a directory");
 
-    EXPECT_EQ(read(source), QByteArray(4096, 's'));
+    EXPECT_EQ(readFile(source), QByteArray(4096, 's'));
     EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "folder.jpg", longSource.section('/', -1), "photo.jpg"}));
 }
 
@@ -345,7 +312,7 @@ TEST_F(OutputPlacementTest, RecycleMovesFilesToTheFreedesktopTrash)
 
     OutputPlacement::recycleViaWorkspace({file});
     EXPECT_FALSE(QFileInfo::exists(file));
-    EXPECT_EQ(read(path("home/data/Trash/files/a.png")), "png");
+    EXPECT_EQ(readFile(path("home/data/Trash/files/a.png")), "png");
     EXPECT_TRUE(QFileInfo::exists(path("home/data/Trash/info/a.png.trashinfo")));
 
     try {
@@ -375,5 +342,5 @@ TEST_F(OutputPlacementTest, RecycleWithoutAnyTrashFolderLeavesTheFileInPlace)
         }
     }
     QDir::setCurrent(cwd);
-    EXPECT_EQ(read(file), "png");
+    EXPECT_EQ(readFile(file), "png");
 }

@@ -1,5 +1,4 @@
-// Before any Qt header: glib's headers use "signals" as a name, which Qt defines.
-#include "Vips.h"
+#include "TestImages.h"
 
 #include "CompressionError.h"
 #include "PNGEncoder.h"
@@ -16,28 +15,22 @@
 #include <system_error>
 
 using namespace vantro;
+using namespace vantro::test;
 
 namespace {
 
+// Noise in every sample, alpha included, so that any change to a sample shows.
 DecodedImage makeImage(int width, int height, bool alpha)
 {
-    DecodedImage image;
-    image.width = width;
-    image.height = height;
-    image.hasAlpha = alpha;
-    const auto channels = static_cast<size_t>(image.channels());
-    image.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * channels);
     uint32_t noise = 7;
-    for (size_t at = 0; at < image.pixels.size(); at += channels) {
+    return paintedImage(width, height, alpha, [&](int x, int y, uint8_t* pixel) {
         noise = noise * 1103515245u + 12345u;
-        const size_t pixel = at / channels;
-        image.pixels[at] = static_cast<uint8_t>(pixel % static_cast<size_t>(width) * 4);
-        image.pixels[at + 1] = static_cast<uint8_t>(noise >> 24);
-        image.pixels[at + 2] = static_cast<uint8_t>(pixel / static_cast<size_t>(width) * 5);
+        pixel[0] = static_cast<uint8_t>(x * 4);
+        pixel[1] = static_cast<uint8_t>(noise >> 24);
+        pixel[2] = static_cast<uint8_t>(y * 5);
         if (alpha)
-            image.pixels[at + 3] = static_cast<uint8_t>(noise >> 16);
-    }
-    return image;
+            pixel[3] = static_cast<uint8_t>(noise >> 16);
+    });
 }
 
 struct Decoded {
@@ -74,44 +67,16 @@ int colourType(const QByteArray& png)
     return png.size() > 25 && png.mid(12, 4) == "IHDR" ? static_cast<uint8_t>(png[25]) : -1;
 }
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-    return file.readAll();
-}
-
-template <typename Call>
-CompressionError errorOf(Call call)
-{
-    try {
-        call();
-    } catch (const CompressionError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no CompressionError";
-    return CompressionError::unsupportedFormat();
-}
-
 // Every test runs with a private temporary folder, so that what the encoder
 // leaves behind there can be seen.
-class PNGEncoderTest : public ::testing::Test {
+class PNGEncoderTest : public TemporaryFolderTest {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(tmp.isValid());
         ASSERT_TRUE(QFileInfo::exists(BundledBinaries::url(QStringLiteral("oxipng")).value_or(QString())))
             << "oxipng is not in the bundle folder: build the vantro_tools target";
-        previous = qgetenv("TMPDIR");
-        hadPrevious = qEnvironmentVariableIsSet("TMPDIR");
-        setTemporaryFolder(tmp.path());
-    }
-    void TearDown() override
-    {
-        if (hadPrevious)
-            qputenv("TMPDIR", previous);
-        else
-            qunsetenv("TMPDIR");
+        temporaryFolder.emplace("TMPDIR", tmp.path());
     }
 
     static void setTemporaryFolder(const QString& path) { qputenv("TMPDIR", QFile::encodeName(path)); }
@@ -119,9 +84,7 @@ protected:
     QStringList leftovers() const { return QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }
 
     QTemporaryDir tmp;
-    QTemporaryDir work;
-    QByteArray previous;
-    bool hadPrevious = false;
+    std::optional<EnvironmentOverride> temporaryFolder;
 };
 
 TEST_F(PNGEncoderTest, ResizedPixelsBecomeAnOptimisedPNGOfTheSameSamples)
@@ -147,20 +110,8 @@ TEST_F(PNGEncoderTest, ResizedPixelsBecomeAnOptimisedPNGOfTheSameSamples)
 TEST_F(PNGEncoderTest, LosslessOptimisationKeepsThePixelsAndTheSource)
 {
     const DecodedImage image = makeImage(40, 30, true);
-    vips::ensureStarted();
-    const vips::Image memory(vips_image_new_from_memory(image.pixels.data(), image.pixels.size(), image.width,
-                                                        image.height, 4, VIPS_FORMAT_UCHAR));
-    void* buffer = nullptr;
-    size_t length = 0;
-    ASSERT_EQ(vips_pngsave_buffer(memory.get(), &buffer, &length, "compression", 0, nullptr), 0);
-    const QByteArray source(static_cast<const char*>(buffer), static_cast<qsizetype>(length));
-    g_free(buffer);
-    const QString path = work.filePath("source.png");
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(source);
-    }
+    const QByteArray source = vipsEncode(image, ".png[compression=0]");
+    const QString path = write("source.png", source);
 
     const QByteArray optimised = PNGEncoder::compressLossless(path);
     EXPECT_LT(optimised.size(), source.size());
@@ -168,19 +119,14 @@ TEST_F(PNGEncoderTest, LosslessOptimisationKeepsThePixelsAndTheSource)
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->bands, 4);
     EXPECT_EQ(decoded->pixels, image.pixels);
-    EXPECT_EQ(readAll(path), source);
+    EXPECT_EQ(readFile(path), source);
     EXPECT_TRUE(leftovers().isEmpty());
 }
 
 TEST_F(PNGEncoderTest, FailuresLeaveNothingBehind)
 {
     // The tool fails on input that is not a PNG.
-    const QString text = work.filePath("notes.png");
-    {
-        QFile file(text);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("not a png");
-    }
+    const QString text = write("notes.png", "not a png");
     const CompressionError toolError = errorOf([&] { PNGEncoder::compressLossless(text); });
     EXPECT_EQ(toolError.kind(), CompressionError::Kind::encoderFailed);
     EXPECT_TRUE(toolError.message().startsWith(QStringLiteral("oxipng failed: "))) << toolError.what();
@@ -201,10 +147,7 @@ TEST_F(PNGEncoderTest, AStagingFolderThatCannotBeWrittenIsAnIOFailure)
 {
     // A folder below a regular file can neither exist nor be created.
     const QString blocker = tmp.filePath("blocker");
-    {
-        QFile file(blocker);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    }
+    writeFile(blocker, QByteArray());
     const QStringList before = QDir::current().entryList({QStringLiteral("*.png")}, QDir::Files);
     setTemporaryFolder(blocker + QStringLiteral("/sub"));
 

@@ -1,3 +1,5 @@
+#include "TestImages.h"
+
 #include "CompressionError.h"
 #include "PixelScaler.h"
 
@@ -9,6 +11,7 @@
 #include <vector>
 
 using namespace vantro;
+using namespace vantro::test;
 
 namespace {
 
@@ -30,12 +33,8 @@ bool allPixelsEqual(const std::vector<uint8_t>& pixels, const std::vector<uint8_
 
 void expectEncoderFailed(const std::function<void()>& call, const QString& message)
 {
-    try {
-        call();
-        ADD_FAILURE() << "no error, expected " << message.toStdString();
-    } catch (const CompressionError& error) {
-        EXPECT_EQ(error, CompressionError::encoderFailed(message)) << error.what();
-    }
+    const CompressionError error = errorOf(call);
+    EXPECT_EQ(error, CompressionError::encoderFailed(message)) << error.what();
 }
 
 TEST(PixelScalerTest, OutputHasExactlyTheTargetSize)

@@ -2,14 +2,13 @@
 
 #include <QFile>
 
-#include <avif/avif.h>
-
 #include <algorithm>
 #include <memory>
 
 namespace vantro::test {
 
-DecodedImage photoLike(int width, int height, bool alpha)
+DecodedImage paintedImage(int width, int height, bool alpha,
+                          const std::function<void(int x, int y, uint8_t* pixel)>& paint)
 {
     DecodedImage image;
     image.width = width;
@@ -17,20 +16,26 @@ DecodedImage photoLike(int width, int height, bool alpha)
     image.hasAlpha = alpha;
     const auto channels = static_cast<size_t>(image.channels());
     image.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * channels);
-    uint32_t noise = 2024;
+    uint8_t* pixel = image.pixels.data();
     for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            noise = noise * 1103515245u + 12345u;
-            const size_t at = (static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * channels;
-            const int grain = static_cast<int>(noise >> 28) - 8;
-            image.pixels[at] = static_cast<uint8_t>(std::clamp(x * 255 / width + grain, 0, 255));
-            image.pixels[at + 1] = static_cast<uint8_t>(std::clamp((x + y) * 127 / (width + height) + 60 + grain, 0, 255));
-            image.pixels[at + 2] = static_cast<uint8_t>(std::clamp(y * 255 / height - grain, 0, 255));
-            if (alpha)
-                image.pixels[at + 3] = 200;
-        }
+        for (int x = 0; x < width; ++x, pixel += channels)
+            paint(x, y, pixel);
     }
     return image;
+}
+
+DecodedImage photoLike(int width, int height, bool alpha)
+{
+    uint32_t noise = 2024;
+    return paintedImage(width, height, alpha, [&](int x, int y, uint8_t* pixel) {
+        noise = noise * 1103515245u + 12345u;
+        const int grain = static_cast<int>(noise >> 28) - 8;
+        pixel[0] = static_cast<uint8_t>(std::clamp(x * 255 / width + grain, 0, 255));
+        pixel[1] = static_cast<uint8_t>(std::clamp((x + y) * 127 / (width + height) + 60 + grain, 0, 255));
+        pixel[2] = static_cast<uint8_t>(std::clamp(y * 255 / height - grain, 0, 255));
+        if (alpha)
+            pixel[3] = 200;
+    });
 }
 
 DecodedImage flatImage(int width, int height, std::vector<uint8_t> pixel)
@@ -69,11 +74,36 @@ QByteArray builtInProfile(const char* name)
 {
     vips::ensureStarted();
     VipsBlob* raw = nullptr;
-    EXPECT_EQ(vips_profile_load(name, &raw, nullptr), 0) << vips::takeError();
+    if (vips_profile_load(name, &raw, nullptr) != 0 || !raw) {
+        ADD_FAILURE() << "libvips has no profile " << name << ": " << vips::takeError();
+        return {};
+    }
     const vips::Blob blob(raw);
     size_t length = 0;
     const void* bytes = vips_area_get_data(reinterpret_cast<VipsArea*>(blob.get()), &length, nullptr, nullptr, nullptr);
     return QByteArray(static_cast<const char*>(bytes), static_cast<qsizetype>(length));
+}
+
+QByteArray avifEncode(const avifImage* const* frames, size_t count, int quantizer)
+{
+    const std::unique_ptr<avifEncoder, decltype(&avifEncoderDestroy)> encoder(avifEncoderCreate(), &avifEncoderDestroy);
+    encoder->speed = AVIF_SPEED_FASTEST;
+    encoder->minQuantizer = encoder->maxQuantizer = quantizer;
+    encoder->minQuantizerAlpha = encoder->maxQuantizerAlpha = quantizer;
+    avifRWData output = AVIF_DATA_EMPTY;
+    avifResult result = AVIF_RESULT_OK;
+    if (count == 1) {
+        result = avifEncoderWrite(encoder.get(), frames[0], &output);
+    } else {
+        for (size_t i = 0; i < count && result == AVIF_RESULT_OK; ++i)
+            result = avifEncoderAddImage(encoder.get(), frames[i], 1, AVIF_ADD_IMAGE_FLAG_NONE);
+        if (result == AVIF_RESULT_OK)
+            result = avifEncoderFinish(encoder.get(), &output);
+    }
+    EXPECT_EQ(result, AVIF_RESULT_OK) << avifResultToString(result);
+    QByteArray bytes(reinterpret_cast<const char*>(output.data), static_cast<qsizetype>(output.size));
+    avifRWDataFree(&output);
+    return bytes;
 }
 
 QByteArray avifPicture(int width, int height, bool alpha, int quantizer)
@@ -89,17 +119,8 @@ QByteArray avifPicture(int width, int height, bool alpha, int quantizer)
     rgb.pixels = const_cast<uint8_t*>(picture.pixels.data());
     rgb.rowBytes = static_cast<uint32_t>(width * picture.channels());
     EXPECT_EQ(avifImageRGBToYUV(image.get(), &rgb), AVIF_RESULT_OK);
-
-    const std::unique_ptr<avifEncoder, decltype(&avifEncoderDestroy)> encoder(avifEncoderCreate(), &avifEncoderDestroy);
-    encoder->speed = AVIF_SPEED_FASTEST;
-    encoder->minQuantizer = encoder->maxQuantizer = quantizer;
-    encoder->minQuantizerAlpha = encoder->maxQuantizerAlpha = quantizer;
-    avifRWData output = AVIF_DATA_EMPTY;
-    const avifResult result = avifEncoderWrite(encoder.get(), image.get(), &output);
-    EXPECT_EQ(result, AVIF_RESULT_OK) << avifResultToString(result);
-    QByteArray bytes(reinterpret_cast<const char*>(output.data), static_cast<qsizetype>(output.size));
-    avifRWDataFree(&output);
-    return bytes;
+    const avifImage* frames[] = {image.get()};
+    return avifEncode(frames, 1, quantizer);
 }
 
 QByteArray readFile(const QString& path)
@@ -114,6 +135,27 @@ void writeFile(const QString& path, const QByteArray& bytes)
     QFile file(path);
     EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
     EXPECT_EQ(file.write(bytes), bytes.size());
+}
+
+QString TemporaryFolderTest::write(const QString& name, const QByteArray& bytes) const
+{
+    const QString path = dir.filePath(name);
+    writeFile(path, bytes);
+    return path;
+}
+
+EnvironmentOverride::EnvironmentOverride(const char* name, const QString& value)
+    : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+{
+    qputenv(name, QFile::encodeName(value));
+}
+
+EnvironmentOverride::~EnvironmentOverride()
+{
+    if (m_had)
+        qputenv(m_name, m_old);
+    else
+        qunsetenv(m_name);
 }
 
 } // namespace vantro::test

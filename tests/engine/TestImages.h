@@ -1,6 +1,7 @@
 #pragma once
 
-// Shared helpers of the engine tests: generated images, files and errors.
+// Shared helpers of the engine tests: generated images, files, errors and
+// environment variables.
 // Before any Qt header: glib's headers use "signals" as a name, which Qt defines.
 #include "Vips.h"
 
@@ -9,12 +10,24 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTemporaryDir>
+
+#include <avif/avif.h>
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <optional>
+#include <vector>
 
 namespace vantro::test {
+
+// A picture made pixel by pixel, row by row from the top: paint(x, y, pixel)
+// fills the pixel's 3 bytes, or 4 with alpha.
+DecodedImage paintedImage(int width, int height, bool alpha,
+                          const std::function<void(int x, int y, uint8_t* pixel)>& paint);
 
 // A smooth picture with fine grain, like a photo; alpha 200 when asked for.
 DecodedImage photoLike(int width, int height, bool alpha = false);
@@ -29,6 +42,10 @@ QByteArray vipsEncode(const DecodedImage& image, const char* suffix, std::option
 
 // One of libvips' built-in profiles: "sRGB", "p3", "cmyk".
 QByteArray builtInProfile(const char* name);
+
+// An AVIF encoded by libavif at its fastest, at one quantizer for colour and
+// alpha: a still image of one frame, an image sequence of several.
+QByteArray avifEncode(const avifImage* const* frames, size_t count, int quantizer);
 
 // A still AVIF of a generated picture, 8-bit 4:2:0, at a libavif quantizer.
 QByteArray avifPicture(int width, int height, bool alpha = false, int quantizer = 24);
@@ -48,5 +65,29 @@ CompressionError errorOf(Call&& call)
     ADD_FAILURE() << "no CompressionError thrown";
     return CompressionError::unsupportedFormat();
 }
+
+// A test with a temporary folder of its own.
+class TemporaryFolderTest : public ::testing::Test {
+protected:
+    // Writes the bytes to a file of that name in the folder; returns its path.
+    QString write(const QString& name, const QByteArray& bytes) const;
+
+    QTemporaryDir dir;
+};
+
+// Sets an environment variable for as long as it lives; then the old value, or
+// its absence, comes back.
+class EnvironmentOverride {
+public:
+    EnvironmentOverride(const char* name, const QString& value);
+    ~EnvironmentOverride();
+    EnvironmentOverride(const EnvironmentOverride&) = delete;
+    EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
+};
 
 } // namespace vantro::test

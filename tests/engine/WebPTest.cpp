@@ -1,13 +1,9 @@
-// Before any Qt header: glib's headers use "signals" as a name, which Qt defines.
-#include "Vips.h"
+#include "TestImages.h"
 
 #include "CompressionError.h"
 #include "WebPEncoder.h"
 
 #include <gtest/gtest.h>
-
-#include <QFile>
-#include <QTemporaryDir>
 
 #include <webp/decode.h>
 #include <webp/encode.h>
@@ -17,30 +13,22 @@
 #include <system_error>
 
 using namespace vantro;
+using namespace vantro::test;
 
 namespace {
 
+// A gradient over noise, with alpha that changes from pixel to pixel.
 DecodedImage makeImage(int width, int height, bool alpha)
 {
-    DecodedImage image;
-    image.width = width;
-    image.height = height;
-    image.hasAlpha = alpha;
-    const auto channels = static_cast<size_t>(image.channels());
-    image.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * channels);
     uint32_t noise = 12345;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            noise = noise * 1103515245u + 12345u;
-            const size_t at = (static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * channels;
-            image.pixels[at] = static_cast<uint8_t>(x * 255 / width);
-            image.pixels[at + 1] = static_cast<uint8_t>(y * 255 / height);
-            image.pixels[at + 2] = static_cast<uint8_t>(noise >> 24);
-            if (alpha)
-                image.pixels[at + 3] = static_cast<uint8_t>(1 + (x + y) % 255);
-        }
-    }
-    return image;
+    return paintedImage(width, height, alpha, [&](int x, int y, uint8_t* pixel) {
+        noise = noise * 1103515245u + 12345u;
+        pixel[0] = static_cast<uint8_t>(x * 255 / width);
+        pixel[1] = static_cast<uint8_t>(y * 255 / height);
+        pixel[2] = static_cast<uint8_t>(noise >> 24);
+        if (alpha)
+            pixel[3] = static_cast<uint8_t>(1 + (x + y) % 255);
+    });
 }
 
 // Encodes with libwebp directly, so the sources do not depend on the code under test.
@@ -99,42 +87,7 @@ bool hasAlpha(const QByteArray& webp)
     return features.has_alpha != 0;
 }
 
-QByteArray p3Profile()
-{
-    vips::ensureStarted();
-    VipsBlob* raw = nullptr;
-    EXPECT_EQ(vips_profile_load("p3", &raw, nullptr), 0);
-    const vips::Blob blob(raw);
-    size_t length = 0;
-    const void* bytes = vips_area_get_data(reinterpret_cast<VipsArea*>(blob.get()), &length, nullptr, nullptr, nullptr);
-    return QByteArray(static_cast<const char*>(bytes), static_cast<qsizetype>(length));
-}
-
-template <typename Call>
-CompressionError errorOf(Call call)
-{
-    try {
-        call();
-    } catch (const CompressionError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no CompressionError thrown";
-    return CompressionError::unsupportedFormat();
-}
-
-class WebPTest : public ::testing::Test {
-protected:
-    QString write(const QString& name, const QByteArray& bytes)
-    {
-        const QString path = dir.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        return path;
-    }
-
-    QTemporaryDir dir;
-};
+class WebPTest : public TemporaryFolderTest {};
 
 TEST_F(WebPTest, RecompressionKeepsAlphaExactlyWhenTheSourceHasIt)
 {
@@ -225,7 +178,7 @@ TEST_F(WebPTest, SRGBProfileIsAStableICCProfile)
 
 TEST_F(WebPTest, RecompressionKeepsTheSourceProfileAndNoOtherMetadata)
 {
-    const QByteArray p3 = p3Profile();
+    const QByteArray p3 = builtInProfile("p3");
     ASSERT_FALSE(p3.isEmpty());
     ASSERT_NE(p3, WebPICCProfile::sRGBICCProfileData());
     for (const bool alpha : {false, true}) {
