@@ -1,0 +1,190 @@
+#include "FooterView.h"
+
+#include "AppSettings.h"
+#include "DesktopActions.h"
+#include "Localization.h"
+#include "PresetMenu.h"
+
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QToolButton>
+
+#include <cmath>
+#include <functional>
+#include <initializer_list>
+
+namespace vantro {
+
+namespace {
+
+// One line of text cut in the middle when it does not fit. It asks for the
+// whole text's width but gives way down to an ellipsis; the whole frame takes
+// the double-click, gaps between glyphs included.
+class ElidedLabel final : public QLabel {
+public:
+    explicit ElidedLabel(QWidget* parent) : QLabel(parent)
+    {
+        setTextFormat(Qt::PlainText);
+        setWordWrap(false);
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    }
+
+    void setFullText(const QString& text)
+    {
+        m_fullText = text;
+        updateGeometry();
+        reelide();
+    }
+    const QString& fullText() const { return m_fullText; }
+
+    std::function<void()> onDoubleClick;
+
+    QSize sizeHint() const override
+    {
+        // Rounded up: a width one fraction of a pixel short would cut the text.
+        const QFontMetricsF metrics(font());
+        const QMargins margins = contentsMargins();
+        return {static_cast<int>(std::ceil(metrics.horizontalAdvance(m_fullText))) + margins.left() + margins.right(),
+                static_cast<int>(std::ceil(metrics.height())) + margins.top() + margins.bottom()};
+    }
+
+    QSize minimumSizeHint() const override
+    {
+        const QFontMetrics metrics(font());
+        return {metrics.horizontalAdvance(QStringLiteral(u"\u2026")), sizeHint().height()};
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QLabel::resizeEvent(event);
+        reelide();
+    }
+
+    void mouseDoubleClickEvent(QMouseEvent* event) override
+    {
+        if (event->button() == Qt::LeftButton && onDoubleClick)
+            onDoubleClick();
+        QLabel::mouseDoubleClickEvent(event);
+    }
+
+private:
+    void reelide()
+    {
+        const QString shown = QFontMetrics(font()).elidedText(m_fullText, Qt::ElideMiddle, contentsRect().width());
+        if (shown != text())
+            setText(shown);
+    }
+
+    QString m_fullText;
+};
+
+// A title-2 sized icon button without a frame: the theme's icon when it has
+// one, else a glyph of the same meaning.
+QToolButton* makeSymbolButton(QWidget* parent, std::initializer_list<const char*> themeNames, const QString& glyph)
+{
+    auto* button = new QToolButton(parent);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::TabFocus);
+    QFont title2 = button->font();
+    // A second-level title is about 22/13 of body text.
+    title2.setPointSizeF(title2.pointSizeF() * 22.0 / 13.0);
+    for (const char* name : themeNames) {
+        const QIcon icon = QIcon::fromTheme(QString::fromLatin1(name));
+        if (!icon.isNull()) {
+            const int side = QFontMetrics(title2).height();
+            button->setIcon(icon);
+            button->setIconSize({side, side});
+            button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+            return button;
+        }
+    }
+    button->setFont(title2);
+    button->setText(glyph);
+    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    return button;
+}
+
+} // namespace
+
+struct FooterView::Private {
+    AppSettings& settings;
+    ElidedLabel* summary = nullptr;
+    QLabel* jobCount = nullptr;
+    PresetMenuButton* presets = nullptr;
+    QPushButton* stop = nullptr;
+    QToolButton* support = nullptr;
+    QToolButton* openSettings = nullptr;
+    qsizetype count = 0;
+
+    // Every text from a fresh Strings, so a changed locale shows at the next
+    // refresh.
+    void refresh()
+    {
+        const Strings texts(AppLanguage::current());
+        const QString line = settingsSummary(settings);
+        summary->setFullText(line);
+        summary->setToolTip(line + texts.doubleClickOpensSettingsSuffix);
+        jobCount->setText(QString::number(count));
+        stop->setText(texts.interrupt);
+        support->setToolTip(texts.supportOnKofi);
+        support->setAccessibleName(texts.supportOnKofi);
+        openSettings->setToolTip(texts.settingsHelp);
+        openSettings->setAccessibleName(texts.settingsHelp);
+    }
+};
+
+FooterView::FooterView(AppSettings& settings, DesktopActions& desktop, TextPrompt& prompt, QWidget* parent)
+    : QWidget(parent), d(std::make_unique<Private>(Private{settings}))
+{
+    d->summary = new ElidedLabel(this);
+    d->summary->setObjectName(QStringLiteral("settingsSummary"));
+    d->summary->setForegroundRole(QPalette::PlaceholderText);
+    d->summary->onDoubleClick = [this] { Q_EMIT openSettingsRequested(); };
+
+    d->jobCount = new QLabel(this);
+    d->jobCount->setObjectName(QStringLiteral("jobCount"));
+    d->jobCount->setTextFormat(Qt::PlainText);
+
+    d->presets = new PresetMenuButton(settings, prompt, this);
+    d->presets->setObjectName(QStringLiteral("presetMenu"));
+
+    // Never disabled: with nothing waiting it simply changes nothing.
+    d->stop = new QPushButton(this);
+    d->stop->setObjectName(QStringLiteral("stopButton"));
+    connect(d->stop, &QPushButton::clicked, this, &FooterView::stopRequested);
+
+    d->support = makeSymbolButton(this, {"emblem-favorite", "favorite"}, QStringLiteral(u"\u2665"));
+    d->support->setObjectName(QStringLiteral("supportButton"));
+    connect(d->support, &QToolButton::clicked, this, [&desktop] { desktop.openWebPage(kSupportPageUrl); });
+
+    d->openSettings = makeSymbolButton(this, {"preferences-system", "configure"}, QStringLiteral(u"\u2699"));
+    d->openSettings->setObjectName(QStringLiteral("settingsButton"));
+    connect(d->openSettings, &QToolButton::clicked, this, &FooterView::openSettingsRequested);
+
+    auto* row = new QHBoxLayout(this);
+    row->addWidget(d->summary, 0, Qt::AlignVCenter);
+    row->addWidget(d->jobCount, 0, Qt::AlignVCenter);
+    row->addStretch(1);
+    row->addWidget(d->presets, 0, Qt::AlignVCenter);
+    row->addWidget(d->stop, 0, Qt::AlignVCenter);
+    row->addWidget(d->support, 0, Qt::AlignVCenter);
+    row->addWidget(d->openSettings, 0, Qt::AlignVCenter);
+
+    connect(&settings, &AppSettings::changed, this, [this] { d->refresh(); });
+    d->refresh();
+}
+
+FooterView::~FooterView() = default;
+
+void FooterView::setJobCount(qsizetype count)
+{
+    d->count = count;
+    d->refresh();
+}
+
+} // namespace vantro

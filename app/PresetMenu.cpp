@@ -1,0 +1,103 @@
+#include "PresetMenu.h"
+
+#include "AppSettings.h"
+#include "Localization.h"
+#include "Prompts.h"
+
+#include <QMenu>
+#include <QPointer>
+
+namespace vantro {
+
+namespace {
+
+// Menu and button texts treat "&" as a mnemonic marker; preset names are
+// shown exactly as typed.
+QString verbatim(QString text)
+{
+    return text.replace(u'&', QStringLiteral("&&"));
+}
+
+// The items are rebuilt while one of them may still be delivering its
+// triggered signal (applying a preset changes all settings), so the old ones
+// go at the next turn of the event loop rather than at once.
+void discardItems(QMenu* menu)
+{
+    const QList<QAction*> items = menu->actions();
+    for (QAction* item : items) {
+        menu->removeAction(item);
+        if (QMenu* submenu = item->menu())
+            submenu->deleteLater();
+        if (item->parent() == menu)
+            item->deleteLater();
+    }
+}
+
+} // namespace
+
+PresetMenuButton::PresetMenuButton(AppSettings& settings, TextPrompt& prompt, QWidget* parent)
+    : QToolButton(parent), m_settings(settings), m_prompt(prompt)
+{
+    setPopupMode(QToolButton::InstantPopup);
+    setToolButtonStyle(Qt::ToolButtonTextOnly);
+    // At its natural width: a long preset name widens the button, never
+    // gets cut.
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setMenu(new QMenu(this));
+    connect(&m_settings, &AppSettings::changed, this, &PresetMenuButton::refresh);
+    refresh();
+}
+
+void PresetMenuButton::refresh()
+{
+    const Strings texts(AppLanguage::current());
+    const std::optional<SettingsPreset> active = m_settings.activePreset();
+    const std::vector<SettingsPreset>& presets = m_settings.presets();
+
+    setText(verbatim(active ? active->name : texts.presetsLabel));
+    setToolTip(texts.presetsHelp);
+
+    QMenu* items = menu();
+    discardItems(items);
+
+    for (const SettingsPreset& preset : presets) {
+        QAction* item = items->addAction(verbatim(preset.name));
+        item->setCheckable(true);
+        item->setChecked(active && active->id == preset.id);
+        // Choosing the ticked entry applies it again; the toggle's own new
+        // state means nothing.
+        connect(item, &QAction::triggered, this, [this, preset] { m_settings.applyPreset(preset); });
+    }
+    if (presets.empty())
+        items->addAction(texts.noSavedPresets)->setEnabled(false);
+    items->addSeparator();
+    connect(items->addAction(texts.saveCurrentSettingsEllipsis), &QAction::triggered, this,
+            &PresetMenuButton::askToSavePreset);
+    if (!presets.empty()) {
+        QMenu* deletions = items->addMenu(texts.deleteMenuTitle);
+        for (const SettingsPreset& preset : presets) {
+            const QUuid id = preset.id;
+            connect(deletions->addAction(verbatim(preset.name)), &QAction::triggered, this,
+                    [this, id] { m_settings.deletePreset(id); });
+        }
+    }
+}
+
+void PresetMenuButton::askToSavePreset()
+{
+    const Strings texts(AppLanguage::current());
+    const std::optional<SettingsPreset> active = m_settings.activePreset();
+    const TextPromptTexts promptTexts{texts.savePresetDialogTitle, texts.savePresetDialogMessage,
+                                      texts.presetNameFieldLabel, texts.save, texts.cancel};
+    // The answer comes later; the button may be gone by then.
+    QPointer<PresetMenuButton> self(this);
+    AppSettings* settings = &m_settings;
+    m_prompt.ask(window(), promptTexts, active ? active->name : QString(),
+                 [self, settings](std::optional<QString> name) {
+                     // The settings trim the name and ignore a blank one.
+                     if (self && name)
+                         settings->savePreset(*name);
+                 });
+}
+
+} // namespace vantro

@@ -1,0 +1,466 @@
+#include "AppSettings.h"
+#include "DefaultsStore.h"
+#include "DesktopActions.h"
+#include "FooterView.h"
+#include "Localization.h"
+#include "PresetMenu.h"
+#include "Prompts.h"
+
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+using namespace vantro;
+
+namespace {
+
+using S = AppSettings;
+
+const QLocale kEnglish(QLocale::English, QLocale::UnitedStates);
+const QLocale kCzech(QLocale::Czech, QLocale::CzechRepublic);
+
+// Records each question and answers only when the test says so.
+class FakePrompt final : public TextPrompt {
+public:
+    void ask(QWidget*, const TextPromptTexts& texts, const QString& initialText,
+             std::function<void(std::optional<QString>)> done) override
+    {
+        asked = texts;
+        initial = initialText;
+        pending = std::move(done);
+        ++count;
+    }
+
+    void answer(std::optional<QString> text)
+    {
+        auto call = std::move(pending);
+        pending = nullptr;
+        QVERIFY(call);
+        call(std::move(text));
+    }
+
+    TextPromptTexts asked;
+    QString initial;
+    std::function<void(std::optional<QString>)> pending;
+    int count = 0;
+};
+
+class FakeDesktop final : public DesktopActions {
+public:
+    void openFile(const QString&) override {}
+    void revealInFileManager(const QString&) override {}
+    void copyPath(const QString&) override {}
+    void openWebPage(const QUrl& url) override { pages.push_back(url); }
+
+    std::vector<QUrl> pages;
+};
+
+struct Fixture {
+    MemoryDefaultsStore store;
+    S settings{store};
+    FakePrompt prompt;
+    FakeDesktop desktop;
+    FooterView footer{settings, desktop, prompt};
+
+    QLabel* summary() { return footer.findChild<QLabel*>(QStringLiteral("settingsSummary")); }
+    QLabel* jobCount() { return footer.findChild<QLabel*>(QStringLiteral("jobCount")); }
+    PresetMenuButton* presets() { return footer.findChild<PresetMenuButton*>(); }
+
+    QList<QAction*> items() { return presets()->menu()->actions(); }
+    QAction* item(const QString& title)
+    {
+        for (QAction* action : items()) {
+            if (action->text() == title)
+                return action;
+        }
+        return nullptr;
+    }
+    QMenu* deleteMenu()
+    {
+        for (QAction* action : items()) {
+            if (action->menu())
+                return action->menu();
+        }
+        return nullptr;
+    }
+    QStringList checkedTitles()
+    {
+        QStringList titles;
+        for (QAction* action : items()) {
+            if (action->isChecked())
+                titles << action->text();
+        }
+        return titles;
+    }
+    void save(const QString& name)
+    {
+        item(Strings(AppLanguage::current()).saveCurrentSettingsEllipsis)->trigger();
+        prompt.answer(name);
+    }
+};
+
+} // namespace
+
+class FooterViewTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { QLocale::setDefault(kEnglish); }
+    void cleanup() { QLocale::setDefault(kEnglish); }
+
+    void summaryPieces()
+    {
+        MemoryDefaultsStore store;
+        S settings(store);
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossless | Copy alongside | Keep original | Keep names"));
+
+        settings.setMode(S::CompressionModeOption::lossy);
+        settings.setOutputMode(S::OutputModeOption::inPlace);
+        settings.setBackupOnInPlace(false);
+        settings.setRenamingMode(S::RenamingModeOption::prefixSuffix);
+        settings.setTargetFormat(S::TargetFormatOption::png);
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Overwrite original | PNG | Prefix and suffix"));
+
+        settings.setOutputMode(S::OutputModeOption::customFolder);
+        settings.setCustomFolderPath(QStringLiteral("/home/someone/Pictures/Export"));
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Custom folder (Export) | PNG | Prefix and suffix"));
+        settings.setCustomFolderPath(QStringLiteral("/data/Out put/"));
+        QVERIFY(settingsSummary(settings).contains(QStringLiteral("| Custom folder (Out put) |")));
+        settings.setCustomFolderPath(QStringLiteral("/"));
+        QVERIFY(settingsSummary(settings).contains(QStringLiteral("| Custom folder |")));
+
+        // The example name replaces both the format and the renaming piece.
+        settings.setOutputMode(S::OutputModeOption::copyAlongside);
+        settings.setRenamingMode(S::RenamingModeOption::sequence);
+        settings.setRenamingBaseName(QStringLiteral("photo"));
+        settings.setTargetFormat(S::TargetFormatOption::webp);
+        settings.setSequenceDigits(2);
+        settings.setSequenceSeparatorOption(S::SequenceSeparatorOption::dash);
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | photo-01.webp"));
+        settings.setTargetFormat(S::TargetFormatOption::jpeg);
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | photo-01.jpg"));
+        settings.setTargetFormat(S::TargetFormatOption::png);
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | photo-01.png"));
+        settings.setTargetFormat(S::TargetFormatOption::webp);
+        settings.setSequenceDigits(0);
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | photo.webp"));
+        settings.setSequenceDigits(5);
+        settings.setSequenceSeparatorOption(S::SequenceSeparatorOption::underscore);
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | photo_00001.webp"));
+        settings.setSequenceDigits(2);
+        settings.setSequenceSeparatorOption(S::SequenceSeparatorOption::none);
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | photo01.webp"));
+        settings.setSequenceSeparatorOption(S::SequenceSeparatorOption::comma);
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | photo,01.webp"));
+        settings.setSequenceSeparatorOption(S::SequenceSeparatorOption::space);
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | photo 01.webp"));
+
+        // A base name of spaces is not empty and is shown as stored.
+        settings.setRenamingBaseName(QStringLiteral("  "));
+        settings.setSequenceSeparatorOption(S::SequenceSeparatorOption::dash);
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside |   -01.webp"));
+
+        // With the format kept the two pieces stay apart.
+        settings.setRenamingBaseName(QStringLiteral("photo"));
+        settings.setTargetFormat(S::TargetFormatOption::keepOriginal);
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | Keep original | photo + number"));
+        settings.setSequenceDigits(0);
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | Keep original | photo"));
+        settings.setRenamingBaseName(QString());
+        QCOMPARE(settingsSummary(settings),
+                 QStringLiteral("Lossy | Copy alongside | Keep original | Custom name + number"));
+        settings.setTargetFormat(S::TargetFormatOption::webp);
+        settings.setSequenceDigits(3);
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | WebP | Custom name + number"));
+    }
+
+    void summaryResizePieces()
+    {
+        MemoryDefaultsStore store;
+        S settings(store);
+        const QString head = QStringLiteral("Lossless | Copy alongside | Keep original | Keep names | ");
+        const auto resize = [&] { return settingsSummary(settings).mid(head.size()); };
+
+        // Switched on without a chosen option, the longest side applies.
+        settings.setResizeEnabled(true);
+        settings.setResizeMode(S::ResizeModeOption::original);
+        QCOMPARE(resize(), QStringLiteral(u"\u22642000px"));
+
+        settings.selectResizeMode(S::ResizeModeOption::maxLongEdge);
+        settings.setResizeMaxDimensionText(QStringLiteral("20000"));
+        QCOMPARE(resize(), QStringLiteral(u"\u226420000px"));
+        settings.selectResizeMode(S::ResizeModeOption::maxShortEdge);
+        settings.setResizeMaxShortEdgeText(QStringLiteral("800"));
+        QCOMPARE(resize(), QStringLiteral(u"\u2264800px (short side)"));
+        settings.selectResizeMode(S::ResizeModeOption::maxWidth);
+        settings.setResizeMaxWidthText(QStringLiteral("1024"));
+        QCOMPARE(resize(), QStringLiteral(u"\u22641024px width"));
+        settings.selectResizeMode(S::ResizeModeOption::maxHeight);
+        settings.setResizeMaxHeightText(QStringLiteral("768"));
+        QCOMPARE(resize(), QStringLiteral(u"\u2264768px height"));
+        settings.selectResizeMode(S::ResizeModeOption::width);
+        settings.setResizeWidthText(QStringLiteral("640"));
+        QCOMPARE(resize(), QStringLiteral("640px width"));
+        settings.selectResizeMode(S::ResizeModeOption::height);
+        settings.setResizeHeightText(QStringLiteral("480"));
+        QCOMPARE(resize(), QStringLiteral("480px height"));
+        settings.selectResizeMode(S::ResizeModeOption::percentage);
+        settings.setResizePercentageText(QStringLiteral("55.9"));
+        QCOMPARE(resize(), QStringLiteral("55%"));
+        settings.setResizePercentageText(QStringLiteral("1000"));
+        QCOMPARE(resize(), QStringLiteral("1000%"));
+        settings.setResizePercentageText(QStringLiteral("1.99"));
+        QCOMPARE(resize(), QStringLiteral("1%"));
+
+        // Switched off, no piece, whatever option is stored.
+        settings.selectResizeMode(S::ResizeModeOption::original);
+        QCOMPARE(settingsSummary(settings), head.chopped(3));
+    }
+
+    void summaryInCzech()
+    {
+        QLocale::setDefault(kCzech);
+        MemoryDefaultsStore store;
+        S settings(store);
+        QCOMPARE(settingsSummary(settings),
+                 QStringLiteral(u"Lossless | Kopie vedle | Zachovat p\u016Fvodn\u00ED | Ponechat n\u00E1zvy"));
+
+        settings.setMode(S::CompressionModeOption::lossy);
+        settings.setOutputMode(S::OutputModeOption::customFolder);
+        settings.setCustomFolderPath(QStringLiteral("/tmp/Export"));
+        settings.setRenamingMode(S::RenamingModeOption::sequence);
+        settings.setRenamingBaseName(QStringLiteral("foto"));
+        settings.setResizeEnabled(true);
+        settings.setResizeMode(S::ResizeModeOption::maxShortEdge);
+        QCOMPARE(settingsSummary(settings),
+                 QStringLiteral(u"Lossy | Vlastn\u00ED slo\u017Eka (Export) | Zachovat p\u016Fvodn\u00ED | foto + "
+                                u"\u010D\u00EDslo | \u22642000px (krat\u0161\u00ED strana)"));
+
+        settings.setOutputMode(S::OutputModeOption::inPlace);
+        settings.setRenamingBaseName(QString());
+        settings.setResizeMode(S::ResizeModeOption::width);
+        QCOMPARE(settingsSummary(settings), QStringLiteral(u"Lossy | P\u0159epsat origin\u00E1l | Zachovat p\u016Fvodn\u00ED"
+                                                           u" | Vlastn\u00ED n\u00E1zev + \u010D\u00EDslo | 2000px "
+                                                           u"\u0161\u00ED\u0159ka"));
+        settings.setRenamingMode(S::RenamingModeOption::prefixSuffix);
+        settings.setResizeMode(S::ResizeModeOption::maxHeight);
+        QVERIFY(settingsSummary(settings).endsWith(
+            QStringLiteral(u"P\u0159edpona a p\u0159\u00EDpona | \u22642000px v\u00FD\u0161ka")));
+    }
+
+    void summaryLabelElidesAndOpensSettings()
+    {
+        Fixture f;
+        f.settings.setOutputMode(S::OutputModeOption::customFolder);
+        f.settings.setCustomFolderPath(QStringLiteral("/tmp/") + QString(120, u'x') + QStringLiteral("END"));
+        const QString full = settingsSummary(f.settings);
+        QLabel* label = f.summary();
+        QCOMPARE(label->toolTip(), full + QStringLiteral("\n\nDouble-click opens Settings."));
+
+        f.footer.resize(500, 60);
+        f.footer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.footer));
+        const QString shown = label->text();
+        QVERIFY(shown.size() < full.size());
+        QVERIFY(!shown.contains(u'\n'));
+        QVERIFY(shown.startsWith(QStringLiteral("Lossless")));
+        QVERIFY(shown.endsWith(QStringLiteral("Keep names")));
+        QVERIFY(shown.contains(QChar(0x2026)));
+        QVERIFY(label->geometry().right() < f.footer.findChild<QPushButton*>()->geometry().left());
+
+        // Given the room, the whole line shows again.
+        f.footer.resize(3000, 60);
+        QTRY_COMPARE(label->text(), full);
+
+        QSignalSpy opened(&f.footer, &FooterView::openSettingsRequested);
+        QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(label->width() - 2, label->height() / 2));
+        QCOMPARE(opened.count(), 0);
+        // Anywhere in the frame, also off the glyphs.
+        QTest::mouseDClick(label, Qt::LeftButton, {}, QPoint(label->width() - 1, 1));
+        QCOMPARE(opened.count(), 1);
+
+        f.footer.findChild<QToolButton*>(QStringLiteral("settingsButton"))->click();
+        QCOMPARE(opened.count(), 2);
+
+        // A setting change reaches the label and its tooltip at once.
+        f.settings.setMode(S::CompressionModeOption::lossy);
+        QVERIFY(label->toolTip().startsWith(QStringLiteral("Lossy | ")));
+        QTRY_VERIFY(label->text().startsWith(QStringLiteral("Lossy | ")));
+    }
+
+    void buttonsAndCount()
+    {
+        Fixture f;
+        auto* stop = f.footer.findChild<QPushButton*>(QStringLiteral("stopButton"));
+        auto* support = f.footer.findChild<QToolButton*>(QStringLiteral("supportButton"));
+        auto* gear = f.footer.findChild<QToolButton*>(QStringLiteral("settingsButton"));
+        QCOMPARE(f.jobCount()->text(), QStringLiteral("0"));
+        QCOMPARE(stop->text(), QStringLiteral("Stop"));
+        QVERIFY(stop->isEnabled());
+        QCOMPARE(support->toolTip(), QStringLiteral("Support on Ko-fi"));
+        QCOMPARE(gear->toolTip(), QStringLiteral(u"Settings\u2026"));
+        QVERIFY(support->autoRaise() && gear->autoRaise());
+
+        QSignalSpy stopped(&f.footer, &FooterView::stopRequested);
+        stop->click();
+        stop->click();
+        QCOMPARE(stopped.count(), 2);
+        QVERIFY(stop->isEnabled());
+
+        support->click();
+        QCOMPARE(f.desktop.pages.size(), std::size_t{1});
+        QCOMPARE(f.desktop.pages.front(), kSupportPageUrl);
+
+        f.footer.setJobCount(12345);
+        QCOMPARE(f.jobCount()->text(), QStringLiteral("12345"));
+
+        // The texts follow the locale at the next refresh; the count stays plain.
+        QLocale::setDefault(kCzech);
+        f.footer.setJobCount(1234567);
+        QCOMPARE(f.jobCount()->text(), QStringLiteral("1234567"));
+        QCOMPARE(stop->text(), QStringLiteral(u"P\u0159eru\u0161it"));
+        QCOMPARE(support->toolTip(), QStringLiteral(u"Podpo\u0159it na Ko-fi"));
+        QCOMPARE(gear->toolTip(), QStringLiteral(u"Nastaven\u00ED\u2026"));
+        QCOMPARE(f.summary()->toolTip(),
+                 settingsSummary(f.settings) + QStringLiteral(u"\n\nDvojklik otev\u0159e nastaven\u00ED."));
+    }
+
+    void presetMenuWithoutPresets()
+    {
+        Fixture f;
+        PresetMenuButton* button = f.presets();
+        QCOMPARE(button->text(), QStringLiteral("Presets"));
+        QCOMPARE(button->toolTip(), QStringLiteral(u"Saved settings presets \u2014 select one to apply it"));
+        QCOMPARE(button->popupMode(), QToolButton::InstantPopup);
+
+        const QList<QAction*> items = f.items();
+        QCOMPARE(items.size(), 3);
+        QCOMPARE(items[0]->text(), QStringLiteral("No saved presets yet"));
+        QVERIFY(!items[0]->isEnabled());
+        QVERIFY(items[1]->isSeparator());
+        QCOMPARE(items[2]->text(), QStringLiteral(u"Save Current Settings\u2026"));
+        QVERIFY(!f.deleteMenu());
+
+        items[2]->trigger();
+        QCOMPARE(f.prompt.count, 1);
+        QCOMPARE(f.prompt.initial, QString());
+        QCOMPARE(f.prompt.asked.title, QStringLiteral("Save Settings Preset"));
+        QCOMPARE(f.prompt.asked.message,
+                 QStringLiteral("Saves the current settings. The same name overwrites an existing preset."));
+        QCOMPARE(f.prompt.asked.fieldLabel, QStringLiteral("Name"));
+        QCOMPARE(f.prompt.asked.acceptButton, QStringLiteral("Save"));
+        QCOMPARE(f.prompt.asked.cancelButton, QStringLiteral("Cancel"));
+
+        // Cancel and a blank name save nothing.
+        f.prompt.answer(std::nullopt);
+        f.save(QStringLiteral(" \n "));
+        QVERIFY(f.settings.presets().empty());
+        QVERIFY(!f.deleteMenu());
+
+        QLocale::setDefault(kCzech);
+        f.settings.setMode(S::CompressionModeOption::lossless);
+        QCOMPARE(button->text(), QStringLiteral("Varianty"));
+        QCOMPARE(f.items()[0]->text(), QStringLiteral(u"Zat\u00EDm \u017E\u00E1dn\u00E1 ulo\u017Een\u00E1 varianta"));
+    }
+
+    void presetMenuSavesAppliesAndDeletes()
+    {
+        Fixture f;
+        PresetMenuButton* button = f.presets();
+
+        // Saving trims the name; the new preset is ticked and names the menu.
+        f.save(QStringLiteral("  Web  "));
+        QCOMPARE(f.settings.presets().size(), std::size_t{1});
+        QCOMPARE(f.settings.presets()[0].name, QStringLiteral("Web"));
+        QCOMPARE(button->text(), QStringLiteral("Web"));
+        QCOMPARE(f.checkedTitles(), QStringList{QStringLiteral("Web")});
+        QVERIFY(!f.item(QStringLiteral("No saved presets yet")));
+        QVERIFY(f.deleteMenu());
+        QCOMPARE(f.deleteMenu()->title(), QStringLiteral("Delete"));
+        QCOMPARE(f.deleteMenu()->actions().size(), 1);
+
+        // With an active preset the prompt starts with its name.
+        f.item(QStringLiteral(u"Save Current Settings\u2026"))->trigger();
+        QCOMPARE(f.prompt.initial, QStringLiteral("Web"));
+        f.prompt.answer(std::nullopt);
+
+        // A change away from every preset clears tick and title.
+        f.settings.setMode(S::CompressionModeOption::lossy);
+        QCOMPARE(button->text(), QStringLiteral("Presets"));
+        QVERIFY(f.checkedTitles().isEmpty());
+        f.item(QStringLiteral(u"Save Current Settings\u2026"))->trigger();
+        QCOMPARE(f.prompt.initial, QString());
+        // The same name in other letters overwrites and keeps the stored name.
+        const QUuid webId = f.settings.presets()[0].id;
+        f.prompt.answer(QStringLiteral("WEB"));
+        QCOMPARE(f.settings.presets().size(), std::size_t{1});
+        QCOMPARE(f.settings.presets()[0].id, webId);
+        QCOMPARE(f.settings.presets()[0].name, QStringLiteral("Web"));
+        QCOMPARE(f.settings.presets()[0].values.mode, S::CompressionModeOption::lossy);
+        QCOMPARE(button->text(), QStringLiteral("Web"));
+
+        // A second preset, then applying the first from the menu.
+        f.settings.setTargetFormat(S::TargetFormatOption::png);
+        f.save(QStringLiteral("R&D"));
+        QCOMPARE(button->text(), QStringLiteral("R&&D"));
+        QCOMPARE(f.checkedTitles(), QStringList{QStringLiteral("R&&D")});
+        f.item(QStringLiteral("Web"))->trigger();
+        QCOMPARE(f.settings.targetFormat(), S::TargetFormatOption::keepOriginal);
+        QCOMPARE(button->text(), QStringLiteral("Web"));
+        QCOMPARE(f.checkedTitles(), QStringList{QStringLiteral("Web")});
+        // Choosing the ticked one applies it again and keeps the tick.
+        f.item(QStringLiteral("Web"))->trigger();
+        QCOMPARE(f.checkedTitles(), QStringList{QStringLiteral("Web")});
+
+        // Two presets of equal values: only the first is ticked.
+        f.save(QStringLiteral("Copy of Web"));
+        QCOMPARE(f.settings.presets().size(), std::size_t{3});
+        QCOMPARE(f.checkedTitles(), QStringList{QStringLiteral("Web")});
+        QCOMPARE(button->text(), QStringLiteral("Web"));
+
+        // Deleting the active one hands the title to its twin.
+        QCOMPARE(f.deleteMenu()->actions().size(), 3);
+        f.deleteMenu()->actions()[0]->trigger();
+        QCOMPARE(f.settings.presets().size(), std::size_t{2});
+        QCOMPARE(f.settings.mode(), S::CompressionModeOption::lossy);
+        QCOMPARE(button->text(), QStringLiteral("Copy of Web"));
+        QCOMPARE(f.checkedTitles(), QStringList{QStringLiteral("Copy of Web")});
+
+        f.deleteMenu()->actions()[1]->trigger();
+        f.deleteMenu()->actions()[0]->trigger();
+        QVERIFY(f.settings.presets().empty());
+        QVERIFY(!f.deleteMenu());
+        QVERIFY(f.item(QStringLiteral("No saved presets yet")));
+        QCOMPARE(button->text(), QStringLiteral("Presets"));
+
+        // The old items go with the event loop, not under a running handler.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(f.items().size(), 3);
+    }
+
+    void lateAnswerAfterTheFooterIsGone()
+    {
+        MemoryDefaultsStore store;
+        S settings(store);
+        FakePrompt prompt;
+        FakeDesktop desktop;
+        {
+            FooterView footer(settings, desktop, prompt);
+            footer.findChild<PresetMenuButton*>()->askToSavePreset();
+        }
+        prompt.answer(QStringLiteral("Late"));
+        QVERIFY(settings.presets().empty());
+    }
+};
+
+QTEST_MAIN(FooterViewTest)
+
+#include "FooterViewTest.moc"
