@@ -20,8 +20,10 @@ public:
     explicit JobListView(DesktopActions& desktop, QWidget* parent = nullptr);
     ~JobListView() override;
 
-    // The whole list as the queue last reported it. Only rows that changed
-    // are updated; the selection and the scroll position survive.
+    // The whole list as the queue last reported it. It is shown at the next
+    // pass of the event loop, where a newer list replaces one not yet shown.
+    // Only rows that changed are updated; the selection and the scroll
+    // position survive.
     void setJobs(const JobList& jobs);
 
 Q_SIGNALS:
