@@ -1,11 +1,6 @@
-#include <QApplication>
-#include <QMainWindow>
+#include "VantroApp.h"
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Vantro"));
-    window.show();
-    return QApplication::exec();
+    return vantro::VantroApp::main(argc, argv);
 }

@@ -1,3 +1,6 @@
+// Before any Qt header: glib's headers use "signals" as a name, which Qt defines.
+#include "Vips.h"
+
 #include "BundledBinaries.h"
 
 #include "CompressionError.h"
@@ -98,6 +101,10 @@ QByteArray OptimiserTool::run(const QString& inputPath, const QStringList& bundl
         ~Remover() { QFile::remove(path); }
     } remover{outputPath};
 
+    // Starting libvips sets an environment variable. A child started while
+    // another thread does that can read a half-updated environment and fail
+    // to start, so libvips is up before any tool runs.
+    vips::ensureStarted();
     QProcess process;
     process.setProgram(*executable);
     process.setArguments(arguments(outputPath, inputPath));

@@ -1,0 +1,168 @@
+#include "DropZoneView.h"
+
+#include "ImageDropExpander.h"
+#include "Localization.h"
+#include "Prompts.h"
+
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QIcon>
+#include <QLabel>
+#include <QMimeData>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QStyle>
+#include <QThreadPool>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <utility>
+
+namespace vantro {
+
+namespace {
+
+constexpr int kIconSize = 40;
+constexpr int kSpacing = 12;
+constexpr double kTargetedOpacity = 0.15;
+constexpr double kIdleOpacity = 0.08;
+
+bool carriesLocalFiles(const QMimeData* data)
+{
+    if (data == nullptr || !data->hasUrls())
+        return false;
+    const QList<QUrl> urls = data->urls();
+    return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
+}
+
+QIcon dropIcon(const QStyle* style)
+{
+    return QIcon::fromTheme(QStringLiteral("document-import"), style->standardIcon(QStyle::SP_ArrowDown));
+}
+
+} // namespace
+
+DropZoneView::DropZoneView(FileChooser& chooser, FilesChosen onFilesChosen, QWidget* parent)
+    : QWidget(parent)
+    , m_chooser(chooser)
+    , m_onFilesChosen(std::move(onFilesChosen))
+{
+    setAcceptDrops(true);
+
+    const Strings strings(AppLanguage::current());
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(kSpacing);
+    layout->setAlignment(Qt::AlignCenter);
+
+    auto* icon = new QLabel(this);
+    // The disabled rendering stands for the secondary, subdued look.
+    icon->setPixmap(dropIcon(style()).pixmap(QSize(kIconSize, kIconSize), devicePixelRatioF(), QIcon::Disabled));
+    layout->addWidget(icon, 0, Qt::AlignHCenter);
+
+    auto* text = new QLabel(strings.dropFilesHere, this);
+    layout->addWidget(text, 0, Qt::AlignHCenter);
+
+    auto* chooseButton = new QPushButton(strings.chooseFilesEllipsis, this);
+    layout->addWidget(chooseButton, 0, Qt::AlignHCenter);
+    connect(chooseButton, &QPushButton::clicked, this, &DropZoneView::openPanel);
+}
+
+DropZoneView::~DropZoneView() = default;
+
+void DropZoneView::openPanel()
+{
+    QPointer<DropZoneView> self(this);
+    m_chooser.choose(window(), [self](const QStringList& paths) {
+        // An empty answer is a cancelled chooser, which hands over nothing.
+        if (paths.isEmpty() || !self)
+            return;
+        self->expandAndDeliver(paths);
+    });
+}
+
+void DropZoneView::expandAndDeliver(const QStringList& paths)
+{
+    // The walk reads the file system, so it stays off the GUI thread. The
+    // result hops back with the application object as context (it outlives
+    // the global pool's tasks) and is handed over only if the zone still
+    // exists; the guard is read on the GUI thread alone.
+    QThreadPool::globalInstance()->start([paths, self = QPointer<DropZoneView>(this)]() mutable {
+        QStringList files = ImageDropExpander::expandToFiles(paths);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self = std::move(self), files = std::move(files)] {
+                if (DropZoneView* zone = self.data())
+                    zone->deliver(files);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void DropZoneView::deliver(const QStringList& files)
+{
+    if (m_onFilesChosen)
+        m_onFilesChosen(files);
+}
+
+void DropZoneView::setTargeted(bool targeted)
+{
+    if (m_isTargeted == targeted)
+        return;
+    m_isTargeted = targeted;
+    update();
+}
+
+void DropZoneView::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!carriesLocalFiles(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    setTargeted(true);
+}
+
+void DropZoneView::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (carriesLocalFiles(event->mimeData()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void DropZoneView::dragLeaveEvent(QDragLeaveEvent* event)
+{
+    setTargeted(false);
+    QWidget::dragLeaveEvent(event);
+}
+
+void DropZoneView::dropEvent(QDropEvent* event)
+{
+    setTargeted(false);
+    if (!carriesLocalFiles(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    // Items that are not local files give no path and are skipped.
+    URLAccumulator accumulator;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            accumulator.add(url.toLocalFile());
+    }
+    event->acceptProposedAction();
+    expandAndDeliver(accumulator.snapshot());
+}
+
+void DropZoneView::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    QPainter painter(this);
+    QColor fill = m_isTargeted ? palette().color(QPalette::Highlight) : QColor(Qt::gray);
+    fill.setAlphaF(static_cast<float>(m_isTargeted ? kTargetedOpacity : kIdleOpacity));
+    painter.fillRect(rect(), fill);
+}
+
+} // namespace vantro
