@@ -16,7 +16,7 @@ using namespace vantro::test;
 
 // A FIFO named like an image would block a reader forever with no writer;
 // every way in refuses it at once instead.
-TEST(SpecialFilesTest, FifoNamedLikeAnImageFailsWithoutBlocking)
+TEST(NonRegularFilesTest, FifoNamedLikeAnImageFailsWithoutBlocking)
 {
     QTemporaryDir dir;
     const QString fifo = dir.filePath("pipe.jpg");
