@@ -347,7 +347,7 @@ private Q_SLOTS:
         QStringList titles;
         for (QAction* action : actions)
             titles << action->text();
-        QCOMPARE(titles, (QStringList{"Open", "Show in Finder", "Copy Path", "", "Remove from List", "Clear Entire List"}));
+        QCOMPARE(titles, (QStringList{"Open", "Show in File Manager", "Copy Path", "", "Remove from List", "Clear Entire List"}));
         QVERIFY(actions[3]->isSeparator());
         for (int i : {0, 1, 2, 4, 5})
             QVERIFY(actions[i]->isEnabled());
@@ -384,7 +384,7 @@ private Q_SLOTS:
         titles.clear();
         for (QAction* action : actions)
             titles << action->text();
-        QCOMPARE(titles, (QStringList{QStringLiteral(u"Otev\u0159\u00EDt"), "Zobrazit ve Finderu",
+        QCOMPARE(titles, (QStringList{QStringLiteral(u"Otev\u0159\u00EDt"), QStringLiteral(u"Zobrazit ve spr\u00E1vci soubor\u016F"),
                                       QStringLiteral(u"Zkop\u00EDrovat cestu"), "", "Odebrat ze seznamu",
                                       QStringLiteral(u"Smazat cel\u00FD seznam")}));
     }
