@@ -122,64 +122,39 @@ private Q_SLOTS:
         S settings(store);
         QCOMPARE(settingsSummary(settings), QStringLiteral("Lossless | Copy alongside | Keep original | Keep names"));
 
-        settings.setMode(S::CompressionModeOption::lossy);
-        settings.setOutputMode(S::OutputModeOption::inPlace);
-        settings.setBackupOnInPlace(false);
-        settings.setRenamingMode(S::RenamingModeOption::prefixSuffix);
-        settings.setTargetFormat(S::TargetFormatOption::png);
-        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Overwrite original | PNG | Prefix and suffix"));
-
+        // The folder's own name, trailing slashes aside; none for the root.
         settings.setOutputMode(S::OutputModeOption::customFolder);
-        settings.setCustomFolderPath(QStringLiteral("/home/someone/Pictures/Export"));
-        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Custom folder (Export) | PNG | Prefix and suffix"));
         settings.setCustomFolderPath(QStringLiteral("/data/Out put/"));
         QVERIFY(settingsSummary(settings).contains(QStringLiteral("| Custom folder (Out put) |")));
         settings.setCustomFolderPath(QStringLiteral("/"));
         QVERIFY(settingsSummary(settings).contains(QStringLiteral("| Custom folder |")));
 
-        // The example name replaces both the format and the renaming piece.
+        // The example name replaces both the format and the renaming piece,
+        // numbered as the engine numbers the first file.
         settings.setOutputMode(S::OutputModeOption::copyAlongside);
         settings.setRenamingMode(S::RenamingModeOption::sequence);
         settings.setRenamingBaseName(QStringLiteral("photo"));
         settings.setTargetFormat(S::TargetFormatOption::webp);
-        settings.setSequenceDigits(2);
-        settings.setSequenceSeparatorOption(S::SequenceSeparatorOption::dash);
-        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | photo-01.webp"));
-        settings.setTargetFormat(S::TargetFormatOption::jpeg);
-        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | photo-01.jpg"));
-        settings.setTargetFormat(S::TargetFormatOption::png);
-        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | photo-01.png"));
-        settings.setTargetFormat(S::TargetFormatOption::webp);
-        settings.setSequenceDigits(0);
-        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | photo.webp"));
         settings.setSequenceDigits(5);
         settings.setSequenceSeparatorOption(S::SequenceSeparatorOption::underscore);
-        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | photo_00001.webp"));
-        settings.setSequenceDigits(2);
-        settings.setSequenceSeparatorOption(S::SequenceSeparatorOption::none);
-        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | photo01.webp"));
-        settings.setSequenceSeparatorOption(S::SequenceSeparatorOption::comma);
-        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | photo,01.webp"));
-        settings.setSequenceSeparatorOption(S::SequenceSeparatorOption::space);
-        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | photo 01.webp"));
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossless | Copy alongside | photo_00001.webp"));
+        settings.setTargetFormat(S::TargetFormatOption::jpeg);
+        settings.setSequenceDigits(0);
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossless | Copy alongside | photo.jpg"));
 
         // A base name of spaces is not empty and is shown as stored.
         settings.setRenamingBaseName(QStringLiteral("  "));
+        settings.setSequenceDigits(2);
         settings.setSequenceSeparatorOption(S::SequenceSeparatorOption::dash);
-        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside |   -01.webp"));
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossless | Copy alongside |   -01.jpg"));
 
         // With the format kept the two pieces stay apart.
         settings.setRenamingBaseName(QStringLiteral("photo"));
         settings.setTargetFormat(S::TargetFormatOption::keepOriginal);
-        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | Keep original | photo + number"));
-        settings.setSequenceDigits(0);
-        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | Keep original | photo"));
+        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossless | Copy alongside | Keep original | photo + number"));
         settings.setRenamingBaseName(QString());
         QCOMPARE(settingsSummary(settings),
-                 QStringLiteral("Lossy | Copy alongside | Keep original | Custom name + number"));
-        settings.setTargetFormat(S::TargetFormatOption::webp);
-        settings.setSequenceDigits(3);
-        QCOMPARE(settingsSummary(settings), QStringLiteral("Lossy | Copy alongside | WebP | Custom name + number"));
+                 QStringLiteral("Lossless | Copy alongside | Keep original | Custom name + number"));
     }
 
     void summaryResizePieces()
@@ -194,29 +169,13 @@ private Q_SLOTS:
         settings.setResizeMode(S::ResizeModeOption::original);
         QCOMPARE(resize(), QStringLiteral(u"\u22642000px"));
 
-        settings.selectResizeMode(S::ResizeModeOption::maxLongEdge);
-        settings.setResizeMaxDimensionText(QStringLiteral("20000"));
-        QCOMPARE(resize(), QStringLiteral(u"\u226420000px"));
         settings.selectResizeMode(S::ResizeModeOption::maxShortEdge);
         settings.setResizeMaxShortEdgeText(QStringLiteral("800"));
         QCOMPARE(resize(), QStringLiteral(u"\u2264800px (short side)"));
-        settings.selectResizeMode(S::ResizeModeOption::maxWidth);
-        settings.setResizeMaxWidthText(QStringLiteral("1024"));
-        QCOMPARE(resize(), QStringLiteral(u"\u22641024px width"));
-        settings.selectResizeMode(S::ResizeModeOption::maxHeight);
-        settings.setResizeMaxHeightText(QStringLiteral("768"));
-        QCOMPARE(resize(), QStringLiteral(u"\u2264768px height"));
-        settings.selectResizeMode(S::ResizeModeOption::width);
-        settings.setResizeWidthText(QStringLiteral("640"));
-        QCOMPARE(resize(), QStringLiteral("640px width"));
-        settings.selectResizeMode(S::ResizeModeOption::height);
-        settings.setResizeHeightText(QStringLiteral("480"));
-        QCOMPARE(resize(), QStringLiteral("480px height"));
+        // A percentage drops its fraction.
         settings.selectResizeMode(S::ResizeModeOption::percentage);
         settings.setResizePercentageText(QStringLiteral("55.9"));
         QCOMPARE(resize(), QStringLiteral("55%"));
-        settings.setResizePercentageText(QStringLiteral("1000"));
-        QCOMPARE(resize(), QStringLiteral("1000%"));
         settings.setResizePercentageText(QStringLiteral("1.99"));
         QCOMPARE(resize(), QStringLiteral("1%"));
 
@@ -230,9 +189,6 @@ private Q_SLOTS:
         QLocale::setDefault(kCzech);
         MemoryDefaultsStore store;
         S settings(store);
-        QCOMPARE(settingsSummary(settings),
-                 QStringLiteral(u"Lossless | Kopie vedle | Zachovat p\u016Fvodn\u00ED | Ponechat n\u00E1zvy"));
-
         settings.setMode(S::CompressionModeOption::lossy);
         settings.setOutputMode(S::OutputModeOption::customFolder);
         settings.setCustomFolderPath(QStringLiteral("/tmp/Export"));
@@ -243,17 +199,6 @@ private Q_SLOTS:
         QCOMPARE(settingsSummary(settings),
                  QStringLiteral(u"Lossy | Vlastn\u00ED slo\u017Eka (Export) | Zachovat p\u016Fvodn\u00ED | foto + "
                                 u"\u010D\u00EDslo | \u22642000px (krat\u0161\u00ED strana)"));
-
-        settings.setOutputMode(S::OutputModeOption::inPlace);
-        settings.setRenamingBaseName(QString());
-        settings.setResizeMode(S::ResizeModeOption::width);
-        QCOMPARE(settingsSummary(settings), QStringLiteral(u"Lossy | P\u0159epsat origin\u00E1l | Zachovat p\u016Fvodn\u00ED"
-                                                           u" | Vlastn\u00ED n\u00E1zev + \u010D\u00EDslo | 2000px "
-                                                           u"\u0161\u00ED\u0159ka"));
-        settings.setRenamingMode(S::RenamingModeOption::prefixSuffix);
-        settings.setResizeMode(S::ResizeModeOption::maxHeight);
-        QVERIFY(settingsSummary(settings).endsWith(
-            QStringLiteral(u"P\u0159edpona a p\u0159\u00EDpona | \u22642000px v\u00FD\u0161ka")));
     }
 
     void summaryLabelElidesAndOpensSettings()
@@ -301,13 +246,7 @@ private Q_SLOTS:
         Fixture f;
         auto* stop = f.footer.findChild<QPushButton*>(QStringLiteral("stopButton"));
         auto* support = f.footer.findChild<QToolButton*>(QStringLiteral("supportButton"));
-        auto* gear = f.footer.findChild<QToolButton*>(QStringLiteral("settingsButton"));
         QCOMPARE(f.jobCount()->text(), QStringLiteral("0"));
-        QCOMPARE(stop->text(), QStringLiteral("Stop"));
-        QVERIFY(stop->isEnabled());
-        QCOMPARE(support->toolTip(), QStringLiteral("Support on Ko-fi"));
-        QCOMPARE(gear->toolTip(), QStringLiteral(u"Settings\u2026"));
-        QVERIFY(support->autoRaise() && gear->autoRaise());
 
         QSignalSpy stopped(&f.footer, &FooterView::stopRequested);
         stop->click();
@@ -327,8 +266,6 @@ private Q_SLOTS:
         f.footer.setJobCount(1234567);
         QCOMPARE(f.jobCount()->text(), QStringLiteral("1234567"));
         QCOMPARE(stop->text(), QStringLiteral(u"P\u0159eru\u0161it"));
-        QCOMPARE(support->toolTip(), QStringLiteral(u"Podpo\u0159it na Ko-fi"));
-        QCOMPARE(gear->toolTip(), QStringLiteral(u"Nastaven\u00ED\u2026"));
         QCOMPARE(f.summary()->toolTip(),
                  settingsSummary(f.settings) + QStringLiteral(u"\n\nDvojklik otev\u0159e nastaven\u00ED."));
     }
@@ -336,10 +273,7 @@ private Q_SLOTS:
     void presetMenuWithoutPresets()
     {
         Fixture f;
-        PresetMenuButton* button = f.presets();
-        QCOMPARE(button->text(), QStringLiteral("Presets"));
-        QCOMPARE(button->toolTip(), QStringLiteral(u"Saved settings presets \u2014 select one to apply it"));
-        QCOMPARE(button->popupMode(), QToolButton::InstantPopup);
+        QCOMPARE(f.presets()->popupMode(), QToolButton::InstantPopup);
 
         const QList<QAction*> items = f.items();
         QCOMPARE(items.size(), 3);
@@ -353,22 +287,12 @@ private Q_SLOTS:
         QCOMPARE(f.prompt.count, 1);
         QCOMPARE(f.prompt.initial, QString());
         QCOMPARE(f.prompt.asked.title, QStringLiteral("Save Settings Preset"));
-        QCOMPARE(f.prompt.asked.message,
-                 QStringLiteral("Saves the current settings. The same name overwrites an existing preset."));
-        QCOMPARE(f.prompt.asked.fieldLabel, QStringLiteral("Name"));
-        QCOMPARE(f.prompt.asked.acceptButton, QStringLiteral("Save"));
-        QCOMPARE(f.prompt.asked.cancelButton, QStringLiteral("Cancel"));
 
         // Cancel and a blank name save nothing.
         f.prompt.answer(std::nullopt);
         f.save(QStringLiteral(" \n "));
         QVERIFY(f.settings.presets().empty());
         QVERIFY(!f.deleteMenu());
-
-        QLocale::setDefault(kCzech);
-        f.settings.setMode(S::CompressionModeOption::lossless);
-        QCOMPARE(button->text(), QStringLiteral("Varianty"));
-        QCOMPARE(f.items()[0]->text(), QStringLiteral(u"Zat\u00EDm \u017E\u00E1dn\u00E1 ulo\u017Een\u00E1 varianta"));
     }
 
     void presetMenuSavesAppliesAndDeletes()

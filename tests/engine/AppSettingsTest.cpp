@@ -1,3 +1,5 @@
+#include "TestImages.h"
+
 #include "AppSettings.h"
 #include "DefaultsStore.h"
 
@@ -16,6 +18,8 @@
 #include <vector>
 
 using namespace vantro;
+using vantro::test::EnvironmentOverride;
+using vantro::test::writeFile;
 
 using Mode = AppSettings::CompressionModeOption;
 using Output = AppSettings::OutputModeOption;
@@ -81,38 +85,49 @@ private:
     std::vector<std::string> m_names;
 };
 
-// Sets an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const QByteArray& value) : m_name(name), m_had(qEnvironmentVariableIsSet(name))
-    {
-        m_old = qgetenv(name);
-        if (value.isNull())
-            qunsetenv(name);
-        else
-            qputenv(name, value);
-    }
-    ~ScopedEnv()
-    {
-        if (m_had)
-            qputenv(m_name, m_old);
-        else
-            qunsetenv(m_name);
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* m_name;
-    bool m_had;
-    QByteArray m_old;
+// One assignment of every setting, each away from its default and with texts
+// an INI file must quote or escape, and what the store then holds.
+struct Assignment {
+    const char* name;
+    std::function<void(AppSettings&)> assign;
+    QVariant written;
 };
 
-void writeText(const QString& path, const QByteArray& text)
+std::vector<Assignment> everySetting()
 {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(text);
+    const QString base = QString::fromUtf8("dovolená, léto");
+    const QString suffix = QStringLiteral("  ; # = \"q\" \\ ");
+    const QString folder = QStringLiteral("/data/a, b/[export] \"x\"");
+    return {
+        {settingNames::mode, [](AppSettings& s) { s.setMode(Mode::lossy); }, QString("lossy")},
+        {settingNames::lossyQuality, [](AppSettings& s) { s.setLossyQuality(0); }, qlonglong{0}},
+        {settingNames::outputMode, [](AppSettings& s) { s.setOutputMode(Output::inPlace); }, QString("inPlace")},
+        {settingNames::backupOnInPlace, [](AppSettings& s) { s.setBackupOnInPlace(false); }, false},
+        {settingNames::targetFormat, [](AppSettings& s) { s.setTargetFormat(Format::jpeg); }, QString("jpeg")},
+        {settingNames::originalFileHandling, [](AppSettings& s) { s.setOriginalFileHandling(Original::moveToTrash); },
+         QString("moveToTrash")},
+        {settingNames::renamingMode, [](AppSettings& s) { s.setRenamingMode(Renaming::sequence); }, QString("sequence")},
+        {settingNames::renamingBaseName, [base](AppSettings& s) { s.setRenamingBaseName(base); }, base},
+        {settingNames::renamingPrefix, [](AppSettings& s) { s.setRenamingPrefix("@pre"); }, QString("@pre")},
+        {settingNames::renamingSuffix, [suffix](AppSettings& s) { s.setRenamingSuffix(suffix); }, suffix},
+        {settingNames::askForNameBeforeExport, [](AppSettings& s) { s.setAskForNameBeforeExport(true); }, true},
+        {settingNames::sequenceDigits, [](AppSettings& s) { s.setSequenceDigits(-7); }, qlonglong{-7}},
+        {settingNames::sequenceSeparatorOption,
+         [](AppSettings& s) { s.setSequenceSeparatorOption(Separator::underscore); }, QString("underscore")},
+        {settingNames::customFolderPath, [folder](AppSettings& s) { s.setCustomFolderPath(folder); }, folder},
+        {settingNames::resizeEnabled, [](AppSettings& s) { s.setResizeEnabled(true); }, true},
+        {settingNames::resizeMaxDimensionText, [](AppSettings& s) { s.setResizeMaxDimensionText(" 1500 "); },
+         QString(" 1500 ")},
+        {settingNames::resizeMaxShortEdgeText, [](AppSettings& s) { s.setResizeMaxShortEdgeText("true"); },
+         QString("true")},
+        {settingNames::resizeMaxWidthText, [](AppSettings& s) { s.setResizeMaxWidthText("800\n"); }, QString("800\n")},
+        {settingNames::resizeMaxHeightText, [](AppSettings& s) { s.setResizeMaxHeightText(""); }, QString("")},
+        {settingNames::resizeWidthText, [](AppSettings& s) { s.setResizeWidthText("12"); }, QString("12")},
+        {settingNames::resizeHeightText, [](AppSettings& s) { s.setResizeHeightText("1, 2"); }, QString("1, 2")},
+        {settingNames::resizePercentageText, [](AppSettings& s) { s.setResizePercentageText("50.5"); },
+         QString("50.5")},
+        {settingNames::resizeMode, [](AppSettings& s) { s.setResizeMode(Resize::percentage); }, QString("percentage")},
+    };
 }
 
 } // namespace
@@ -152,7 +167,6 @@ TEST(AppSettingsTest, EmptyStoreLoadsDefaultsAndWritesNothing)
 
 TEST(AppSettingsTest, LoadClampsNumbersAndLeavesTheStoreAlone)
 {
-    const int64_t huge = int64_t{1} << 62;
     struct Case {
         QVariant stored;
         int64_t quality;
@@ -160,16 +174,13 @@ TEST(AppSettingsTest, LoadClampsNumbersAndLeavesTheStoreAlone)
     };
     const std::vector<Case> cases{
         {QVariant(qlonglong{0}), 1, 0},
-        {QVariant(qlonglong{-5}), 1, 0},
         {QVariant(qlonglong{9}), 9, 5},
         {QVariant(qlonglong{150}), 100, 5},
-        {QVariant(qlonglong{huge}), 100, 5},
         {QVariant(std::numeric_limits<qlonglong>::min()), 1, 0},
         {QVariant(std::numeric_limits<qulonglong>::max()), 100, 5},
         {QVariant(1e300), 100, 5},
         {QVariant(42.9), 42, 5},
         // As INI files keep them: texts, large ones saturating.
-        {QVariant(QStringLiteral("55")), 55, 5},
         {QVariant(QStringLiteral(" 3 ")), 3, 3},
         {QVariant(QStringLiteral("99999999999999999999999999")), 100, 5},
         {QVariant(QStringLiteral("-99999999999999999999999999")), 1, 0},
@@ -186,68 +197,14 @@ TEST(AppSettingsTest, LoadClampsNumbersAndLeavesTheStoreAlone)
     }
 }
 
-TEST(AppSettingsTest, UnknownOptionsAndWrongTypesFallBack)
+TEST(AppSettingsTest, UnknownOptionTextsFallBack)
 {
     // Option texts match exactly: letter case and blanks count.
     for (const QVariant& stored : {QVariant(QStringLiteral("Lossy")), QVariant(QStringLiteral(" lossy")),
-                                   QVariant(QStringLiteral("lossy ")), QVariant(qlonglong{1}), QVariant(true),
-                                   QVariant(QByteArray("lossy")), QVariant(QStringList{"lossy"})}) {
+                                   QVariant(qlonglong{1}), QVariant(true), QVariant(QByteArray("lossy"))}) {
         MemoryDefaultsStore store;
         store.setRawValue(key(settingNames::mode), stored);
         EXPECT_EQ(AppSettings(store).mode(), Mode::lossless) << stored.toString().toStdString();
-    }
-    {
-        MemoryDefaultsStore store;
-        store.setString(key(settingNames::mode), "lossy");
-        store.setString(key(settingNames::outputMode), "inPlace");
-        store.setString(key(settingNames::targetFormat), "webp");
-        store.setString(key(settingNames::originalFileHandling), "moveToTrash");
-        store.setString(key(settingNames::renamingMode), "prefixSuffix");
-        store.setString(key(settingNames::sequenceSeparatorOption), "comma");
-        const AppSettings settings(store);
-        EXPECT_EQ(settings.mode(), Mode::lossy);
-        EXPECT_EQ(settings.outputMode(), Output::inPlace);
-        EXPECT_EQ(settings.targetFormat(), Format::webp);
-        EXPECT_EQ(settings.originalFileHandling(), Original::moveToTrash);
-        EXPECT_EQ(settings.renamingMode(), Renaming::prefixSuffix);
-        EXPECT_EQ(settings.sequenceSeparatorOption(), Separator::comma);
-    }
-    {
-        MemoryDefaultsStore store;
-        for (const char* name : {settingNames::outputMode, settingNames::targetFormat,
-                                 settingNames::originalFileHandling, settingNames::renamingMode,
-                                 settingNames::sequenceSeparatorOption})
-            store.setString(key(name), "bogus");
-        const AppSettings settings(store);
-        EXPECT_EQ(settings.outputMode(), Output::copyAlongside);
-        EXPECT_EQ(settings.targetFormat(), Format::keepOriginal);
-        EXPECT_EQ(settings.originalFileHandling(), Original::keep);
-        EXPECT_EQ(settings.renamingMode(), Renaming::none);
-        EXPECT_EQ(settings.sequenceSeparatorOption(), Separator::dash);
-    }
-    {
-        // Values of the wrong kind give the defaults, not a reading of nothing
-        // (a quality of 1, a backup switched off).
-        MemoryDefaultsStore store;
-        store.setRawValue(key(settingNames::lossyQuality), QStringLiteral("abc"));
-        store.setRawValue(key(settingNames::sequenceDigits), QStringList{"1", "2"});
-        store.setRawValue(key(settingNames::backupOnInPlace), QStringLiteral("perhaps"));
-        store.setRawValue(key(settingNames::askForNameBeforeExport), QByteArray("true"));
-        store.setRawValue(key(settingNames::resizeEnabled), QStringList{"true"});
-        store.setRawValue(key(settingNames::renamingBaseName), QByteArray("photo"));
-        store.setRawValue(key(settingNames::resizeWidthText), QStringList{"1", "2"});
-        store.setRawValue(key(settingNames::customFolderPath), QByteArray("/tmp"));
-        store.setRawValue(QStringLiteral("settings.presets"), QStringLiteral("[]"));
-        const AppSettings settings(store);
-        EXPECT_EQ(settings.lossyQuality(), 80);
-        EXPECT_EQ(settings.sequenceDigits(), 2);
-        EXPECT_TRUE(settings.backupOnInPlace());
-        EXPECT_FALSE(settings.askForNameBeforeExport());
-        EXPECT_FALSE(settings.resizeEnabled());
-        EXPECT_EQ(settings.renamingBaseName(), "");
-        EXPECT_EQ(settings.resizeWidthText(), "2000");
-        EXPECT_EQ(settings.customFolderPath(), AppSettings::defaultCustomFolderPath());
-        EXPECT_TRUE(settings.presets().empty());
     }
 }
 
@@ -262,7 +219,6 @@ TEST(AppSettingsTest, ResizeModeFallsBackOnTheLoadedFlag)
     const std::vector<Case> cases{
         {QVariant(true), QVariant(), Resize::maxLongEdge, Resize::maxLongEdge},
         {QVariant(false), QVariant(), Resize::original, Resize::original},
-        {QVariant(), QVariant(), Resize::original, Resize::original},
         {QVariant(true), QVariant(QStringLiteral("bogus")), Resize::maxLongEdge, Resize::maxLongEdge},
         {QVariant(false), QVariant(QStringLiteral("percentage")), Resize::percentage, Resize::original},
         {QVariant(true), QVariant(QStringLiteral("original")), Resize::original, Resize::maxLongEdge},
@@ -291,13 +247,12 @@ TEST(AppSettingsTest, EmptyFolderPathLoadsAsDesktopOrHome)
 {
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
-    const ScopedEnv homeEnv("HOME", QFile::encodeName(home.path()));
-    const ScopedEnv configEnv("XDG_CONFIG_HOME", QByteArray());
+    const EnvironmentOverride homeEnv("HOME", home.path());
+    const EnvironmentOverride configEnv("XDG_CONFIG_HOME", QString());
 
     MemoryDefaultsStore store;
     store.setString(key(settingNames::customFolderPath), "");
-    EXPECT_EQ(AppSettings(store).customFolderPath(), QDir::homePath());
-    EXPECT_EQ(QDir::homePath(), home.path());
+    EXPECT_EQ(AppSettings(store).customFolderPath(), home.path());
 
     ASSERT_TRUE(QDir(home.path()).mkdir("Desktop"));
     const AppSettings settings(store);
@@ -315,55 +270,19 @@ TEST(AppSettingsTest, EveryAssignmentWritesItsKeyOnceAndSignalsOnce)
     AppSettings settings(store);
     SignalLog log(settings);
 
-    struct Step {
-        const char* name;
-        std::function<void()> assign;
-        QVariant written;
-    };
-    const QString folder = QStringLiteral("/data/out, \"x\"");
-    const std::vector<Step> steps{
-        {settingNames::mode, [&] { settings.setMode(Mode::lossy); }, QString("lossy")},
-        {settingNames::lossyQuality, [&] { settings.setLossyQuality(0); }, qlonglong{0}},
-        {settingNames::outputMode, [&] { settings.setOutputMode(Output::customFolder); }, QString("customFolder")},
-        {settingNames::backupOnInPlace, [&] { settings.setBackupOnInPlace(false); }, false},
-        {settingNames::targetFormat, [&] { settings.setTargetFormat(Format::png); }, QString("png")},
-        {settingNames::originalFileHandling, [&] { settings.setOriginalFileHandling(Original::moveToTrash); },
-         QString("moveToTrash")},
-        {settingNames::renamingMode, [&] { settings.setRenamingMode(Renaming::sequence); }, QString("sequence")},
-        {settingNames::renamingBaseName, [&] { settings.setRenamingBaseName(" a:b "); }, QString(" a:b ")},
-        {settingNames::renamingPrefix, [&] { settings.setRenamingPrefix("pre-"); }, QString("pre-")},
-        {settingNames::renamingSuffix, [&] { settings.setRenamingSuffix(""); }, QString("")},
-        {settingNames::askForNameBeforeExport, [&] { settings.setAskForNameBeforeExport(true); }, true},
-        {settingNames::sequenceDigits, [&] { settings.setSequenceDigits(-7); }, qlonglong{-7}},
-        {settingNames::sequenceSeparatorOption, [&] { settings.setSequenceSeparatorOption(Separator::none); },
-         QString("none")},
-        {settingNames::customFolderPath, [&] { settings.setCustomFolderPath(""); }, QString("")},
-        {settingNames::resizeEnabled, [&] { settings.setResizeEnabled(true); }, true},
-        {settingNames::resizeMaxDimensionText, [&] { settings.setResizeMaxDimensionText("abc"); }, QString("abc")},
-        {settingNames::resizeMaxShortEdgeText, [&] { settings.setResizeMaxShortEdgeText(" 1 "); }, QString(" 1 ")},
-        {settingNames::resizeMaxWidthText, [&] { settings.setResizeMaxWidthText("0"); }, QString("0")},
-        {settingNames::resizeMaxHeightText, [&] { settings.setResizeMaxHeightText("-1"); }, QString("-1")},
-        {settingNames::resizeWidthText, [&] { settings.setResizeWidthText("640"); }, QString("640")},
-        {settingNames::resizeHeightText, [&] { settings.setResizeHeightText("480"); }, QString("480")},
-        {settingNames::resizePercentageText, [&] { settings.setResizePercentageText("1,5"); }, QString("1,5")},
-        {settingNames::resizeMode, [&] { settings.setResizeMode(Resize::width); }, QString("width")},
-        {settingNames::customFolderPath, [&] { settings.setCustomFolderPath(folder); }, folder},
-    };
-    qsizetype expectedKeys = 0;
-    for (const Step& step : steps) {
-        step.assign();
-        EXPECT_EQ(log.take(), (std::vector<std::string>{step.name, "changed"})) << step.name;
-        const QVariant written = store.rawValue(key(step.name));
-        EXPECT_EQ(written.typeId(), step.written.typeId()) << step.name;
-        EXPECT_EQ(written, step.written) << step.name;
-        expectedKeys = std::max(expectedKeys, store.keys().size());
+    for (const Assignment& a : everySetting()) {
+        a.assign(settings);
+        EXPECT_EQ(log.take(), (std::vector<std::string>{a.name, "changed"})) << a.name;
+        const QVariant written = store.rawValue(key(a.name));
+        EXPECT_EQ(written.typeId(), a.written.typeId()) << a.name;
+        EXPECT_EQ(written, a.written) << a.name;
     }
-    EXPECT_EQ(expectedKeys, 23);
+    EXPECT_EQ(store.keys().size(), 23);
 
     // Assigned values are kept as given: no clamping, trimming or replacing.
     EXPECT_EQ(settings.lossyQuality(), 0);
     EXPECT_EQ(settings.sequenceDigits(), -7);
-    EXPECT_EQ(settings.renamingBaseName(), " a:b ");
+    EXPECT_EQ(settings.resizeMaxDimensionText(), " 1500 ");
 
     // The same value again still signals and writes.
     store.setRawValue(key(settingNames::mode), QStringLiteral("overwritten"));
@@ -376,10 +295,6 @@ TEST(AppSettingsTest, EveryAssignmentWritesItsKeyOnceAndSignalsOnce)
     QObject::connect(&settings, &AppSettings::lossyQualityChanged, &settings, [&](qint64 v) { delivered = v; });
     settings.setLossyQuality(63);
     EXPECT_EQ(delivered, 63);
-
-    // The unclamped 0 written above loads clamped next time.
-    settings.setLossyQuality(0);
-    EXPECT_EQ(AppSettings(store).lossyQuality(), 1);
 }
 
 TEST(AppSettingsTest, SettingsSurviveAnIniFileRoundTrip)
@@ -391,29 +306,8 @@ TEST(AppSettingsTest, SettingsSurviveAnIniFileRoundTrip)
     {
         QSettingsDefaultsStore store(first);
         AppSettings settings(store);
-        settings.setMode(Mode::lossy);
-        settings.setLossyQuality(0);
-        settings.setOutputMode(Output::inPlace);
-        settings.setBackupOnInPlace(false);
-        settings.setTargetFormat(Format::jpeg);
-        settings.setOriginalFileHandling(Original::moveToTrash);
-        settings.setRenamingMode(Renaming::sequence);
-        settings.setRenamingBaseName(QString::fromUtf8("dovolená, léto"));
-        settings.setRenamingPrefix("@pre");
-        settings.setRenamingSuffix("  ; # = \"q\" \\ ");
-        settings.setAskForNameBeforeExport(true);
-        settings.setSequenceDigits(4);
-        settings.setSequenceSeparatorOption(Separator::underscore);
-        settings.setCustomFolderPath("/data/a, b/[export]");
-        settings.setResizeEnabled(true);
-        settings.setResizeMaxDimensionText(" 1500 ");
-        settings.setResizeMaxShortEdgeText("true");
-        settings.setResizeMaxWidthText("800\n");
-        settings.setResizeMaxHeightText("");
-        settings.setResizeWidthText("12");
-        settings.setResizeHeightText("1, 2");
-        settings.setResizePercentageText("50.5");
-        settings.setResizeMode(Resize::percentage);
+        for (const Assignment& a : everySetting())
+            a.assign(settings);
         ASSERT_TRUE(settings.savePreset("Web").has_value());
         expected = settings.currentValues();
     }
@@ -424,28 +318,24 @@ TEST(AppSettingsTest, SettingsSurviveAnIniFileRoundTrip)
     QSettingsDefaultsStore store(second);
     const AppSettings reloaded(store);
 
+    // Quality and digits, stored unclamped, load clamped.
     SettingsValues clamped = expected;
     clamped.lossyQuality = 1;
+    clamped.sequenceDigits = 0;
     EXPECT_EQ(reloaded.currentValues(), clamped);
-    EXPECT_EQ(reloaded.resizeMaxDimensionText(), " 1500 ");
-    EXPECT_EQ(reloaded.resizeMaxWidthText(), "800\n");
     ASSERT_EQ(reloaded.presets().size(), 1u);
     EXPECT_EQ(reloaded.presets()[0].name, "Web");
     EXPECT_EQ(reloaded.presets()[0].values, expected);
-
-    // The typed readings of the stored text.
-    EXPECT_EQ(store.rawValue(key(settingNames::lossyQuality)).typeId(), QMetaType::QString);
-    EXPECT_EQ(store.integer(key(settingNames::lossyQuality)), 0);
-    EXPECT_EQ(store.flag(key(settingNames::backupOnInPlace)), false);
-    EXPECT_EQ(store.string(key(settingNames::resizeMaxShortEdgeText)), QString("true"));
 }
 
+// Values of the wrong kind give the defaults, not a reading of nothing (a
+// quality of 1, a backup switched off).
 TEST(AppSettingsTest, HandEditedIniFileLoadsWithFallbacks)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("edited.ini");
-    writeText(path, "[General]\n"
+    writeFile(path, "[General]\n"
                     "settings.mode=lossy\n"
                     "settings.lossyQuality=abc\n"
                     "settings.sequenceDigits=99999999999999999999999999999\n"
@@ -477,15 +367,12 @@ TEST(AppSettingsTest, PixelTextsResolveWithinRangeOrTo2000)
     AppSettings settings(store);
     const std::vector<std::pair<QString, int64_t>> cases{
         {"", 2000},
-        {"   ", 2000},
         {" 800 ", 800},
-        {"\t800\t", 800},
         {QString(QChar(0x00a0)) + "800" + QChar(0x3000), 800},
         {"+800", 800},
         {"0800", 800},
         {"-800", 2000},
         {"0", 2000},
-        {"-0", 2000},
         {"1", 1},
         {"20000", 20000},
         {"20001", 2000},
@@ -494,25 +381,12 @@ TEST(AppSettingsTest, PixelTextsResolveWithinRangeOrTo2000)
         {"800.0", 2000},
         {"99999999999999999999", 2000},
         {"800\n", 2000},
-        {"\n800", 2000},
-        {"+", 2000},
         {"+-8", 2000},
-        {"abc", 2000},
         {QString::fromUtf8("\uff18\uff10\uff10"), 2000},
     };
     for (const auto& [text, pixels] : cases) {
         settings.setResizeMaxDimensionText(text);
-        settings.setResizeMaxShortEdgeText(text);
-        settings.setResizeMaxWidthText(text);
-        settings.setResizeMaxHeightText(text);
-        settings.setResizeWidthText(text);
-        settings.setResizeHeightText(text);
         EXPECT_EQ(settings.resolvedResizeMaxDimension(), pixels) << text.toStdString();
-        EXPECT_EQ(settings.resolvedMaxShortEdge(), pixels);
-        EXPECT_EQ(settings.resolvedMaxWidth(), pixels);
-        EXPECT_EQ(settings.resolvedMaxHeight(), pixels);
-        EXPECT_EQ(settings.resolvedWidth(), pixels);
-        EXPECT_EQ(settings.resolvedHeight(), pixels);
     }
 }
 
@@ -523,28 +397,21 @@ TEST(AppSettingsTest, PercentageTextsResolveWithinRangeOrTo100)
     const std::vector<std::pair<QString, double>> cases{
         {"50", 50.0},
         {" 12.5 ", 12.5},
-        {"\t12.5", 12.5},
         {"1", 1.0},
         {"1000", 1000.0},
-        {"+7", 7.0},
         {"2.5e2", 250.0},
-        {".5e1", 5.0},
         {"0x10", 16.0},
         {"0.5", 100.0},
         {"1000.0001", 100.0},
         {"50%", 100.0},
         {"1,5", 100.0},
-        {"5,0", 100.0},
         {"", 100.0},
-        {"   ", 100.0},
         {"nan", 100.0},
         {"inf", 100.0},
         {"1e400", 100.0},
         {"-50", 100.0},
         {"50\n", 100.0},
-        {"\n50", 100.0},
         {QString("5") + QChar(u'\0'), 100.0},
-        {QString(QChar(u'\0')) + "5", 100.0},
         {QString::fromUtf8("5\u00a0"), 5.0},
         {QString::fromUtf8("\u0665"), 100.0},
     };
@@ -622,10 +489,6 @@ TEST(AppSettingsTest, ResizeChoiceAndValueFieldFollowTheEffectiveOption)
     // Only the effective option's text is resolved: a bad text elsewhere is harmless.
     settings.setResizeMaxDimensionText("junk");
     EXPECT_EQ(settings.currentCompressionSettings().resize, ResizeMode::percentage(107));
-
-    EXPECT_EQ(allCases<Resize>().size(), 8u);
-    EXPECT_EQ(allCases<Resize>().front(), Resize::original);
-    EXPECT_EQ(allCases<Resize>().back(), Resize::percentage);
 }
 
 TEST(AppSettingsTest, CurrentCompressionSettingsMapsEveryOption)
@@ -652,28 +515,15 @@ TEST(AppSettingsTest, CurrentCompressionSettingsMapsEveryOption)
     EXPECT_EQ(s.mode.quality(), 0);
     EXPECT_EQ(s.sequenceDigits, 9);
 
-    const std::vector<std::pair<Format, TargetFormat>> formats{{Format::keepOriginal, TargetFormat::keepOriginal},
-                                                               {Format::webp, TargetFormat::webp},
-                                                               {Format::jpeg, TargetFormat::jpeg},
-                                                               {Format::png, TargetFormat::png}};
-    for (const auto& [option, format] : formats) {
-        settings.setTargetFormat(option);
-        EXPECT_EQ(settings.currentCompressionSettings().targetFormat, format);
-    }
+    settings.setTargetFormat(Format::png);
     settings.setOriginalFileHandling(Original::moveToTrash);
-    EXPECT_EQ(settings.currentCompressionSettings().originalFileHandling, OriginalFileHandling::moveToTrash);
-
-    const std::vector<std::pair<Separator, QString>> separators{{Separator::none, ""},
-                                                                {Separator::space, " "},
-                                                                {Separator::dash, "-"},
-                                                                {Separator::underscore, "_"},
-                                                                {Separator::comma, ","}};
-    for (const auto& [option, text] : separators) {
-        settings.setSequenceSeparatorOption(option);
-        const QString separator = settings.currentCompressionSettings().sequenceSeparator;
-        EXPECT_EQ(separator, text);
-        EXPECT_FALSE(separator.isNull() && !text.isEmpty());
-    }
+    settings.setSequenceSeparatorOption(Separator::comma);
+    s = settings.currentCompressionSettings();
+    EXPECT_EQ(s.targetFormat, TargetFormat::png);
+    EXPECT_EQ(s.originalFileHandling, OriginalFileHandling::moveToTrash);
+    EXPECT_EQ(s.sequenceSeparator, ",");
+    settings.setSequenceSeparatorOption(Separator::none);
+    EXPECT_EQ(settings.currentCompressionSettings().sequenceSeparator, "");
 
     // Renaming: sequence with digits numbers from 1, without digits keeps the
     // base alone; negative digits still number.
@@ -726,7 +576,6 @@ TEST(AppSettingsTest, CurrentCompressionSettingsMapsEveryOption)
     ASSERT_EQ(s.outputMode.kind(), OutputMode::Kind::customFolder);
     EXPECT_EQ(s.outputMode.folder(), "/data/My Export");
     EXPECT_EQ(settings.customFolderURL(), QUrl::fromLocalFile("/data/My Export/"));
-    EXPECT_EQ(settings.customFolderURL().toLocalFile(), "/data/My Export/");
 
     // Building engine settings changes and writes nothing.
     const qsizetype keys = store.keys().size();
