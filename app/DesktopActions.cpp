@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -18,14 +19,19 @@ public:
     void revealInFileManager(const QString& path) override
     {
         // The freedesktop file-manager interface selects the file; without a
-        // file manager that offers it, the folder opens instead.
+        // file manager that offers it, the folder opens instead. The call is
+        // asynchronous: a file manager that is slow to start must not freeze
+        // the window.
         QDBusMessage call = QDBusMessage::createMethodCall(
             QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
             QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
         call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
-        const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 2000);
-        if (reply.type() != QDBusMessage::ReplyMessage)
-            QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+        auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call));
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [path](QDBusPendingCallWatcher* done) {
+            if (done->isError())
+                QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+            done->deleteLater();
+        });
     }
 
     void copyPath(const QString& path) override { QGuiApplication::clipboard()->setText(path); }

@@ -192,8 +192,15 @@ CompressionEngine::Encoded CompressionEngine::encode(const QString& path, ImageF
     case ImageFormat::webp:
         if (!wantsResize || !resizeChangesSize(WebPEncoder::readDimensions(path), resize))
             return {WebPEncoder::compress(path, mode), false, false};
-        return {WebPEncoder::encode(scaledImage(ImageDecoder::decode(path, format), resize), mode, fileName), false,
-                true};
+        {
+            // The samples stay as the file holds them, so the file's own
+            // profile must travel with them, as on the unresized road.
+            const QByteArray source = readWholeFile(path);
+            const QByteArray encoded =
+                WebPEncoder::encode(scaledImage(WebPDecoder::decode(source, fileName), resize), mode, fileName);
+            const std::optional<QByteArray> profile = WebPICCProfile::iccProfile(source);
+            return {profile ? WebPICCProfile::embedICCProfile(encoded, *profile) : encoded, false, true};
+        }
     case ImageFormat::avif: {
         const bool resized = wantsResize && resizeChangesSize(AVIFEncoder::readDimensions(path), resize);
         return {AVIFEncoder::compress(path, mode, resize), false, resized};

@@ -116,10 +116,14 @@ TEST_F(CompressionEngineTest, ResizedSameFormatOutputIsAlwaysWritten)
         EXPECT_EQ(a.pixels, b.pixels);
     }
 
-    const QString webp = write("pic.webp", WebPEncoder::encode(photoLike(90, 60), CompressionMode::lossy(90), "x"));
+    // A resized WebP keeps its own profile: its samples are not converted.
+    const QByteArray p3 = builtInProfile("p3");
+    const QString webp = write("pic.webp", WebPICCProfile::embedICCProfile(
+                                               WebPEncoder::encode(photoLike(90, 60), CompressionMode::lossy(90), "x"), p3));
     const CompressionResult half = engine.compress(
         webp, settings(CompressionMode::lossy(80), TargetFormat::webp, ResizeMode::percentage(50)));
     EXPECT_EQ(WebPEncoder::readDimensions(half.outputPath), std::make_pair(int64_t{45}, int64_t{30}));
+    EXPECT_EQ(WebPICCProfile::iccProfile(readFile(half.outputPath)), p3);
 }
 
 TEST_F(CompressionEngineTest, ConversionToJPEGFlattensAlphaAndCarriesSRGB)
