@@ -89,25 +89,73 @@ int openExclusive(const QByteArray& path, mode_t mode)
     return fd;
 }
 
-// Creates `path` exclusively and writes every byte to disk. With `like`, the file
-// takes that file's owner and permission bits before any byte is written; it is
-// created owner-only so a private source is never readable by others meanwhile.
-// Returns 0 or the errno of the failing step; a failure removes the file.
-int writeNewFile(const QString& path, const QByteArray& bytes, const struct stat* like)
+// Errors from fchown/fchmod that leave the file usable: only root may give a file
+// away, and some file systems keep no owner or mode at all.
+bool attributeNotKept(int error)
+{
+    return error == EPERM || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP || error == EINVAL;
+}
+
+// Sets `mode` exactly, whatever the umask. Returns 0 or the errno of a real failure.
+int setMode(int fd, mode_t mode)
+{
+    return ::fchmod(fd, mode) != 0 && !attributeNotKept(errno) ? errno : 0;
+}
+
+// The process's umask, read once without changing it: umask() itself would
+// set it, racing with files other threads create meanwhile.
+mode_t processUmask()
+{
+    static const mode_t mask = [] {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+                if (line.startsWith("Umask:")) {
+                    bool ok = false;
+                    const uint value = line.mid(6).trimmed().toUInt(&ok, 8);
+                    if (ok)
+                        return static_cast<mode_t>(value & 0777);
+                }
+            }
+        }
+        return static_cast<mode_t>(022);
+    }();
+    return mask;
+}
+
+// New outputs are readable by others only when the source is, and never more
+// than the user's umask allows.
+mode_t newFileMode(const QString& source)
+{
+    struct stat info {};
+    if (::stat(nativePath(source).constData(), &info) != 0)
+        return 0600;
+    return info.st_mode & 0644 & ~processUmask();
+}
+
+// The file a path finally names, so a replacement goes to it and not over a link to it.
+QString realFileOf(const QString& path)
+{
+    const QString real = QFileInfo(path).canonicalFilePath();
+    return real.isEmpty() ? path : real;
+}
+
+// Creates `path` exclusively with `mode` and writes every byte to disk. With
+// `owner`, the file first takes that file's owner. It is created owner-only so a
+// private file is never readable by others meanwhile. Returns 0 or the errno of
+// the failing step; a failure removes the file.
+int writeNewFile(const QString& path, const QByteArray& bytes, mode_t mode, const struct stat* owner = nullptr)
 {
     const QByteArray native = nativePath(path);
-    const int fd = openExclusive(native, like ? 0600 : 0644);
+    const int fd = openExclusive(native, 0600);
     if (fd < 0)
         return errno;
 
     int error = 0;
-    if (like) {
-        // Only root may give a file away; anyone else keeps their own ownership.
-        if (::fchown(fd, like->st_uid, like->st_gid) != 0 && errno != EPERM)
-            error = errno;
-        else if (::fchmod(fd, like->st_mode & 07777) != 0)
-            error = errno;
-    }
+    if (owner && ::fchown(fd, owner->st_uid, owner->st_gid) != 0 && !attributeNotKept(errno))
+        error = errno;
+    else
+        error = setMode(fd, mode);
     const char* data = bytes.constData();
     qsizetype left = bytes.size();
     while (error == 0 && left > 0) {
@@ -146,7 +194,7 @@ int makePath(const QString& folder)
 
 // Claims the first free candidate name by exclusive creation. A sequence renaming
 // advances its number; any other base gets "-1" ... "-999".
-QString reserveFreeName(const QString& folder, const QString& base, const QString& extension,
+QString reserveFreeName(const QString& folder, const QString& base, const QString& extension, mode_t mode,
                         const RenamingMode* sequence, int64_t sequenceDigits, const QString& sequenceSeparator)
 {
     for (int k = 0; k < kCandidateLimit; ++k) {
@@ -161,7 +209,7 @@ QString reserveFreeName(const QString& folder, const QString& base, const QStrin
             stem = base + u'-' + QString::number(k);
         }
         const QString candidate = joinPath(folder, stem + u'.' + extension);
-        if (OutputPlacement::reserveNewFile(candidate))
+        if (OutputPlacement::reserveNewFile(candidate, mode))
             return candidate;
     }
     throw CompressionError::ioFailure(QStringLiteral("Could not find a free output filename after ")
@@ -197,21 +245,23 @@ QString OutputPlacement::writeOutput(const QByteArray& bytes, const QString& ori
     const QString source = QFileInfo(originalPath).absoluteFilePath();
 
     if (outputMode.kind() == OutputMode::Kind::inPlace) {
+        // Through a symbolic link, the file it points to is the one replaced; the link stays.
+        const QString target = realFileOf(source);
         if (outputMode.backup())
-            backupOriginal(source);
+            backupOriginal(target);
 
-        const QByteArray nativeSource = nativePath(source);
-        struct stat sourceInfo {};
-        if (::stat(nativeSource.constData(), &sourceInfo) != 0)
+        const QByteArray nativeTarget = nativePath(target);
+        struct stat targetInfo {};
+        if (::stat(nativeTarget.constData(), &targetInfo) != 0)
             throw CompressionError::ioFailure(QStringLiteral("Failed to replace original file: ") + errorText(errno));
 
-        // The staging file is complete, and carries the source's owner and mode,
-        // before it takes the source's name in one same-folder rename.
-        const QString staging = stagingPathIn(folderOf(source));
-        if (const int error = writeNewFile(staging, bytes, &sourceInfo))
+        // The staging file is complete, and carries the target's owner and mode,
+        // before it takes the target's name in one same-folder rename.
+        const QString staging = stagingPathIn(folderOf(target));
+        if (const int error = writeNewFile(staging, bytes, targetInfo.st_mode & 07777, &targetInfo))
             throw CompressionError::ioFailure(QStringLiteral("Failed to stage compressed output: ")
                                               + writeFailure(staging, error));
-        if (::rename(nativePath(staging).constData(), nativeSource.constData()) != 0) {
+        if (::rename(nativePath(staging).constData(), nativeTarget.constData()) != 0) {
             const int error = errno;
             removeQuietly(staging);
             throw CompressionError::ioFailure(QStringLiteral("Failed to replace original file: ") + errorText(error));
@@ -229,9 +279,10 @@ QString OutputPlacement::writeOutput(const QByteArray& bytes, const QString& ori
         throw CompressionError::invalidConfiguration(collisionMessage(QStringLiteral("Renamed"), source));
 
     const bool sequenceNaming = renamed && renaming.kind() == RenamingMode::Kind::sequence;
-    const QString output = reserveFreeName(folder, base, extension, sequenceNaming ? &renaming : nullptr,
+    const mode_t mode = newFileMode(source);
+    const QString output = reserveFreeName(folder, base, extension, mode, sequenceNaming ? &renaming : nullptr,
                                            sequenceDigits, sequenceSeparator);
-    writeReservedOutput(bytes, output);
+    writeReservedOutput(bytes, output, mode);
     return output;
 }
 
@@ -256,9 +307,10 @@ QString OutputPlacement::writeConversionOutput(const QByteArray& bytes, const QS
         throw CompressionError::ioFailure(collisionMessage(QStringLiteral("Conversion"), source));
 
     const bool sequenceNaming = renamed && renaming.kind() == RenamingMode::Kind::sequence;
-    const QString output = reserveFreeName(folder, base, extension, sequenceNaming ? &renaming : nullptr,
+    const mode_t mode = newFileMode(source);
+    const QString output = reserveFreeName(folder, base, extension, mode, sequenceNaming ? &renaming : nullptr,
                                            sequenceDigits, sequenceSeparator);
-    writeReservedOutput(bytes, output);
+    writeReservedOutput(bytes, output, mode);
     return output;
 }
 
@@ -286,7 +338,7 @@ void OutputPlacement::backupOriginal(const QString& sourcePath) const
         }
     }
     if (error == 0)
-        error = writeNewFile(staging, original, &sourceInfo);
+        error = writeNewFile(staging, original, sourceInfo.st_mode & 07777, &sourceInfo);
     if (error != 0)
         throw CompressionError::ioFailure(QStringLiteral("Failed to stage backup copy: ") + errorText(error));
 
@@ -307,34 +359,37 @@ void OutputPlacement::ensureCustomFolderExists(const QString& folder)
                                           + QStringLiteral(": ") + errorText(error));
 }
 
-bool OutputPlacement::reserveNewFile(const QString& path)
+bool OutputPlacement::reserveNewFile(const QString& path, mode_t mode)
 {
-    const int fd = openExclusive(nativePath(path), 0644);
+    const QByteArray native = nativePath(path);
+    const int fd = openExclusive(native, mode);
+    int error = fd >= 0 ? setMode(fd, mode) : errno;
     if (fd >= 0) {
         ::close(fd);
-        return true;
+        if (error == 0)
+            return true;
+        ::unlink(native.constData());
     }
-    const int error = errno;
     if (error == EEXIST)
         return false;
     throw CompressionError::ioFailure(QStringLiteral("Failed to reserve output path ") + fileNameOf(path)
                                       + QStringLiteral(": ") + errorText(error));
 }
 
-void OutputPlacement::writeReservedOutput(const QByteArray& bytes, const QString& path)
+void OutputPlacement::writeReservedOutput(const QByteArray& bytes, const QString& path, mode_t mode)
 {
     try {
-        writeAtomically(bytes, path);
+        writeAtomically(bytes, path, mode);
     } catch (const CompressionError&) {
         removeQuietly(path);
         throw;
     }
 }
 
-void OutputPlacement::writeAtomically(const QByteArray& bytes, const QString& path)
+void OutputPlacement::writeAtomically(const QByteArray& bytes, const QString& path, mode_t mode)
 {
     const QString temporary = stagingPathIn(folderOf(path));
-    int error = writeNewFile(temporary, bytes, nullptr);
+    int error = writeNewFile(temporary, bytes, mode);
     if (error == 0 && ::rename(nativePath(temporary).constData(), nativePath(path).constData()) != 0) {
         error = errno;
         removeQuietly(temporary);

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <sys/types.h>
 
 namespace vantro {
 
@@ -22,9 +23,10 @@ public:
 // Puts the bytes of a finished file on disk without ever overwriting a file it
 // did not mean to: a new name is claimed by exclusive creation before the bytes
 // are written atomically into it, and an in-place replacement is one rename of a
-// complete staging file over the source. Holds nothing but the backup root, so
-// several threads may place outputs at once; exclusive creation is the only
-// guard between them.
+// complete staging file over the source. A new file gets mode 0644 narrowed to
+// the source's permission bits, so a private source never gives a readable copy.
+// Holds nothing but the backup root, so several threads may place outputs at
+// once; exclusive creation is the only guard between them.
 class OutputPlacement {
 public:
     explicit OutputPlacement(QString backupRoot = defaultBackupRoot());
@@ -33,7 +35,8 @@ public:
     static QString defaultBackupRoot();
     const QString& backupRoot() const { return m_backupRoot; }
 
-    // Same-format output. Returns the absolute output path (the source itself in place).
+    // Same-format output. Returns the absolute output path (the source itself in place,
+    // even when it is a symbolic link: the file it points to is the one replaced and backed up).
     QString writeOutput(const QByteArray& bytes, const QString& originalPath, const OutputMode& outputMode,
                         const RenamingMode& renaming, int64_t sequenceDigits,
                         const QString& sequenceSeparator) const;
@@ -50,15 +53,15 @@ public:
 
     static void ensureCustomFolderExists(const QString& folder);
 
-    // True when an empty file of that name was created; false when any entry of
-    // that name (file, folder, symbolic link, broken or not) already exists.
-    static bool reserveNewFile(const QString& path);
+    // True when an empty file of that name was created with exactly `mode`; false
+    // when any entry of that name (file, folder, symbolic link, broken or not) already exists.
+    static bool reserveNewFile(const QString& path, mode_t mode);
 
     // Atomic write over a reservation; a failure removes the reservation.
-    static void writeReservedOutput(const QByteArray& bytes, const QString& path);
+    static void writeReservedOutput(const QByteArray& bytes, const QString& path, mode_t mode);
 
-    // Writes a temporary file beside `path`, flushes it and renames it over `path`.
-    static void writeAtomically(const QByteArray& bytes, const QString& path);
+    // Writes a temporary file of exactly `mode` beside `path`, flushes it and renames it over `path`.
+    static void writeAtomically(const QByteArray& bytes, const QString& path, mode_t mode);
 
     // Moves each file to the freedesktop Trash, stopping at the first failure
     // (TrashError). Never deletes.

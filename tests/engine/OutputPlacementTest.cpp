@@ -244,6 +244,42 @@ TEST_F(OutputPlacementTest, InPlaceKeepsModeAndOwnerAndBacksUpTheOriginal)
     EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "photo.jpg"}));
 }
 
+TEST_F(OutputPlacementTest, InPlaceThroughALinkReplacesTheFileItPointsTo)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir("real"));
+    const QString target = write("real/photo.jpg", "original", 0640);
+    const QString link = path("link.jpg");
+    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
+
+    EXPECT_EQ(placement.writeOutput("new", link, OutputMode::inPlace(true), {}, 3, "_"), link);
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), target);
+    EXPECT_EQ(readFile(target), "new");
+    EXPECT_EQ(modeOf(target), 0640u);
+    EXPECT_EQ(readFile(placement.backupRoot() + QFileInfo(target).canonicalFilePath()), "original");
+    EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "link.jpg", "real"}));
+    EXPECT_EQ(entries(path("real")), QStringList({"photo.jpg"}));
+}
+
+// New outputs are 0644 at most, narrowed to the source's bits and the umask.
+TEST_F(OutputPlacementTest, NewFilesAreNeverMoreOpenThanTheSource)
+{
+    const mode_t umaskNow = ::umask(0);
+    ::umask(umaskNow);
+    const QString open = write("open.png", "png", 0664);
+    EXPECT_EQ(modeOf(copyAlongside("o", open)), 0644u & ~umaskNow);
+    EXPECT_EQ(modeOf(placement.writeOutput("c", open, OutputMode::customFolder(path("out")), {}, 3, "_")),
+              0644u & ~umaskNow);
+    ASSERT_TRUE(OutputPlacement::reserveNewFile(path("reserved"), 0640));
+    EXPECT_EQ(modeOf(path("reserved")), 0640u);
+
+    const QString secret = write("secret.png", "png", 0600);
+    EXPECT_EQ(modeOf(copyAlongside("s", secret)), 0600u);
+    EXPECT_EQ(modeOf(placement.writeConversionOutput("w", secret, OutputMode::inPlace(false), ImageFormat::webp, {},
+                                                     3, "_")),
+              0600u);
+}
+
 TEST_F(OutputPlacementTest, InPlaceWithoutBackupWritesNothingUnderTheRoot)
 {
     const QString source = write("photo.jpg", "original");
