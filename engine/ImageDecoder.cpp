@@ -8,8 +8,13 @@
 
 #include <QFile>
 
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
 #include <new>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace vantro {
@@ -49,6 +54,58 @@ vips::Image openLazily(const QByteArray& nativePath, ImageFormat format, VipsAcc
             return -1;
         },
         cannotDecode(fileName));
+}
+
+// Exactly `size` bytes at `offset`, or false.
+bool readAt(int fd, int64_t offset, unsigned char* buffer, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, buffer + done, size - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// libvips' PNG loader ignores the animation chunks and gives the first frame
+// alone, so an animated PNG would silently come out as a still image. The
+// animation control chunk must come before the first image data; only chunk
+// headers are read on the way there. A file that cannot be read this way is
+// left to the loader to judge.
+bool isAnimatedPng(const QByteArray& nativePath)
+{
+    const FileHandle file(::open(nativePath.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat info {};
+    if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    const int64_t size = info.st_size;
+
+    constexpr std::array<unsigned char, 8> signature{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::array<unsigned char, 8> bytes{};
+    if (!readAt(file.get(), 0, bytes.data(), bytes.size()) || bytes != signature)
+        return false;
+
+    // Each chunk: 4-byte big-endian data length, 4-byte type, data, 4-byte CRC.
+    constexpr int64_t kChunkOverhead = 12;
+    constexpr uint32_t kMaxChunkLength = 0x7FFFFFFFu;
+    int64_t position = static_cast<int64_t>(signature.size());
+    while (size - position >= kChunkOverhead) {
+        if (!readAt(file.get(), position, bytes.data(), bytes.size()))
+            return false;
+        const uint32_t length = (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8)
+            | uint32_t{bytes[3]};
+        const std::string_view type(reinterpret_cast<const char*>(bytes.data() + 4), 4);
+        if (type == "acTL")
+            return true;
+        if (type == "IDAT" || length > kMaxChunkLength || int64_t{length} > size - position - kChunkOverhead)
+            return false;
+        position += kChunkOverhead + int64_t{length};
+    }
+    return false;
 }
 
 // Any colour space, bit depth and channel count to 8-bit sRGB, alpha kept.
@@ -102,6 +159,9 @@ DecodedImage decodeWithVips(const QString& path, ImageFormat format)
     vips::ensureStarted();
     const QString fileName = fileNameOf(path);
     const QByteArray nativePath = QFile::encodeName(path);
+    // Turning an animation into its first frame is not compression.
+    if (format == ImageFormat::png && isAnimatedPng(nativePath))
+        throw CompressionError::unsupportedFormat();
 
     // Sequential access streams the decode straight into the output, but
     // turning the image needs the whole of it at hand: only then is the file

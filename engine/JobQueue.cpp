@@ -6,6 +6,8 @@
 #include "RenamingMode.h"
 
 #include <QCollator>
+#include <QDir>
+#include <QFileInfo>
 #include <QHash>
 #include <QLocale>
 #include <QThread>
@@ -191,6 +193,16 @@ QCollator fileNameCollator()
     return collator;
 }
 
+// Which file a path names: two paths naming one file (through a symlink, "..",
+// a relative path) give the same key. A path to a file that is gone is only
+// cleaned.
+QString fileKeyOf(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+}
+
 // The job's own settings: the queue's current ones with the renaming adapted
 // to the job's number and its batch's base name.
 CompressionSettings settingsForJob(CompressionSettings settings, const Job& job)
@@ -308,24 +320,57 @@ struct JobQueue::State {
             if (!text.isEmpty())
                 cleaned = std::move(text);
         }
-        const std::vector<std::optional<int64_t>> numbers = assignSequenceNumbers(paths, cleaned);
+
+        // Two jobs for one file would run at once, and the second would back
+        // up the first one's output over the original.
+        QStringList accepted;
+        QStringList keys;
+        QSet<QString> batchKeys;
+        for (const QString& path : paths) {
+            QString key = fileKeyOf(path);
+            if (activeFileKeys.contains(key) || batchKeys.contains(key))
+                continue;
+            batchKeys.insert(key);
+            accepted.push_back(path);
+            keys.push_back(std::move(key));
+        }
+
+        const std::vector<std::optional<int64_t>> numbers = assignSequenceNumbers(accepted, cleaned);
         std::vector<Job> added;
         added.reserve(numbers.size());
-        for (qsizetype i = 0; i < paths.size(); ++i)
-            added.push_back(Job::make(paths[i], numbers[static_cast<std::size_t>(i)], cleaned));
+        for (qsizetype i = 0; i < accepted.size(); ++i)
+            added.push_back(Job::make(accepted[i], numbers[static_cast<std::size_t>(i)], cleaned));
 
         std::size_t index = jobs.size();
         jobs = jobs.appending(added);
-        for (const Job& job : added)
-            indexById.insert(job.id, index++);
+        for (std::size_t i = 0; i < added.size(); ++i) {
+            const QString& key = keys[static_cast<qsizetype>(i)];
+            indexById.insert(added[i].id, index++);
+            fileKeyById.insert(added[i].id, key);
+            activeFileKeys.insert(key);
+        }
         notify();
         startIfNeeded();
+    }
+
+    // The job's file may be queued again.
+    void releaseFileKey(const QUuid& id)
+    {
+        const auto found = fileKeyById.constFind(id);
+        if (found == fileKeyById.cend())
+            return;
+        activeFileKeys.remove(found.value());
+        fileKeyById.erase(found);
     }
 
     void cancelAll()
     {
         if (passRunning)
             passCancelled = true;
+        for (const Job& job : jobs) {
+            if (job.status.kind() == JobStatus::Kind::pending)
+                releaseFileKey(job.id);
+        }
         jobs = jobs.withStatuses([](const Job& job) -> std::optional<JobStatus> {
             if (job.status.kind() == JobStatus::Kind::pending)
                 return JobStatus::cancelled();
@@ -394,6 +439,7 @@ struct JobQueue::State {
     // list meanwhile; its outcome is then dropped.
     void jobEnded(const QUuid& id, Outcome outcome)
     {
+        releaseFileKey(id);
         const auto found = indexById.constFind(id);
         if (found != indexById.cend()) {
             JobStatus status = std::holds_alternative<CompressionResult>(outcome)
@@ -431,6 +477,9 @@ struct JobQueue::State {
     QHash<QUuid, std::size_t> indexById;
     UpdateCallback onUpdate;
     QHash<QString, int64_t> sequenceCounters;
+    // The file of every pending or processing job; a terminal job's is gone.
+    QHash<QUuid, QString> fileKeyById;
+    QSet<QString> activeFileKeys;
 
     bool passRunning = false;
     bool passCancelled = false;

@@ -51,7 +51,9 @@ public:
     // Jobs that start from now on use these settings; running ones keep theirs.
     void updateSettings(CompressionSettings settings);
     // One pending job per path, in the order given, numbered for sequence
-    // renaming; starts a pass when none is running.
+    // renaming; starts a pass when none is running. A path naming the same
+    // file as an earlier one in the batch, or as a pending or processing job,
+    // gets no job and no number.
     void add(const QStringList& paths, const std::optional<QString>& baseNameOverride = std::nullopt);
     // Pending jobs become cancelled and the running pass launches nothing
     // more; running jobs finish.

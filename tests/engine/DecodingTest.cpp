@@ -496,6 +496,37 @@ TEST_F(DecodingTest, ClaimedSizesBeyondThePixelBudgetFailBeforeDecoding)
                 CompressionError::corruptFile(QStringLiteral("Image too large to decode (60000 \u00D7 60000 pixels): huge.jpg")));
 }
 
+TEST_F(DecodingTest, AnimatedPngIsRefusedInsteadOfFlattenedToItsFirstFrame)
+{
+    const vips::Image picture = flat<uint8_t>({30, 60, 90}, 8, 8, VIPS_INTERPRETATION_sRGB);
+    const QString still = path("still.png");
+    SAVE_OK(vips_pngsave(picture.get(), QFile::encodeName(still).constData(), nullptr));
+    const QByteArray png = readFile(still);
+    const qsizetype idat = png.indexOf("IDAT") - 4;
+    ASSERT_GT(idat, 8);
+
+    QByteArray control;
+    appendBigEndian(control, 1); // frames
+    appendBigEndian(control, 0); // plays: forever
+    const QString animated = path("animated.png");
+    writeFile(animated, QByteArray(png).insert(idat, pngChunk("acTL", control)));
+    expectError([&] { ImageDecoder::decode(animated, ImageFormat::png); }, CompressionError::unsupportedFormat());
+
+    // An acTL after the image data makes no animation, and a chunk length
+    // running past the end stops the scan: the loader judges those as before.
+    const qsizetype iend = png.indexOf("IEND") - 4;
+    const QString late = path("late-actl.png");
+    writeFile(late, QByteArray(png).insert(iend, pngChunk("acTL", control)));
+    EXPECT_EQ(ImageDecoder::decode(late, ImageFormat::png).width, 8);
+    expectNear(at(ImageDecoder::decode(still, ImageFormat::png), 4, 4), {30, 60, 90, 255}, 0, "still");
+    QByteArray overlong = QByteArray(png).insert(idat, pngChunk("prVt", literal("a\0b")));
+    overlong.replace(idat, 4, literal("\x7F\xFF\xFF\xF0"));
+    const QString broken = path("overlong.png");
+    writeFile(broken, overlong);
+    expectError([&] { ImageDecoder::decode(broken, ImageFormat::png); },
+                CompressionError::corruptFile(QStringLiteral("Cannot decode image: overlong.png")));
+}
+
 TEST_F(DecodingTest, DecodesRunConcurrently)
 {
     std::vector<uint8_t> rgba;

@@ -1,6 +1,9 @@
 #include "CompressionError.h"
 #include "JobQueue.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -317,6 +320,66 @@ TEST(JobQueueTest, BatchesAreNumberedInFileBrowserOrderAndCountersContinuePerBas
     waitIdle(queue);
     EXPECT_EQ(engine.call("/photos/v.jpg").renaming, RenamingMode::sequence(" beach ", 1));
     EXPECT_EQ(engine.call("/photos/u.jpg").renaming, RenamingMode::sequence("trip", 8));
+}
+
+TEST(JobQueueTest, AFileGetsNoSecondJobWhileItsJobIsPendingOrProcessing)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString a = dir.filePath("a.jpg");
+    const QString b = dir.filePath("b.jpg");
+    const QString c = dir.filePath("c.jpg");
+    for (const QString& file : {a, b, c}) {
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    }
+    const QString link = dir.filePath("link.jpg");
+    ASSERT_TRUE(QFile::link(a, link));
+    const QString gone = dir.filePath("gone.jpg");
+
+    FakeEngine engine;
+    engine.hold();
+    JobQueue queue(settingsWith(RenamingMode::sequence("trip", 1)), engine.function(), [] { return 2; });
+    const ReleaseOnExit releaseOnExit(engine);
+
+    // A file through a symlink and directly, one twice, one gone named two ways.
+    queue.add({link, b, a, dir.path() + "/sub/../gone.jpg", b, gone});
+    ASSERT_TRUE(engine.waitForStarted(1));
+    JobList jobs = queue.jobs().get();
+    QStringList added;
+    for (const Job& job : jobs)
+        added << job.path;
+    EXPECT_EQ(added, QStringList({link, b, dir.path() + "/sub/../gone.jpg"}));
+    // Numbered in name order over the jobs made: no gap for the duplicates.
+    EXPECT_EQ(jobs[1].sequenceNumber, 1); // b
+    EXPECT_EQ(jobs[2].sequenceNumber, 2); // gone
+    EXPECT_EQ(jobs[0].sequenceNumber, 3); // link
+    EXPECT_EQ(kinds(jobs), std::vector<K>({K::processing, K::pending, K::pending}));
+
+    // Processing (a, via the link) and pending (b, gone) files are left out.
+    queue.add({a, b, gone, c});
+    jobs = queue.jobs().get();
+    ASSERT_EQ(jobs.size(), 4u);
+    EXPECT_EQ(jobs[3].path, c);
+    EXPECT_EQ(jobs[3].sequenceNumber, 4);
+
+    // Cancelled, failed and done jobs no longer hold their files.
+    queue.cancelAll();
+    queue.add({b});
+    engine.failWith(b, [] { throw std::runtime_error("no"); });
+    engine.releaseAll();
+    waitIdle(queue);
+    EXPECT_EQ(kinds(queue.jobs().get()),
+              std::vector<K>({K::done, K::cancelled, K::cancelled, K::cancelled, K::failed}));
+    queue.add({b, link, c});
+    waitIdle(queue);
+    jobs = queue.jobs().get();
+    ASSERT_EQ(jobs.size(), 8u);
+    EXPECT_EQ(jobs[5].path, b);
+    EXPECT_EQ(jobs[6].path, link);
+    EXPECT_EQ(jobs[7].path, c);
+    EXPECT_EQ(kinds(jobs), std::vector<K>({K::done, K::cancelled, K::cancelled, K::cancelled, K::failed, K::failed,
+                                           K::done, K::done}));
 }
 
 TEST(JobQueueTest, RenamingIsAdaptedWhenTheJobStartsNotWhenItIsAdded)
