@@ -40,6 +40,11 @@ PresetMenuButton::PresetMenuButton(AppSettings& settings, TextPrompt& prompt, QW
 {
     setPopupMode(QToolButton::InstantPopup);
     setToolButtonStyle(Qt::ToolButtonTextOnly);
+    // The menu arrow gets room of its own beside the title instead of
+    // crowding its last letter.
+    setStyleSheet(QStringLiteral("QToolButton { padding: 3px 18px 3px 8px; }"
+                                 "QToolButton::menu-indicator { subcontrol-origin: padding;"
+                                 " subcontrol-position: center right; right: 5px; }"));
     // At its natural width: a long preset name widens the button, never
     // gets cut.
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
