@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QFileIconProvider>
+#include <QStyle>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHash>
@@ -178,8 +179,14 @@ private:
         const qsizetype slash = path.lastIndexOf(u'/');
         const QString suffix = dot > slash ? path.mid(dot + 1).toLower() : QString();
         auto found = m_icons.constFind(suffix);
-        if (found == m_icons.cend())
-            found = m_icons.insert(suffix, m_iconProvider.icon(QFileInfo(path)));
+        if (found == m_icons.cend()) {
+            QIcon icon = m_iconProvider.icon(QFileInfo(path));
+            // Without an icon theme the provider gives nothing to draw; the
+            // style's plain file icon keeps the column from looking empty.
+            if (icon.availableSizes().isEmpty() && icon.pixmap(16).isNull())
+                icon = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
+            found = m_icons.insert(suffix, icon);
+        }
         return *found;
     }
 
