@@ -3,7 +3,8 @@
 // engine's own error and a file-system error, any crash and any sanitizer
 // report is a finding.
 //
-// Build from the repository root against an engine library built with the
+// The plain build is the CMake target decode_fuzz. For libFuzzer, build from
+// the repository root against an engine library built with the
 // same sanitizers (BUILD is its build folder; LIBS is
 // `pkg-config --cflags --libs Qt6Core vips libwebp libwebpmux`):
 //   libFuzzer: clang++ -std=c++20 -fPIC -g -fsanitize=fuzzer,address,undefined -DVANTRO_LIBFUZZER
