@@ -229,6 +229,18 @@ QString collisionMessage(const QString& kind, const QString& source)
         + QStringLiteral("; refusing to overwrite it");
 }
 
+// Claims a free name for a new output and writes the bytes into it, with a
+// mode never more open than the source's.
+QString placeNewFile(const QByteArray& bytes, const QString& source, const QString& folder, const QString& base,
+                     const QString& extension, const RenamingMode* sequence, int64_t sequenceDigits,
+                     const QString& sequenceSeparator)
+{
+    const mode_t mode = newFileMode(source);
+    const QString output = reserveFreeName(folder, base, extension, mode, sequence, sequenceDigits, sequenceSeparator);
+    OutputPlacement::writeReservedOutput(bytes, output, mode);
+    return output;
+}
+
 } // namespace
 
 OutputPlacement::OutputPlacement(QString backupRoot) : m_backupRoot(std::move(backupRoot)) {}
@@ -279,11 +291,8 @@ QString OutputPlacement::writeOutput(const QByteArray& bytes, const QString& ori
         throw CompressionError::invalidConfiguration(collisionMessage(QStringLiteral("Renamed"), source));
 
     const bool sequenceNaming = renamed && renaming.kind() == RenamingMode::Kind::sequence;
-    const mode_t mode = newFileMode(source);
-    const QString output = reserveFreeName(folder, base, extension, mode, sequenceNaming ? &renaming : nullptr,
-                                           sequenceDigits, sequenceSeparator);
-    writeReservedOutput(bytes, output, mode);
-    return output;
+    return placeNewFile(bytes, source, folder, base, extension, sequenceNaming ? &renaming : nullptr, sequenceDigits,
+                        sequenceSeparator);
 }
 
 QString OutputPlacement::writeConversionOutput(const QByteArray& bytes, const QString& originalPath,
@@ -307,11 +316,8 @@ QString OutputPlacement::writeConversionOutput(const QByteArray& bytes, const QS
         throw CompressionError::ioFailure(collisionMessage(QStringLiteral("Conversion"), source));
 
     const bool sequenceNaming = renamed && renaming.kind() == RenamingMode::Kind::sequence;
-    const mode_t mode = newFileMode(source);
-    const QString output = reserveFreeName(folder, base, extension, mode, sequenceNaming ? &renaming : nullptr,
-                                           sequenceDigits, sequenceSeparator);
-    writeReservedOutput(bytes, output, mode);
-    return output;
+    return placeNewFile(bytes, source, folder, base, extension, sequenceNaming ? &renaming : nullptr, sequenceDigits,
+                        sequenceSeparator);
 }
 
 void OutputPlacement::backupOriginal(const QString& sourcePath) const
