@@ -211,6 +211,29 @@ TEST_F(CompressionEngineTest, RefusalsComeBeforeAnyWork)
                   QString::fromUtf8("HEIC files cannot be recompressed in their original format — choose a target "
                                     "format (e.g. WebP) to convert IMG_1.HEIC instead of \"Keep Original\"")));
 
+    // A custom folder must be a whole path: nothing is made relative to
+    // wherever the program happens to run, and nothing is said on stderr.
+    const QString photo = write("photo.png", vipsEncode(photoLike(8, 8), ".png"));
+    const QStringList before = entries();
+    const QString workingFolder = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    for (const QString& folder : {QString(), QStringLiteral("exports"), QStringLiteral("./exports")}) {
+        SCOPED_TRACE(folder.toStdString());
+        const CompressionSettings custom = settings(CompressionMode::lossless(), TargetFormat::keepOriginal,
+                                                    ResizeMode::none(), OutputMode::customFolder(folder));
+        testing::internal::CaptureStderr();
+        const CompressionError error = errorOf([&] { engine.compress(photo, custom); });
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(error,
+                  CompressionError::invalidConfiguration(
+                      folder.isEmpty() ? QStringLiteral("No custom output folder is set")
+                                       : QStringLiteral("The custom output folder must be an absolute path: ") + folder));
+        EXPECT_EQ(errorOf([&] { engine.compress(dir.filePath("missing.png"), custom); }), error);
+    }
+    EXPECT_TRUE(QDir::setCurrent(workingFolder));
+    EXPECT_EQ(entries(), before);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("exports")));
+
     const QString avif = write("a.avif", avifPicture(16, 16));
     EXPECT_EQ(errorOf([&] { engine.compress(avif, settings(CompressionMode::lossless(), TargetFormat::png)); }),
               CompressionError::unsupportedFormat());
