@@ -14,6 +14,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 using namespace vantro;
 using namespace vantro::test;
 
@@ -124,6 +127,30 @@ TEST_F(CompressionEngineTest, ResizedSameFormatOutputIsAlwaysWritten)
         webp, settings(CompressionMode::lossy(80), TargetFormat::webp, ResizeMode::percentage(50)));
     EXPECT_EQ(WebPEncoder::readDimensions(half.outputPath), std::make_pair(int64_t{45}, int64_t{30}));
     EXPECT_EQ(WebPICCProfile::iccProfile(readFile(half.outputPath)), p3);
+}
+
+TEST_F(CompressionEngineTest, WebPConvertsFromItsProfileToSRGBLikeEveryOtherSource)
+{
+    // The same wide-gamut samples, once as a PNG (decoded through libvips) and
+    // once as a WebP.
+    const DecodedImage picture = photoLike(48, 32);
+    const QByteArray p3 = builtInProfile("p3");
+    const QString png = write("p3.png", vipsEncode(picture, ".png", std::nullopt, p3));
+    const QString webp = write(
+        "p3.webp", webpWithChunk(WebPEncoder::encode(picture, CompressionMode::lossless(), "x"), "ICCP", p3));
+
+    const CompressionSettings toJPEG = settings(CompressionMode::lossy(85), TargetFormat::jpeg);
+    EXPECT_EQ(readFile(engine.compress(webp, toJPEG).outputPath), readFile(engine.compress(png, toJPEG).outputPath));
+
+    const CompressionResult toPNG = engine.compress(webp, settings(CompressionMode::lossy(85), TargetFormat::png));
+    const DecodedImage converted = ImageDecoder::decode(toPNG.outputPath, ImageFormat::png);
+    EXPECT_EQ(converted.pixels, ImageDecoder::decode(png, ImageFormat::png).pixels);
+    // The colours did move: written unchanged, they would shift on screen.
+    ASSERT_EQ(converted.pixels.size(), picture.pixels.size());
+    int largest = 0;
+    for (size_t i = 0; i < picture.pixels.size(); ++i)
+        largest = std::max(largest, std::abs(converted.pixels[i] - picture.pixels[i]));
+    EXPECT_GE(largest, 20);
 }
 
 TEST_F(CompressionEngineTest, ConversionToJPEGFlattensAlphaAndCarriesSRGB)
