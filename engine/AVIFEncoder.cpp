@@ -66,6 +66,9 @@ Decoder parsedDecoder(const QByteArray& data)
         throw std::bad_alloc();
     // Refuses oversized images while parsing, before any pixel memory exists.
     decoder->imageSizeLimit = static_cast<uint32_t>(kMaxPixelCount);
+    // Older libheif versions wrote no pixel-information property; their files
+    // are sound otherwise, and the bit depth comes from the AV1 configuration.
+    decoder->strictFlags &= ~static_cast<avifStrictFlags>(AVIF_STRICT_PIXI_REQUIRED);
     if (avifDecoderSetIOMemory(decoder.get(), reinterpret_cast<const uint8_t*>(data.constData()),
                                static_cast<size_t>(data.size()))
             != AVIF_RESULT_OK

@@ -89,6 +89,16 @@ CompressionResult CompressionEngine::compress(const QString& path, const Compres
                            "disable renaming"));
     }
 
+    // A relative folder would depend on wherever the program was started.
+    if (settings.outputMode.kind() == OutputMode::Kind::customFolder) {
+        const QString& folder = settings.outputMode.folder();
+        if (folder.isEmpty())
+            throw CompressionError::invalidConfiguration(QStringLiteral("No custom output folder is set"));
+        if (!folder.startsWith(u'/'))
+            throw CompressionError::invalidConfiguration(
+                QStringLiteral("The custom output folder must be an absolute path: ") + folder);
+    }
+
     // Only the size of the source is needed here; the codecs read it themselves.
     int64_t originalSize = 0;
     openRegularFile(path, &originalSize);

@@ -8,10 +8,14 @@
 
 #include <QFile>
 
+#include <webp/decode.h>
+
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -139,6 +143,42 @@ vips::Image toEightBitSRGB(vips::Image image)
     return image;
 }
 
+// 8-bit sRGB, turned by the orientation it carries.
+vips::Image uprightSRGB(vips::Image image)
+{
+    image = toEightBitSRGB(std::move(image));
+    return PackedPixels::run([&](VipsImage** out) { return vips_autorot(image.get(), out, nullptr); },
+                             noDecodeContext());
+}
+
+// Computes an 8-bit image into packed rows of 3 bytes a pixel, or 4 with
+// alpha; `failure` is thrown when computing the pixels fails.
+DecodedImage packed(vips::Image image, bool hasAlpha, const CompressionError& failure)
+{
+    const int channels = hasAlpha ? 4 : 3;
+    if (image->Bands < channels)
+        throw noDecodeContext();
+    if (image->Bands > channels) {
+        image = PackedPixels::run(
+            [&](VipsImage** out) { return vips_extract_band(image.get(), out, 0, "n", channels, nullptr); },
+            noDecodeContext());
+    }
+
+    DecodedImage decoded;
+    decoded.width = image->Xsize;
+    decoded.height = image->Ysize;
+    decoded.hasAlpha = hasAlpha;
+    const std::size_t pixelCount = static_cast<std::size_t>(decoded.width) * static_cast<std::size_t>(decoded.height);
+    try {
+        decoded.pixels.resize(pixelCount * static_cast<std::size_t>(channels));
+    } catch (const std::bad_alloc&) {
+        throw noDecodeContext();
+    }
+    if (!PackedPixels::writeInto(image.get(), decoded.pixels.data(), decoded.pixels.size()))
+        throw failure;
+    return decoded;
+}
+
 CompressionError tooLarge(int64_t width, int64_t height, const QString& fileName)
 {
     return CompressionError::corruptFile(QStringLiteral("Image too large to decode (") + QString::number(width)
@@ -176,39 +216,40 @@ DecodedImage decodeWithVips(const QString& path, ImageFormat format)
     // Alpha is whatever follows the colour bands, whatever its values.
     const int colourBands = image->Type == VIPS_INTERPRETATION_CMYK ? 4 : (image->Bands <= 2 ? 1 : 3);
     const bool hasAlpha = image->Bands > colourBands;
-    const int channels = hasAlpha ? 4 : 3;
 
-    image = toEightBitSRGB(std::move(image));
-    image = PackedPixels::run([&](VipsImage** out) { return vips_autorot(image.get(), out, nullptr); },
-                              noDecodeContext());
-    if (image->Bands < channels)
-        throw noDecodeContext();
-    if (image->Bands > channels) {
-        image = PackedPixels::run(
-            [&](VipsImage** out) { return vips_extract_band(image.get(), out, 0, "n", channels, nullptr); },
-            noDecodeContext());
-    }
-
-    DecodedImage decoded;
-    decoded.width = image->Xsize;
-    decoded.height = image->Ysize;
-    decoded.hasAlpha = hasAlpha;
-    const std::size_t pixelCount = static_cast<std::size_t>(decoded.width) * static_cast<std::size_t>(decoded.height);
-    try {
-        decoded.pixels.resize(pixelCount * static_cast<std::size_t>(channels));
-    } catch (const std::bad_alloc&) {
-        throw noDecodeContext();
-    }
     // The pixel data is decoded here, so a failure is a fault of the file.
-    if (!PackedPixels::writeInto(image.get(), decoded.pixels.data(), decoded.pixels.size()))
-        throw cannotDecode(fileName);
-    image.reset();
-
+    DecodedImage decoded = packed(uprightSRGB(std::move(image)), hasAlpha, cannotDecode(fileName));
     // The result matches a draw into a premultiplied 8-bit buffer, as the
     // scaler's output does.
     if (hasAlpha)
-        PackedPixels::passThroughPremultipliedRGBA(decoded.pixels.data(), pixelCount);
+        PackedPixels::passThroughPremultipliedRGBA(decoded.pixels.data(), decoded.pixels.size() / 4);
     return decoded;
+}
+
+// libwebp's samples finished by the steps of the other decoders: turned
+// upright and, when a profile is given, converted from it to sRGB. Alpha
+// stays as libwebp delivers it, straight.
+DecodedImage finishWebP(const DecodedImage& stored, int orientation, const std::optional<QByteArray>& profile)
+{
+    vips::ensureStarted();
+    // libvips only reads through this image, so the bytes are wrapped rather than copied.
+    const vips::Image memory(vips_image_new_from_memory(const_cast<uint8_t*>(stored.pixels.data()),
+                                                        stored.pixels.size(), stored.width, stored.height,
+                                                        stored.channels(), VIPS_FORMAT_UCHAR));
+    if (!memory) {
+        vips::takeError();
+        throw noDecodeContext();
+    }
+    vips::Image image = PackedPixels::run(
+        [&](VipsImage** out) {
+            return vips_copy(memory.get(), out, "interpretation", VIPS_INTERPRETATION_sRGB, nullptr);
+        },
+        noDecodeContext());
+    if (profile)
+        vips_image_set_blob_copy(image.get(), VIPS_META_ICC_NAME, profile->constData(),
+                                 static_cast<std::size_t>(profile->size()));
+    vips_image_set_int(image.get(), VIPS_META_ORIENTATION, orientation);
+    return packed(uprightSRGB(std::move(image)), stored.hasAlpha, noDecodeContext());
 }
 
 } // namespace
@@ -221,7 +262,7 @@ DecodedImage ImageDecoder::decode(const QString& path, ImageFormat format)
     case ImageFormat::heic:
         return decodeWithVips(path, format);
     case ImageFormat::webp:
-        return WebPDecoder::decode(readWholeFile(path), fileNameOf(path));
+        return WebPDecoder::decode(readWholeFile(path), fileNameOf(path), WebPDecoder::Colours::sRGB);
     case ImageFormat::avif:
         break;
     }
@@ -256,11 +297,49 @@ std::pair<int64_t, int64_t> ImageDimensions::read(const QString& path)
     int64_t height = header->Ysize;
     // Measured as the decoder turns it: libheif has already applied a HEIC's
     // own transformations (libvips reports no orientation for it), and WebP
-    // decodes unturned.
-    const int orientation = loader == "webpload" ? 1 : vips_image_get_orientation(header.get());
+    // is turned by the orientation its own decoder reads.
+    const int orientation = loader == "webpload" ? WebPDecoder::orientation(readWholeFile(path))
+                                                 : vips_image_get_orientation(header.get());
     if (orientation >= 5 && orientation <= 8)
         std::swap(width, height);
     return {width, height};
+}
+
+DecodedImage WebPDecoder::decode(const QByteArray& data, const QString& fileName, Colours colours)
+{
+    const auto fail = [&] { return CompressionError::corruptFile(QStringLiteral("Cannot decode WebP: ") + fileName); };
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
+    const auto size = static_cast<size_t>(data.size());
+
+    WebPBitstreamFeatures features{};
+    if (WebPGetFeatures(bytes, size, &features) != VP8_STATUS_OK)
+        throw fail();
+    if (!fitsPixelBudget(features.width, features.height))
+        throw fail();
+
+    int width = 0;
+    int height = 0;
+    const bool hasAlpha = features.has_alpha != 0;
+    std::unique_ptr<uint8_t, decltype(&WebPFree)> decoded(
+        hasAlpha ? WebPDecodeRGBA(bytes, size, &width, &height) : WebPDecodeRGB(bytes, size, &width, &height),
+        &WebPFree);
+    if (!decoded || width < 1 || height < 1)
+        throw fail();
+
+    DecodedImage image;
+    image.width = width;
+    image.height = height;
+    image.hasAlpha = hasAlpha;
+    const size_t length = static_cast<size_t>(width) * static_cast<size_t>(height) * (hasAlpha ? 4u : 3u);
+    image.pixels.assign(decoded.get(), decoded.get() + length);
+    decoded.reset();
+
+    const int turn = orientation(data);
+    const std::optional<QByteArray> profile
+        = colours == Colours::sRGB ? WebPICCProfile::iccProfile(data) : std::nullopt;
+    if (turn == 1 && !profile)
+        return image;
+    return finishWebP(image, turn, profile);
 }
 
 } // namespace vantro

@@ -12,9 +12,9 @@ namespace vantro {
 
 namespace ImageDecoder {
 
-// JPEG, PNG and HEIC decode through libvips: orientation applied, colours
-// converted to 8-bit sRGB, alpha straight. WebP decodes through libwebp with
-// its samples as stored. AVIF is never decoded here (unsupportedFormat).
+// Every format comes out upright, its colours converted to 8-bit sRGB, alpha
+// straight: JPEG, PNG and HEIC through libvips, WebP through libwebp and then
+// the same libvips steps. AVIF is never decoded here (unsupportedFormat).
 DecodedImage decode(const QString& path, ImageFormat format);
 
 } // namespace ImageDecoder

@@ -14,7 +14,6 @@ constexpr uint8_t kAPP1 = 0xE1;
 constexpr uint8_t kAPP2 = 0xE2;
 constexpr uint8_t kSOS = 0xDA;
 constexpr uint16_t kOrientationTag = 0x0112;
-constexpr uint16_t kShortType = 3;
 
 // One marker segment of the header: [start, end) is the whole segment from
 // its 0xFF, [payload, end) what follows the length field.
@@ -80,11 +79,41 @@ std::optional<std::vector<Segment>> headerSegments(const QByteArray& jpeg)
     }
 }
 
-std::optional<int> orientationOf(const QByteArray& data, const Segment& segment)
+std::optional<int> orientationOf(const QByteArray& jpeg, const std::vector<Segment>& segments)
 {
-    // The TIFF structure after "Exif\0\0"; every offset is checked against its end.
-    const auto* tiff = reinterpret_cast<const uint8_t*>(data.constData()) + segment.payload + 6;
-    const uint64_t size = static_cast<uint64_t>(segment.end - segment.payload - 6);
+    for (const Segment& segment : segments) {
+        if (isExif(jpeg, segment))
+            return exifOrientation(QByteArrayView(jpeg).sliced(segment.payload, segment.end - segment.payload));
+    }
+    return std::nullopt;
+}
+
+// An APP1 segment whose EXIF block holds nothing but the orientation tag.
+QByteArray minimalExif(int orientation)
+{
+    static const uint8_t segment[] = {
+        0xFF, 0xE1, 0x00, 0x22,                         // APP1, length 34
+        'E', 'x', 'i', 'f', 0x00, 0x00,                 // EXIF identifier
+        'M', 'M', 0x00, 0x2A, 0x00, 0x00, 0x00, 0x08,   // big-endian TIFF header, IFD0 at 8
+        0x00, 0x01,                                     // one entry
+        0x01, 0x12, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01, // orientation, SHORT, count 1
+        0x00, 0x00, 0x00, 0x00,                         // its value, patched below
+        0x00, 0x00, 0x00, 0x00,                         // no next IFD
+    };
+    QByteArray bytes(reinterpret_cast<const char*>(segment), sizeof segment);
+    bytes[29] = static_cast<char>(orientation);
+    return bytes;
+}
+
+} // namespace
+
+std::optional<int> exifOrientation(QByteArrayView exif)
+{
+    if (exif.startsWith(QByteArrayView("Exif\0\0", 6)))
+        exif = exif.sliced(6);
+    // Every offset into the TIFF structure is checked against its end.
+    const auto* tiff = reinterpret_cast<const uint8_t*>(exif.data());
+    const auto size = static_cast<uint64_t>(exif.size());
     if (size < 8)
         return std::nullopt;
     bool bigEndian = false;
@@ -110,43 +139,33 @@ std::optional<int> orientationOf(const QByteArray& data, const Segment& segment)
             return std::nullopt;
         if (u16(entry) != kOrientationTag)
             continue;
-        if (u16(entry + 2) != kShortType || u32(entry + 4) < 1)
+        if (u32(entry + 4) < 1)
             return std::nullopt;
-        const uint32_t value = u16(entry + 8);
+        // The field is meant to be a SHORT, but writers use any integer type;
+        // a single value sits at the start of the value field in the file's
+        // byte order. A negative signed value reads as out of range.
+        uint64_t value = 0;
+        switch (u16(entry + 2)) {
+        case 1: // BYTE
+        case 6: // SBYTE
+            value = tiff[entry + 8];
+            break;
+        case 3: // SHORT
+        case 8: // SSHORT
+            value = u16(entry + 8);
+            break;
+        case 4: // LONG
+        case 9: // SLONG
+            value = u32(entry + 8);
+            break;
+        default: return std::nullopt;
+        }
         if (value < 1 || value > 8)
             return std::nullopt;
         return static_cast<int>(value);
     }
     return std::nullopt;
 }
-
-std::optional<int> orientationOf(const QByteArray& jpeg, const std::vector<Segment>& segments)
-{
-    for (const Segment& segment : segments) {
-        if (isExif(jpeg, segment))
-            return orientationOf(jpeg, segment);
-    }
-    return std::nullopt;
-}
-
-// An APP1 segment whose EXIF block holds nothing but the orientation tag.
-QByteArray minimalExif(int orientation)
-{
-    static const uint8_t segment[] = {
-        0xFF, 0xE1, 0x00, 0x22,                         // APP1, length 34
-        'E', 'x', 'i', 'f', 0x00, 0x00,                 // EXIF identifier
-        'M', 'M', 0x00, 0x2A, 0x00, 0x00, 0x00, 0x08,   // big-endian TIFF header, IFD0 at 8
-        0x00, 0x01,                                     // one entry
-        0x01, 0x12, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01, // orientation, SHORT, count 1
-        0x00, 0x00, 0x00, 0x00,                         // its value, patched below
-        0x00, 0x00, 0x00, 0x00,                         // no next IFD
-    };
-    QByteArray bytes(reinterpret_cast<const char*>(segment), sizeof segment);
-    bytes[29] = static_cast<char>(orientation);
-    return bytes;
-}
-
-} // namespace
 
 QByteArray restoreOrientationAndProfile(const QByteArray& source, const QByteArray& optimised)
 {

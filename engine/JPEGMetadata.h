@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
+
+#include <optional>
 
 namespace vantro::JPEGMetadata {
 
@@ -13,5 +16,11 @@ namespace vantro::JPEGMetadata {
 // cannot be read, or the source has nothing to carry over, the optimised bytes
 // are returned unchanged.
 QByteArray restoreOrientationAndProfile(const QByteArray& source, const QByteArray& optimised);
+
+// The orientation 1...8 that an EXIF block holds (a TIFF structure, with or
+// without the "Exif\0\0" identifier in front, as JPEG and WebP files carry
+// it), whatever integer type and byte order the entry uses; nothing when there
+// is none or it cannot be read.
+std::optional<int> exifOrientation(QByteArrayView exif);
 
 } // namespace vantro::JPEGMetadata

@@ -5,6 +5,7 @@
 
 #include "CompressionError.h"
 #include "EngineSupport.h"
+#include "JPEGMetadata.h"
 
 #include <webp/decode.h>
 #include <webp/encode.h>
@@ -40,6 +41,21 @@ WebPData webpDataOf(const QByteArray& bytes)
     return {reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size())};
 }
 
+// The payload of a chunk, copied; nothing when the file has none or is not a
+// WebP file the mux library can parse.
+std::optional<QByteArray> chunkOf(const QByteArray& webp, const char* fourcc)
+{
+    // Without copying: the chunk is copied out before the source goes away.
+    const WebPData image = webpDataOf(webp);
+    const Mux mux(WebPMuxCreate(&image, 0));
+    if (!mux)
+        return std::nullopt;
+    WebPData chunk{};
+    if (WebPMuxGetChunk(mux.get(), fourcc, &chunk) != WEBP_MUX_OK || !chunk.bytes)
+        return std::nullopt;
+    return QByteArray(reinterpret_cast<const char*>(chunk.bytes), static_cast<qsizetype>(chunk.size));
+}
+
 QString muxStatusText(WebPMuxError status)
 {
     return QStringLiteral("WebPMuxError(rawValue: %1)").arg(static_cast<int>(status));
@@ -57,6 +73,8 @@ std::pair<int64_t, int64_t> readDimensions(const QString& path)
                         &features)
         != VP8_STATUS_OK)
         throw CompressionError::corruptFile(QStringLiteral("Cannot read WebP dimensions: ") + fileNameOf(path));
+    if (WebPDecoder::orientation(data) >= 5)
+        return {features.height, features.width};
     return {features.width, features.height};
 }
 
@@ -161,17 +179,15 @@ QByteArray embedICCProfile(const QByteArray& webp, const QByteArray& iccProfile)
 
 std::optional<QByteArray> iccProfile(const QByteArray& webp)
 {
-    // Without copying: the chunk is copied out before the source goes away.
-    const WebPData image = webpDataOf(webp);
-    const Mux mux(WebPMuxCreate(&image, 0));
-    if (!mux)
-        return std::nullopt;
-    WebPData chunk{};
-    if (WebPMuxGetChunk(mux.get(), "ICCP", &chunk) != WEBP_MUX_OK || !chunk.bytes)
-        return std::nullopt;
-    return QByteArray(reinterpret_cast<const char*>(chunk.bytes), static_cast<qsizetype>(chunk.size));
+    return chunkOf(webp, "ICCP");
 }
 
 } // namespace WebPICCProfile
+
+int WebPDecoder::orientation(const QByteArray& webp)
+{
+    const std::optional<QByteArray> exif = chunkOf(webp, "EXIF");
+    return exif ? JPEGMetadata::exifOrientation(*exif).value_or(1) : 1;
+}
 
 } // namespace vantro

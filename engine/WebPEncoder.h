@@ -14,7 +14,8 @@ namespace vantro {
 
 namespace WebPEncoder {
 
-// (width, height) from the bitstream header.
+// (width, height) from the bitstream header, as decoded: exchanged when the
+// EXIF orientation turns the image a quarter.
 std::pair<int64_t, int64_t> readDimensions(const QString& path);
 
 // Recompresses a WebP file as WebP, lossless or lossy at the mode's quality.
@@ -48,9 +49,17 @@ std::optional<QByteArray> iccProfile(const QByteArray& webp);
 
 namespace vantro::WebPDecoder {
 
-// Decodes a WebP bitstream in memory with its samples as stored: RGBA when the
-// features report alpha, else RGB. No orientation, no colour management.
-// Throws corruptFile "Cannot decode WebP: " + fileName.
-DecodedImage decode(const QByteArray& data, const QString& fileName);
+// Samples as the file stores them (for a WebP output that carries the
+// source's profile along), or converted from its ICC profile to sRGB.
+enum class Colours { asStored, sRGB };
+
+// Decodes a WebP bitstream in memory: RGBA when the features report alpha,
+// else RGB, turned upright by the file's EXIF orientation (no output carries
+// the EXIF on, so the turn must be in the pixels). Throws corruptFile
+// "Cannot decode WebP: " + fileName.
+DecodedImage decode(const QByteArray& data, const QString& fileName, Colours colours = Colours::asStored);
+
+// The EXIF orientation 1...8 of a WebP file; 1 when it has none.
+int orientation(const QByteArray& webp);
 
 } // namespace vantro::WebPDecoder

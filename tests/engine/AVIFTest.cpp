@@ -335,6 +335,38 @@ TEST_F(AVIFEncoderTest, ResizeDropsTheCleanApertureOfTheOldSize)
     EXPECT_FALSE(smaller->transformFlags & AVIF_TRANSFORM_CLAP);
 }
 
+TEST_F(AVIFEncoderTest, ReadsFilesWithoutPixelInformationButStillRefusesABadCropWindow)
+{
+    // libheif before 1.12 wrote no 'pixi' property: renamed to a type nobody
+    // knows, it is ignored as if it were absent.
+    const QByteArray original = avifOf({.alpha = true});
+    QByteArray withoutPixi = original;
+    int renamed = 0;
+    for (qsizetype at = withoutPixi.indexOf("pixi"); at >= 0; at = withoutPixi.indexOf("pixi", at), ++renamed)
+        withoutPixi.replace(at, 4, "xpix");
+    ASSERT_GT(renamed, 0);
+    ASSERT_FALSE(decode(withoutPixi)) << "strict libavif no longer refuses the file";
+
+    const QString path = write("old.avif", withoutPixi);
+    EXPECT_EQ(AVIFEncoder::readDimensions(path), (std::pair<int64_t, int64_t>{64, 48}));
+    const Image source = decode(original);
+    const Image output = decode(AVIFEncoder::compress(path, CompressionMode::lossless(), ResizeMode::none()));
+    ASSERT_TRUE(source && output);
+    expectSamePlanes(*source, *output);
+    const Image smaller = decode(AVIFEncoder::compress(path, CompressionMode::lossy(60), ResizeMode::maxWidth(32)));
+    ASSERT_TRUE(smaller);
+    EXPECT_EQ(smaller->width, 32u);
+
+    // The other checks stay: a crop window wider than the image is refused.
+    QByteArray badCrop = avifOf({.clap = true});
+    const qsizetype clap = badCrop.indexOf("clap");
+    ASSERT_GT(clap, 0);
+    badCrop.replace(clap + 4, 8, QByteArray::fromHex("000003e800000001")); // width 1000/1
+    const QString cropped = write("crop.avif", badCrop);
+    EXPECT_EQ(errorOf([&] { AVIFEncoder::readDimensions(cropped); }),
+              CompressionError::corruptFile(QStringLiteral("Cannot read AVIF dimensions: crop.avif")));
+}
+
 TEST_F(AVIFEncoderTest, RefusesWhatItCannotRecompress)
 {
     const auto decodeError = [](const QString& name) {

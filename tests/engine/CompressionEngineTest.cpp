@@ -14,6 +14,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 using namespace vantro;
 using namespace vantro::test;
 
@@ -126,6 +129,30 @@ TEST_F(CompressionEngineTest, ResizedSameFormatOutputIsAlwaysWritten)
     EXPECT_EQ(WebPICCProfile::iccProfile(readFile(half.outputPath)), p3);
 }
 
+TEST_F(CompressionEngineTest, WebPConvertsFromItsProfileToSRGBLikeEveryOtherSource)
+{
+    // The same wide-gamut samples, once as a PNG (decoded through libvips) and
+    // once as a WebP.
+    const DecodedImage picture = photoLike(48, 32);
+    const QByteArray p3 = builtInProfile("p3");
+    const QString png = write("p3.png", vipsEncode(picture, ".png", std::nullopt, p3));
+    const QString webp = write(
+        "p3.webp", webpWithChunk(WebPEncoder::encode(picture, CompressionMode::lossless(), "x"), "ICCP", p3));
+
+    const CompressionSettings toJPEG = settings(CompressionMode::lossy(85), TargetFormat::jpeg);
+    EXPECT_EQ(readFile(engine.compress(webp, toJPEG).outputPath), readFile(engine.compress(png, toJPEG).outputPath));
+
+    const CompressionResult toPNG = engine.compress(webp, settings(CompressionMode::lossy(85), TargetFormat::png));
+    const DecodedImage converted = ImageDecoder::decode(toPNG.outputPath, ImageFormat::png);
+    EXPECT_EQ(converted.pixels, ImageDecoder::decode(png, ImageFormat::png).pixels);
+    // The colours did move: written unchanged, they would shift on screen.
+    ASSERT_EQ(converted.pixels.size(), picture.pixels.size());
+    int largest = 0;
+    for (size_t i = 0; i < picture.pixels.size(); ++i)
+        largest = std::max(largest, std::abs(converted.pixels[i] - picture.pixels[i]));
+    EXPECT_GE(largest, 20);
+}
+
 TEST_F(CompressionEngineTest, ConversionToJPEGFlattensAlphaAndCarriesSRGB)
 {
     DecodedImage image = flatImage(4, 1, {0, 0, 0, 0});
@@ -210,6 +237,29 @@ TEST_F(CompressionEngineTest, RefusalsComeBeforeAnyWork)
               CompressionError::invalidConfiguration(
                   QString::fromUtf8("HEIC files cannot be recompressed in their original format — choose a target "
                                     "format (e.g. WebP) to convert IMG_1.HEIC instead of \"Keep Original\"")));
+
+    // A custom folder must be a whole path: nothing is made relative to
+    // wherever the program happens to run, and nothing is said on stderr.
+    const QString photo = write("photo.png", vipsEncode(photoLike(8, 8), ".png"));
+    const QStringList before = entries();
+    const QString workingFolder = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    for (const QString& folder : {QString(), QStringLiteral("exports"), QStringLiteral("./exports")}) {
+        SCOPED_TRACE(folder.toStdString());
+        const CompressionSettings custom = settings(CompressionMode::lossless(), TargetFormat::keepOriginal,
+                                                    ResizeMode::none(), OutputMode::customFolder(folder));
+        testing::internal::CaptureStderr();
+        const CompressionError error = errorOf([&] { engine.compress(photo, custom); });
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(error,
+                  CompressionError::invalidConfiguration(
+                      folder.isEmpty() ? QStringLiteral("No custom output folder is set")
+                                       : QStringLiteral("The custom output folder must be an absolute path: ") + folder));
+        EXPECT_EQ(errorOf([&] { engine.compress(dir.filePath("missing.png"), custom); }), error);
+    }
+    EXPECT_TRUE(QDir::setCurrent(workingFolder));
+    EXPECT_EQ(entries(), before);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("exports")));
 
     const QString avif = write("a.avif", avifPicture(16, 16));
     EXPECT_EQ(errorOf([&] { engine.compress(avif, settings(CompressionMode::lossless(), TargetFormat::png)); }),

@@ -2,6 +2,7 @@
 
 #include "CompressionError.h"
 #include "ImageDecoder.h"
+#include "WebPEncoder.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -168,18 +170,37 @@ void expectUpright(const DecodedImage& image, const std::string& where)
     }
 }
 
-TEST_F(DecodingTest, EveryJpegOrientationDecodesUprightAndMeasuresAsDisplayed)
+TEST_F(DecodingTest, EveryOrientationDecodesUprightAndMeasuresAsDisplayed)
 {
     for (int orientation = 1; orientation <= 8; ++orientation) {
         vips::Image image = storedPattern(orientation);
+        const std::string name = "orientation" + std::to_string(orientation);
+        const QString jpeg = path((name + ".jpg").c_str());
         vips_image_set_int(image.get(), VIPS_META_ORIENTATION, orientation);
-        const std::string name = "orientation" + std::to_string(orientation) + ".jpg";
-        const QString file = path(name.c_str());
-        SAVE_OK(vips_jpegsave(image.get(), QFile::encodeName(file).constData(), "Q", 95, nullptr));
-
-        expectUpright(ImageDecoder::decode(file, ImageFormat::jpeg), name);
-        EXPECT_EQ(ImageDimensions::read(file), std::make_pair(int64_t{kUprightWidth}, int64_t{kUprightHeight}))
+        SAVE_OK(vips_jpegsave(image.get(), QFile::encodeName(jpeg).constData(), "Q", 95, nullptr));
+        expectUpright(ImageDecoder::decode(jpeg, ImageFormat::jpeg), name + ".jpg");
+        EXPECT_EQ(ImageDimensions::read(jpeg), std::make_pair(int64_t{kUprightWidth}, int64_t{kUprightHeight}))
             << name;
+
+        // WebP: no output keeps the EXIF, so every road must turn the pixels:
+        // conversions, and recompressions resized or not. The EXIF block comes
+        // with and without the identifier that some writers put in front.
+        void* buffer = nullptr;
+        size_t length = 0;
+        SAVE_OK(vips_webpsave_buffer(image.get(), &buffer, &length, "lossless", TRUE, "strip", TRUE, nullptr));
+        const std::unique_ptr<void, vips::GFree> owned(buffer);
+        const QByteArray tiff = literal("MM\0\x2A\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0")
+            + static_cast<char>(orientation) + QByteArray(6, '\0');
+        const QByteArray webp = webpWithChunk(QByteArray(static_cast<const char*>(buffer), static_cast<qsizetype>(length)),
+                                              "EXIF", orientation % 2 ? literal("Exif\0\0") + tiff : tiff);
+        const QString file = path((name + ".webp").c_str());
+        writeFile(file, webp);
+        expectUpright(ImageDecoder::decode(file, ImageFormat::webp), name + ".webp converted");
+        expectUpright(WebPDecoder::decode(webp, "w"), name + ".webp resized");
+        expectUpright(WebPDecoder::decode(WebPEncoder::compress(file, CompressionMode::lossless()), "w"),
+                      name + ".webp recompressed");
+        for (const auto& size : {ImageDimensions::read(file), WebPEncoder::readDimensions(file)})
+            EXPECT_EQ(size, std::make_pair(int64_t{kUprightWidth}, int64_t{kUprightHeight})) << name << ".webp";
     }
 }
 

@@ -244,6 +244,51 @@ TEST_F(JPEGTest, LosslessKeepsPixelsOrientationAndProfileOnly)
               true);
 }
 
+TEST_F(JPEGTest, LosslessKeepsTheOrientationWhateverIntegerTypeHoldsIt)
+{
+    // Orientation is meant to be a SHORT; cameras also write it as a (signed) long.
+    struct Type {
+        const char* name;
+        uint16_t code;
+        int bytes;
+    };
+    const Type types[] = {{"BYTE", 1, 1},  {"SHORT", 3, 2},  {"LONG", 4, 4},
+                          {"SBYTE", 6, 1}, {"SSHORT", 8, 2}, {"SLONG", 9, 4}};
+    const QByteArray plain = JPEGEncoder::compress(photoLike(16, 8), 90, "plain", std::nullopt);
+    ASSERT_TRUE(segmentsOf(plain, 0xE1).empty());
+    for (const bool bigEndian : {true, false}) {
+        for (const Type& type : types) {
+            SCOPED_TRACE(testing::Message() << type.name << (bigEndian ? " big-endian" : " little-endian"));
+            const auto put = [&](QByteArray& out, uint32_t value, int bytes) {
+                for (int i = 0; i < bytes; ++i)
+                    out += static_cast<char>(value >> (8 * (bigEndian ? bytes - 1 - i : i)));
+            };
+            QByteArray tiff = bigEndian ? "MM" : "II";
+            put(tiff, 42, 2);
+            put(tiff, 8, 4);
+            put(tiff, 2, 2); // two entries: the maker, then the orientation
+            put(tiff, 0x010F, 2);
+            put(tiff, 2, 2);
+            put(tiff, 4, 4);
+            tiff += QByteArray("Pan", 4);
+            put(tiff, 0x0112, 2);
+            put(tiff, type.code, 2);
+            put(tiff, 1, 4);
+            QByteArray value;
+            put(value, 6, type.bytes);
+            tiff += value.leftJustified(4, '\0');
+            put(tiff, 0, 4);
+
+            const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
+            QByteArray app1("\xFF\xE1", 2);
+            app1 += static_cast<char>((payload.size() + 2) >> 8);
+            app1 += static_cast<char>((payload.size() + 2) & 0xFF);
+            const QString path = write("camera.jpg", plain.left(2) + app1 + payload + plain.mid(2));
+            EXPECT_EQ(decode(JPEGEncoder::compressLossless(path)).orientation, 6);
+        }
+    }
+}
+
 TEST_F(JPEGTest, MetadataRestoreReadsOnlyWhatIsThere)
 {
     const QByteArray optimised = JPEGEncoder::compress(photoLike(8, 8), 80, "m", std::nullopt);

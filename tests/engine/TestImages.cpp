@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <webp/mux.h>
+
 #include <algorithm>
 #include <memory>
 
@@ -68,6 +70,21 @@ QByteArray vipsEncode(const DecodedImage& image, const char* suffix, std::option
     EXPECT_EQ(vips_image_write_to_buffer(tagged.get(), suffix, &buffer, &length, nullptr), 0) << vips::takeError();
     const std::unique_ptr<void, vips::GFree> owned(buffer);
     return QByteArray(static_cast<const char*>(buffer), static_cast<qsizetype>(length));
+}
+
+QByteArray webpWithChunk(const QByteArray& webp, const char* fourcc, const QByteArray& payload)
+{
+    const WebPData data{reinterpret_cast<const uint8_t*>(webp.constData()), static_cast<size_t>(webp.size())};
+    WebPMux* mux = WebPMuxCreate(&data, 1);
+    const WebPData chunk{reinterpret_cast<const uint8_t*>(payload.constData()), static_cast<size_t>(payload.size())};
+    EXPECT_EQ(WebPMuxSetChunk(mux, fourcc, &chunk, 1), WEBP_MUX_OK);
+    WebPData out;
+    WebPDataInit(&out);
+    EXPECT_EQ(WebPMuxAssemble(mux, &out), WEBP_MUX_OK);
+    QByteArray bytes(reinterpret_cast<const char*>(out.bytes), static_cast<qsizetype>(out.size));
+    WebPDataClear(&out);
+    WebPMuxDelete(mux);
+    return bytes;
 }
 
 QByteArray builtInProfile(const char* name)

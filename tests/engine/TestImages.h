@@ -40,6 +40,9 @@ DecodedImage flatImage(int width, int height, std::vector<uint8_t> pixel);
 QByteArray vipsEncode(const DecodedImage& image, const char* suffix, std::optional<int> orientation = std::nullopt,
                       const QByteArray& iccProfile = {});
 
+// The WebP with a chunk of that type (e.g. "ICCP", "EXIF") set to the payload.
+QByteArray webpWithChunk(const QByteArray& webp, const char* fourcc, const QByteArray& payload);
+
 // One of libvips' built-in profiles: "sRGB", "p3", "cmyk".
 QByteArray builtInProfile(const char* name);
 

@@ -63,21 +63,6 @@ std::optional<QByteArray> chunkOf(const QByteArray& webp, const char* fourcc)
     return result;
 }
 
-QByteArray withChunk(const QByteArray& webp, const char* fourcc, const QByteArray& payload)
-{
-    const WebPData data{reinterpret_cast<const uint8_t*>(webp.constData()), static_cast<size_t>(webp.size())};
-    WebPMux* mux = WebPMuxCreate(&data, 1);
-    const WebPData chunk{reinterpret_cast<const uint8_t*>(payload.constData()), static_cast<size_t>(payload.size())};
-    EXPECT_EQ(WebPMuxSetChunk(mux, fourcc, &chunk, 1), WEBP_MUX_OK);
-    WebPData out;
-    WebPDataInit(&out);
-    EXPECT_EQ(WebPMuxAssemble(mux, &out), WEBP_MUX_OK);
-    QByteArray bytes(reinterpret_cast<const char*>(out.bytes), static_cast<qsizetype>(out.size));
-    WebPDataClear(&out);
-    WebPMuxDelete(mux);
-    return bytes;
-}
-
 bool hasAlpha(const QByteArray& webp)
 {
     WebPBitstreamFeatures features{};
@@ -183,7 +168,7 @@ TEST_F(WebPTest, RecompressionKeepsTheSourceProfileAndNoOtherMetadata)
     ASSERT_NE(p3, WebPICCProfile::sRGBICCProfileData());
     for (const bool alpha : {false, true}) {
         const QByteArray plain = webpOf(makeImage(32, 32, alpha), false);
-        const QByteArray tagged = withChunk(withChunk(plain, "ICCP", p3), "EXIF", QByteArray("Exif\0\0MM", 8));
+        const QByteArray tagged = webpWithChunk(webpWithChunk(plain, "ICCP", p3), "EXIF", QByteArray("Exif\0\0MM", 8));
         const QString taggedPath = write("p3.webp", tagged);
         const QString plainPath = write("plain.webp", plain);
         for (const auto& mode : {CompressionMode::lossy(70), CompressionMode::lossless()}) {
