@@ -95,6 +95,11 @@ public:
     std::vector<std::function<void(QStringList)>> pending;
 };
 
+class NoFolderChooser final : public FolderChooser {
+public:
+    std::optional<QString> chooseFolder(QWidget*, const QString&) override { return std::nullopt; }
+};
+
 void writeImage(const QString& path, const QSize& size)
 {
     QImage image(size, QImage::Format_RGB32);
@@ -619,7 +624,8 @@ private Q_SLOTS:
         FakeDesktop desktop;
         FakePrompt prompt;
         FakeChooser chooser;
-        auto app = std::make_unique<VantroApp>(desktop, prompt, chooser);
+        NoFolderChooser folderChooser;
+        auto app = std::make_unique<VantroApp>(desktop, prompt, chooser, folderChooser);
         app->showMainWindow();
         ContentView* window = app->mainWindow();
         QVERIFY(window);
