@@ -654,6 +654,15 @@ private Q_SLOTS:
         settingsItem->trigger();
         QWidget* opened = settingsWindow();
         QVERIFY(opened);
+        // The Settings window carries the same menus, working alike.
+        auto* settingsBar = opened->findChild<QMenuBar*>();
+        QVERIFY(settingsBar);
+        const QList<QAction*> settingsMenus = settingsBar->actions();
+        QCOMPARE(settingsMenus.size(), menus.size());
+        for (qsizetype i = 0; i < menus.size(); ++i)
+            QCOMPARE(settingsMenus[i]->text(), menus[i]->text());
+        settingsMenus[1]->menu()->actions().value(0)->trigger();
+        QCOMPARE(desktop.pages.size(), 2);
         opened->close();
         QVERIFY(!settingsWindow());
         QTest::mouseClick(window->findChild<QAbstractButton*>(QStringLiteral("settingsButton")), Qt::LeftButton);
