@@ -247,13 +247,14 @@ SettingsPanelView::SettingsPanelView(AppSettings& settings, FolderChooser& folde
     d->qualityLabel = d->addRow(d->quality);
     connect(d->quality, &QSlider::valueChanged, this, [&settings](int value) { settings.setLossyQuality(value); });
 
-    d->resizeMode = makePicker(content, "resizeMode", static_cast<int>(allCases<AppSettings::ResizeModeOption>().size()));
+    const auto resizeOptions = static_cast<int>(allCases<AppSettings::ResizeModeOption>().size());
+    d->resizeMode = makePicker(content, "resizeMode", resizeOptions);
     d->resizeValue = makeField(content, "resizeValue");
     d->resizeValue->setFixedWidth(kResizeValueWidth);
     d->resizeCaption = makeCaption(content, "resizeCaption");
     d->resizeLabel = d->addRow(trailingColumn({lineOf({d->resizeMode, d->resizeValue}, 8), d->resizeCaption}));
     onChosen<AppSettings::ResizeModeOption>(d->resizeMode,
-                                       [&settings](auto option) { settings.selectResizeMode(option); });
+                                            [&settings](auto option) { settings.selectResizeMode(option); });
     connect(d->resizeValue, &QLineEdit::textEdited, this,
             [&settings](const QString& text) { settings.setResizeValueText(text); });
 
@@ -278,7 +279,7 @@ SettingsPanelView::SettingsPanelView(AppSettings& settings, FolderChooser& folde
     d->targetFormat = makePicker(content, "targetFormat", 4);
     d->formatLabel = d->addRow(d->targetFormat);
     onChosen<AppSettings::TargetFormatOption>(d->targetFormat,
-                                         [&settings](auto format) { settings.setTargetFormat(format); });
+                                              [&settings](auto format) { settings.setTargetFormat(format); });
 
     d->originalFile = makePicker(content, "originalFileHandling", 2);
     d->originalLabel = d->addRow(d->originalFile);
@@ -288,7 +289,7 @@ SettingsPanelView::SettingsPanelView(AppSettings& settings, FolderChooser& folde
     d->renamingMode = makePicker(content, "renamingMode", 3);
     d->renamingLabel = d->addRow(d->renamingMode);
     onChosen<AppSettings::RenamingModeOption>(d->renamingMode,
-                                         [&settings](auto mode) { settings.setRenamingMode(mode); });
+                                              [&settings](auto mode) { settings.setRenamingMode(mode); });
 
     d->baseName = makeField(content, "renamingBaseName");
     d->sequenceExample = makeCaption(content, "sequenceExample");
@@ -414,7 +415,9 @@ void SettingsPanelView::refresh()
     d->form->setRowVisible(d->baseNameRow, sequence);
 
     d->numberingLabel->setText(t.numbering);
-    d->digits->setSpecialValueText(t.noNumber);
+    // Setting it rewrites the field, also when the text is the same.
+    if (d->digits->specialValueText() != t.noNumber)
+        d->digits->setSpecialValueText(t.noNumber);
     {
         const QSignalBlocker quiet(d->digits);
         d->digits->setValue(static_cast<int>(std::clamp<int64_t>(s.sequenceDigits(), 0, kMaxSequenceDigits)));
