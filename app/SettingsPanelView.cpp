@@ -24,7 +24,6 @@ namespace vantro {
 
 namespace {
 
-
 constexpr int kContentWidth = 520;
 constexpr int kResizeValueWidth = 64;
 constexpr int kMaxSequenceDigits = 5;
