@@ -663,6 +663,7 @@ private Q_SLOTS:
             QCOMPARE(settingsMenus[i]->text(), menus[i]->text());
         settingsMenus[1]->menu()->actions().value(0)->trigger();
         QCOMPARE(desktop.pages.size(), 2);
+        QCOMPARE(opened->width(), 520);
         opened->close();
         QVERIFY(!settingsWindow());
         QTest::mouseClick(window->findChild<QAbstractButton*>(QStringLiteral("settingsButton")), Qt::LeftButton);
