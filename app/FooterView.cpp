@@ -2,6 +2,7 @@
 
 #include "AppSettings.h"
 #include "DesktopActions.h"
+#include "ElidedLabel.h"
 #include "Localization.h"
 #include "PresetMenu.h"
 
@@ -9,79 +10,14 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QToolButton>
 
-#include <cmath>
-#include <functional>
 #include <initializer_list>
 
 namespace vantro {
 
 namespace {
-
-// One line of text cut in the middle when it does not fit. It asks for the
-// whole text's width but gives way down to an ellipsis; the whole frame takes
-// the double-click, gaps between glyphs included.
-class ElidedLabel final : public QLabel {
-public:
-    explicit ElidedLabel(QWidget* parent) : QLabel(parent)
-    {
-        setTextFormat(Qt::PlainText);
-        setWordWrap(false);
-        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    }
-
-    void setFullText(const QString& text)
-    {
-        m_fullText = text;
-        updateGeometry();
-        reelide();
-    }
-    const QString& fullText() const { return m_fullText; }
-
-    std::function<void()> onDoubleClick;
-
-    QSize sizeHint() const override
-    {
-        // Rounded up: a width one fraction of a pixel short would cut the text.
-        const QFontMetricsF metrics(font());
-        const QMargins margins = contentsMargins();
-        return {static_cast<int>(std::ceil(metrics.horizontalAdvance(m_fullText))) + margins.left() + margins.right(),
-                static_cast<int>(std::ceil(metrics.height())) + margins.top() + margins.bottom()};
-    }
-
-    QSize minimumSizeHint() const override
-    {
-        const QFontMetrics metrics(font());
-        return {metrics.horizontalAdvance(QStringLiteral(u"\u2026")), sizeHint().height()};
-    }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override
-    {
-        QLabel::resizeEvent(event);
-        reelide();
-    }
-
-    void mouseDoubleClickEvent(QMouseEvent* event) override
-    {
-        if (event->button() == Qt::LeftButton && onDoubleClick)
-            onDoubleClick();
-        QLabel::mouseDoubleClickEvent(event);
-    }
-
-private:
-    void reelide()
-    {
-        const QString shown = QFontMetrics(font()).elidedText(m_fullText, Qt::ElideMiddle, contentsRect().width());
-        if (shown != text())
-            setText(shown);
-    }
-
-    QString m_fullText;
-};
 
 // A title-2 sized icon button without a frame: the theme's icon when it has
 // one, else a glyph of the same meaning.
@@ -141,7 +77,7 @@ struct FooterView::Private {
 FooterView::FooterView(AppSettings& settings, DesktopActions& desktop, TextPrompt& prompt, QWidget* parent)
     : QWidget(parent), d(std::make_unique<Private>(Private{settings}))
 {
-    d->summary = new ElidedLabel(this);
+    d->summary = new ElidedLabel(Qt::ElideMiddle, this);
     d->summary->setObjectName(QStringLiteral("settingsSummary"));
     d->summary->setForegroundRole(QPalette::PlaceholderText);
     d->summary->onDoubleClick = [this] { Q_EMIT openSettingsRequested(); };

@@ -13,18 +13,6 @@ namespace {
 
 using Settings = AppSettings;
 
-QString separatorText(Settings::SequenceSeparatorOption option)
-{
-    switch (option) {
-    case Settings::SequenceSeparatorOption::none: return {};
-    case Settings::SequenceSeparatorOption::space: return QStringLiteral(" ");
-    case Settings::SequenceSeparatorOption::dash: return QStringLiteral("-");
-    case Settings::SequenceSeparatorOption::underscore: return QStringLiteral("_");
-    case Settings::SequenceSeparatorOption::comma: return QStringLiteral(",");
-    }
-    return {};
-}
-
 // The number 1 as the first file of a batch gets it. Padded like the engine
 // pads it, so the example matches the names actually written; a digit count
 // set outside the usual 0...5 cannot make the text explode.

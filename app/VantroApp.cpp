@@ -5,13 +5,13 @@
 #include "Localization.h"
 #include "MainWindow.h"
 #include "Prompts.h"
+#include "SettingsPanelView.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
-#include <QWidget>
 
 namespace vantro {
 
@@ -36,12 +36,16 @@ QString helpMenuTitle(AppLanguage language)
 
 } // namespace
 
-VantroApp::VantroApp() : VantroApp(DesktopActions::system(), TextPrompt::dialog(), FileChooser::dialog()) {}
+VantroApp::VantroApp()
+    : VantroApp(DesktopActions::system(), TextPrompt::dialog(), FileChooser::dialog(), FolderChooser::dialog())
+{
+}
 
-VantroApp::VantroApp(DesktopActions& desktop, TextPrompt& prompt, FileChooser& chooser)
+VantroApp::VantroApp(DesktopActions& desktop, TextPrompt& prompt, FileChooser& chooser, FolderChooser& folderChooser)
     : m_desktop(desktop)
     , m_prompt(prompt)
     , m_chooser(chooser)
+    , m_folderChooser(folderChooser)
     , m_defaults(kOrganization, kApplication)
     , m_settings(m_defaults)
 {
@@ -64,7 +68,7 @@ void VantroApp::showMainWindow()
         m_mainWindow = std::make_unique<ContentView>(m_settings, coordinator(), m_desktop, m_prompt, m_chooser);
         m_mainWindow->setWindowTitle(kApplication);
         connect(m_mainWindow.get(), &ContentView::openSettingsRequested, this, &VantroApp::openSettings);
-        buildMenus();
+        buildMenus(m_mainWindow->menuBar());
     }
     m_mainWindow->show();
     m_mainWindow->raise();
@@ -74,19 +78,18 @@ void VantroApp::showMainWindow()
 void VantroApp::openSettings()
 {
     if (!m_settingsWindow) {
-        // The settings form fills this window; until then it stands empty.
-        m_settingsWindow = std::make_unique<QWidget>();
+        m_settingsWindow = std::make_unique<SettingsPanelView>(m_settings, m_folderChooser);
         m_settingsWindow->setWindowTitle(settingsWindowTitle(Strings(AppLanguage::current())));
+        buildMenus(m_settingsWindow->menuBar());
     }
     m_settingsWindow->show();
     m_settingsWindow->raise();
     m_settingsWindow->activateWindow();
 }
 
-void VantroApp::buildMenus()
+void VantroApp::buildMenus(QMenuBar* bar)
 {
     const Strings strings(AppLanguage::current());
-    QMenuBar* bar = m_mainWindow->menuBar();
 
     QMenu* appMenu = bar->addMenu(kApplication);
     QAction* settingsAction = appMenu->addAction(strings.settingsHelp);

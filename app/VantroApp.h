@@ -7,7 +7,7 @@
 
 #include <memory>
 
-class QWidget;
+class QMenuBar;
 
 namespace vantro {
 
@@ -15,6 +15,8 @@ class CompressionCoordinator;
 class ContentView;
 class DesktopActions;
 class FileChooser;
+class FolderChooser;
+class SettingsPanelView;
 class TextPrompt;
 
 // The application: the one settings object, the one coordinator (made when
@@ -25,13 +27,15 @@ class VantroApp final : public QObject {
 
 public:
     // Needs a QApplication. Loads the settings at once. The desktop, prompt
-    // and chooser are the real ones unless a test puts stand-ins in.
-    explicit VantroApp(DesktopActions& desktop, TextPrompt& prompt, FileChooser& chooser);
+    // and choosers are the real ones unless a test puts stand-ins in.
+    VantroApp(DesktopActions& desktop, TextPrompt& prompt, FileChooser& chooser, FolderChooser& folderChooser);
     VantroApp();
     ~VantroApp() override;
 
     // Builds the main window when there is none yet, and shows it.
     void showMainWindow();
+    // The one Settings window of the run: made at the first call, shown and
+    // raised at every call.
     void openSettings();
 
     AppSettings& settings() { return m_settings; }
@@ -43,17 +47,19 @@ public:
     static int main(int argc, char* argv[]);
 
 private:
-    void buildMenus();
+    // The same menus in every window's menu bar.
+    void buildMenus(QMenuBar* bar);
 
     DesktopActions& m_desktop;
     TextPrompt& m_prompt;
     FileChooser& m_chooser;
+    FolderChooser& m_folderChooser;
     // Declared in the order they must come into being; they go in reverse.
     QSettingsDefaultsStore m_defaults;
     AppSettings m_settings;
     std::unique_ptr<CompressionCoordinator> m_coordinator;
     std::unique_ptr<ContentView> m_mainWindow;
-    std::unique_ptr<QWidget> m_settingsWindow;
+    std::unique_ptr<SettingsPanelView> m_settingsWindow;
 };
 
 } // namespace vantro

@@ -192,18 +192,6 @@ double resolvedPercentageValue(const QString& text)
     return value >= kPercentMin && value <= kPercentMax ? value : kPercentFallback;
 }
 
-QString separatorText(AppSettings::SequenceSeparatorOption option)
-{
-    switch (option) {
-    case AppSettings::SequenceSeparatorOption::none: return QString();
-    case AppSettings::SequenceSeparatorOption::space: return QStringLiteral(" ");
-    case AppSettings::SequenceSeparatorOption::dash: return QStringLiteral("-");
-    case AppSettings::SequenceSeparatorOption::underscore: return QStringLiteral("_");
-    case AppSettings::SequenceSeparatorOption::comma: return QStringLiteral(",");
-    }
-    return QString();
-}
-
 TargetFormat engineTargetFormat(AppSettings::TargetFormatOption option)
 {
     switch (option) {
@@ -216,6 +204,18 @@ TargetFormat engineTargetFormat(AppSettings::TargetFormatOption option)
 }
 
 } // namespace
+
+QString separatorText(AppSettings::SequenceSeparatorOption option)
+{
+    switch (option) {
+    case AppSettings::SequenceSeparatorOption::none: return QString();
+    case AppSettings::SequenceSeparatorOption::space: return QStringLiteral(" ");
+    case AppSettings::SequenceSeparatorOption::dash: return QStringLiteral("-");
+    case AppSettings::SequenceSeparatorOption::underscore: return QStringLiteral("_");
+    case AppSettings::SequenceSeparatorOption::comma: return QStringLiteral(",");
+    }
+    return QString();
+}
 
 QString settingsKey(const char* name)
 {

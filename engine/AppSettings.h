@@ -293,6 +293,9 @@ private:
     std::vector<SettingsPreset> m_presets;
 };
 
+// The text a sequence separator puts between the base name and the number.
+QString separatorText(AppSettings::SequenceSeparatorOption option);
+
 // The raw values of the option enumerations: each case's own name.
 template <typename Option>
 struct OptionNames;

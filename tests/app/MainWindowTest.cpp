@@ -95,6 +95,11 @@ public:
     std::vector<std::function<void(QStringList)>> pending;
 };
 
+class NoFolderChooser final : public FolderChooser {
+public:
+    std::optional<QString> chooseFolder(QWidget*, const QString&) override { return std::nullopt; }
+};
+
 void writeImage(const QString& path, const QSize& size)
 {
     QImage image(size, QImage::Format_RGB32);
@@ -619,7 +624,8 @@ private Q_SLOTS:
         FakeDesktop desktop;
         FakePrompt prompt;
         FakeChooser chooser;
-        auto app = std::make_unique<VantroApp>(desktop, prompt, chooser);
+        NoFolderChooser folderChooser;
+        auto app = std::make_unique<VantroApp>(desktop, prompt, chooser, folderChooser);
         app->showMainWindow();
         ContentView* window = app->mainWindow();
         QVERIFY(window);
@@ -648,6 +654,16 @@ private Q_SLOTS:
         settingsItem->trigger();
         QWidget* opened = settingsWindow();
         QVERIFY(opened);
+        // The Settings window carries the same menus, working alike.
+        auto* settingsBar = opened->findChild<QMenuBar*>();
+        QVERIFY(settingsBar);
+        const QList<QAction*> settingsMenus = settingsBar->actions();
+        QCOMPARE(settingsMenus.size(), menus.size());
+        for (qsizetype i = 0; i < menus.size(); ++i)
+            QCOMPARE(settingsMenus[i]->text(), menus[i]->text());
+        settingsMenus[1]->menu()->actions().value(0)->trigger();
+        QCOMPARE(desktop.pages.size(), 2);
+        QCOMPARE(opened->width(), 520);
         opened->close();
         QVERIFY(!settingsWindow());
         QTest::mouseClick(window->findChild<QAbstractButton*>(QStringLiteral("settingsButton")), Qt::LeftButton);

@@ -1,8 +1,9 @@
-// Renders the main window with finished, failed, running and waiting jobs
-// to a PNG, so the look of the window can be checked without image files or
-// a person. The engine is a stand-in: it invents results from the file
-// names, fails "damaged" files and holds "large" files until the picture is
-// taken. The interface language follows LANG like the program's own.
+// Renders the main window with finished, failed, running and waiting jobs,
+// or the Settings window in one of a few states, to a PNG, so the look of the
+// windows can be checked without image files or a person. The engine is a
+// stand-in: it invents results from the file names, fails "damaged" files and
+// holds "large" files until the picture is taken. The interface language
+// follows LANG like the program's own.
 
 #include "AppSettings.h"
 #include "CompressionCoordinator.h"
@@ -11,6 +12,7 @@
 #include "DesktopActions.h"
 #include "MainWindow.h"
 #include "Prompts.h"
+#include "SettingsPanelView.h"
 
 #include <QApplication>
 #include <QDir>
@@ -42,6 +44,77 @@ class NoChooser final : public FileChooser {
 public:
     void choose(QWidget*, std::function<void(QStringList)>) override {}
 };
+
+class NoFolderChooser final : public FolderChooser {
+public:
+    std::optional<QString> chooseFolder(QWidget*, const QString&) override { return std::nullopt; }
+};
+
+// Lets pending layout and paint requests run.
+void settle(int milliseconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
+bool save(QWidget& window, const QString& output)
+{
+    if (window.grab().save(output))
+        return true;
+    std::fprintf(stderr, "vantro_screenshot: cannot write %s\n", qPrintable(output));
+    return false;
+}
+
+// The Settings window in one of its named states; false for an unknown name.
+bool prepareSettings(AppSettings& settings, const QString& state)
+{
+    using S = AppSettings;
+    if (state == QStringLiteral("defaults"))
+        return true;
+    if (state == QStringLiteral("lossy-resize-folder")) {
+        settings.setMode(S::CompressionModeOption::lossy);
+        settings.setLossyQuality(72);
+        settings.selectResizeMode(S::ResizeModeOption::maxShortEdge);
+        settings.setResizeMaxShortEdgeText(QStringLiteral("1600"));
+        settings.setOutputMode(S::OutputModeOption::customFolder);
+        settings.setCustomFolderPath(QStringLiteral("/home/user/Pictures/Exports for the web/2024/Spring holiday"));
+        settings.setTargetFormat(S::TargetFormatOption::webp);
+        settings.setOriginalFileHandling(S::OriginalFileHandlingOption::moveToTrash);
+        return true;
+    }
+    if (state == QStringLiteral("sequence")) {
+        settings.setRenamingMode(S::RenamingModeOption::sequence);
+        settings.setRenamingBaseName(QStringLiteral("summer-catalogue"));
+        settings.setSequenceDigits(3);
+        settings.setSequenceSeparatorOption(S::SequenceSeparatorOption::underscore);
+        settings.setAskForNameBeforeExport(true);
+        return true;
+    }
+    if (state == QStringLiteral("prefix-suffix")) {
+        settings.setOutputMode(S::OutputModeOption::inPlace);
+        settings.setRenamingMode(S::RenamingModeOption::prefixSuffix);
+        return true;
+    }
+    return false;
+}
+
+int settingsScreenshot(const QString& state, const QString& output)
+{
+    MemoryDefaultsStore store;
+    AppSettings settings(store);
+    if (!prepareSettings(settings, state)) {
+        std::fprintf(stderr, "vantro_screenshot: unknown Settings state %s\n", qPrintable(state));
+        return 2;
+    }
+    NoFolderChooser chooser;
+    SettingsPanelView window(settings, chooser);
+    window.setWindowTitle(QStringLiteral("Settings"));
+    window.show();
+    settle(300);
+    return save(window, output) ? 0 : 1;
+}
 
 struct Sample {
     const char* name;
@@ -92,11 +165,13 @@ JobQueue::EngineFunction standInEngine(std::shared_future<void> released)
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
-    if (argc != 2) {
-        std::fputs("usage: vantro_screenshot OUTPUT.png\n", stderr);
+    if (argc != 2 && !(argc == 4 && qstrcmp(argv[2], "--settings") == 0)) {
+        std::fputs("usage: vantro_screenshot OUTPUT.png [--settings STATE]\n", stderr);
         return 2;
     }
     const QString output = QString::fromLocal8Bit(argv[1]);
+    if (argc == 4)
+        return settingsScreenshot(QString::fromLocal8Bit(argv[3]), output);
 
     MemoryDefaultsStore store;
     AppSettings settings(store);
@@ -145,15 +220,9 @@ int main(int argc, char* argv[])
             std::fputs("vantro_screenshot: the jobs did not reach the expected state\n", stderr);
             exitCode = 1;
         }
-        QElapsedTimer settle;
-        settle.start();
-        while (settle.elapsed() < 500)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-
-        if (exitCode == 0 && !window.grab().save(output)) {
-            std::fprintf(stderr, "vantro_screenshot: cannot write %s\n", qPrintable(output));
+        settle(500);
+        if (exitCode == 0 && !save(window, output))
             exitCode = 1;
-        }
     }
     release.set_value();
     return exitCode;

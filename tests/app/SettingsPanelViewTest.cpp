@@ -1,0 +1,365 @@
+#include "AppSettings.h"
+#include "DefaultsStore.h"
+#include "PresetMenu.h"
+#include "Prompts.h"
+#include "SettingsPanelView.h"
+
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+using namespace vantro;
+
+namespace {
+
+using S = AppSettings;
+
+struct FakeFolderChooser final : FolderChooser {
+    std::optional<QString> chooseFolder(QWidget*, const QString& start) override { startedIn = start; return answer; }
+    std::optional<QString> answer;
+    QString startedIn;
+};
+
+// The Settings window, shown, over settings in a memory store.
+struct Form {
+    explicit Form(const std::function<void(AppSettings&)>& prepare = {})
+    {
+        if (prepare)
+            prepare(settings);
+        window = std::make_unique<SettingsPanelView>(settings, chooser);
+        window->show();
+        window->activateWindow();
+    }
+
+    template <typename Widget = QComboBox>
+    Widget* get(const char* name) const
+    {
+        return window->findChild<Widget*>(QLatin1StringView(name));
+    }
+
+    // The visible rows, top to bottom: each row's label, or a toggle's title.
+    QStringList rows() const
+    {
+        const auto* form = window->findChild<QFormLayout*>();
+        QStringList shown;
+        for (int row = 0; row < form->rowCount(); ++row) {
+            if (!form->isRowVisible(row))
+                continue;
+            const QLayoutItem* label = form->itemAt(row, QFormLayout::LabelRole);
+            shown << (label ? static_cast<QLabel*>(label->widget())->text()
+                            : static_cast<QCheckBox*>(form->itemAt(row, QFormLayout::FieldRole)->widget())->text());
+        }
+        return shown;
+    }
+
+    // Clicks an entry of the opened pop-up; a disabled entry takes no click.
+    static void choose(QComboBox* picker, int row)
+    {
+        QVERIFY(picker->isEnabled());
+        picker->showPopup();
+        QAbstractItemView* list = picker->view();
+        QTRY_VERIFY(list->isVisible());
+        const QPoint entry = list->visualRect(list->model()->index(row, 0)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, entry);
+        picker->hidePopup();
+    }
+
+    MemoryDefaultsStore store;
+    AppSettings settings{store};
+    FakeFolderChooser chooser;
+    std::unique_ptr<SettingsPanelView> window;
+};
+
+bool entryEnabled(const QComboBox* picker, int row)
+{
+    return picker->model()->index(row, 0).flags().testFlag(Qt::ItemIsEnabled);
+}
+
+// What does not fit: a control narrower than its text, a wrapped caption
+// shorter than its lines, anything past the right edge.
+QStringList clipped(const QWidget& content)
+{
+    QStringList found;
+    for (QWidget* widget : content.findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(&content) || widget->objectName() == QStringLiteral("customFolderPath"))
+            continue; // the folder path elides by design
+        const auto* label = qobject_cast<QLabel*>(widget);
+        const bool wraps = label && label->wordWrap();
+        const bool textual = label || qobject_cast<QAbstractButton*>(widget) || qobject_cast<QComboBox*>(widget)
+            || qobject_cast<QAbstractSpinBox*>(widget);
+        if ((textual && !wraps && widget->width() < widget->sizeHint().width())
+            || (wraps && widget->height() < label->heightForWidth(widget->width()))
+            || widget->mapTo(&content, QPoint(widget->width(), 0)).x() > content.width())
+            found << widget->objectName() + QLatin1Char('/') + QLatin1StringView(widget->metaObject()->className());
+    }
+    return found;
+}
+
+struct NoPrompt final : TextPrompt {
+    void ask(QWidget*, const TextPromptTexts&, const QString&, std::function<void(std::optional<QString>)>) override {}
+};
+
+} // namespace
+
+class SettingsPanelViewTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
+    void rowsFollowTheSettingsAndFitAt520_data()
+    {
+        QTest::addColumn<QLocale::Language>("language");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QStringList>("rows");
+        const QStringList top{"Mode", "Resize", "Output"};
+        const QStringList bottom{"Output format", "Original file", "Renaming"};
+        for (const QLocale::Language language : {QLocale::English, QLocale::Czech}) {
+            const QByteArray name = QLocale::languageToCode(language).toLatin1();
+            QTest::addRow("%s defaults", name.constData()) << language << 0 << top + bottom;
+            QTest::addRow("%s lossy in place", name.constData())
+                << language << 1
+                << QStringList{"Mode", "Quality: 80", "Resize", "Output", "Back up original"} + bottom;
+            QTest::addRow("%s custom folder and sequence", name.constData())
+                << language << 2
+                << top + QStringList{"Destination folder"} + bottom
+                    + QStringList{"Base name", "Numbering", "Ask for name before export"};
+            QTest::addRow("%s prefix and suffix", name.constData())
+                << language << 3 << top + bottom + QStringList{"Prefix / suffix"};
+        }
+    }
+
+    void rowsFollowTheSettingsAndFitAt520()
+    {
+        QFETCH(QLocale::Language, language);
+        QFETCH(int, state);
+        QFETCH(QStringList, rows);
+        const std::function<void(AppSettings&)> states[] = {
+            [](AppSettings&) {},
+            [](AppSettings& s) {
+                s.setMode(S::CompressionModeOption::lossy);
+                s.setOutputMode(S::OutputModeOption::inPlace);
+                s.selectResizeMode(S::ResizeModeOption::percentage);
+            },
+            [](AppSettings& s) {
+                s.setOutputMode(S::OutputModeOption::customFolder);
+                s.setRenamingMode(S::RenamingModeOption::sequence);
+                s.setRenamingBaseName(QStringLiteral("A rather long base name for the example line to wrap"));
+            },
+            [](AppSettings& s) {
+                s.setRenamingMode(S::RenamingModeOption::prefixSuffix);
+                s.setTargetFormat(S::TargetFormatOption::webp);
+            },
+        };
+        QLocale::setDefault(QLocale(language));
+        Form f([](AppSettings& s) { s.setOriginalFileHandling(S::OriginalFileHandlingOption::moveToTrash); });
+        QWidget* content = f.window->centralWidget();
+        QTRY_COMPARE(f.window->height(), content->height());
+        const int defaultHeight = f.window->height();
+
+        states[state](f.settings);
+        if (language == QLocale::English)
+            QCOMPARE(f.rows(), rows);
+        else
+            QCOMPARE(f.rows().size(), rows.size());
+        QTRY_COMPARE(clipped(*content), QStringList());
+        // As tall as the rows shown: no band under the last one.
+        const auto* form = f.window->findChild<QFormLayout*>();
+        int lastBottom = 0;
+        for (int row = 0; row < form->rowCount(); ++row) {
+            if (form->isRowVisible(row))
+                lastBottom = form->itemAt(row, QFormLayout::FieldRole)->geometry().bottom();
+        }
+        QCOMPARE(content->height() - 1 - form->contentsMargins().bottom(), lastBottom);
+        QCOMPARE(f.window->width(), 520);
+        QCOMPARE(content->width(), 520);
+        // Which original to keep is asked only of a conversion; the choice stays.
+        QCOMPARE(f.get("originalFileHandling")->isEnabled(), state == 3);
+        QCOMPARE(f.get("originalFileHandling")->currentIndex(), 1);
+
+        // And it shrinks back.
+        f.settings.setOutputMode(S::OutputModeOption::copyAlongside);
+        f.settings.setRenamingMode(S::RenamingModeOption::none);
+        f.settings.setMode(S::CompressionModeOption::lossless);
+        f.settings.selectResizeMode(S::ResizeModeOption::original);
+        QTRY_COMPARE(f.window->height(), defaultHeight);
+    }
+
+    void lossyShowsTheQualityAndTheSliderWritesEveryStep()
+    {
+        Form f;
+        Form::choose(f.get("mode"), 1);
+        QCOMPARE(f.rows().value(1), QStringLiteral("Quality: 80"));
+        auto* slider = f.get<QSlider>("lossyQuality");
+        QCOMPARE(slider->value(), 80);
+
+        // A drag: every position is stored while the handle is still held.
+        slider->setSliderDown(true);
+        for (const int position : {81, 57, 1, 100}) {
+            slider->setSliderPosition(position);
+            QCOMPARE(f.settings.lossyQuality(), position);
+            QCOMPARE(f.rows().value(1), QStringLiteral("Quality: %1").arg(position));
+        }
+        slider->setSliderDown(false);
+
+        Form::choose(f.get("mode"), 0);
+        QCOMPARE(f.rows().value(1), QStringLiteral("Resize"));
+        QCOMPARE(f.settings.lossyQuality(), 100);
+    }
+
+    void theResizeRowShowsTheOptionInForceWithItsOwnText()
+    {
+        Form f([](AppSettings& s) { s.setResizeEnabled(true); });
+        QComboBox* picker = f.get("resizeMode");
+        auto* value = f.get<QLineEdit>("resizeValue");
+        auto* caption = f.get<QLabel>("resizeCaption");
+        // Resizing on without a chosen option is the longest side.
+        QCOMPARE(picker->currentText(), QStringLiteral("Longest side (max)"));
+
+        Form::choose(picker, static_cast<int>(S::ResizeModeOption::maxWidth));
+        QCOMPARE(value->text(), QStringLiteral("2000"));
+        QCOMPARE(caption->text(), QStringLiteral(u"Width, max 1–20000 px. Never enlarges a smaller image."));
+        value->selectAll();
+        QTest::keyClicks(value, QStringLiteral("8x0"));
+        QCOMPARE(f.settings.resizeMaxWidthText(), QStringLiteral("8x0"));
+
+        Form::choose(picker, static_cast<int>(S::ResizeModeOption::percentage));
+        QCOMPARE(value->text(), QStringLiteral("100"));
+        QCOMPARE(value->placeholderText(), QStringLiteral("e.g. 100"));
+        QCOMPARE(caption->text(), QStringLiteral(u"Range 1–1000%. Above 100% enlarges the image."));
+
+        Form::choose(picker, static_cast<int>(S::ResizeModeOption::original));
+        QVERIFY(!value->isVisible());
+        QVERIFY(!caption->isVisible());
+        Form::choose(picker, static_cast<int>(S::ResizeModeOption::maxWidth));
+        QCOMPARE(value->text(), QStringLiteral("8x0"));
+    }
+
+    void sequenceRenamingRowsFollowEachKeystrokeAndStep()
+    {
+        Form f([](AppSettings& s) {
+            s.setOutputMode(S::OutputModeOption::inPlace);
+            s.setRenamingMode(S::RenamingModeOption::sequence);
+        });
+        QComboBox* output = f.get("outputMode");
+        auto* base = f.get<QLineEdit>("renamingBaseName");
+        auto* example = f.get<QLabel>("sequenceExample");
+        const int overwrite = static_cast<int>(S::OutputModeOption::inPlace);
+        QVERIFY(entryEnabled(output, overwrite));
+        QVERIFY(f.rows().contains(QStringLiteral("Back up original")));
+        QTRY_VERIFY(f.window->isActiveWindow());
+        base->setFocus();
+
+        // A space leaves renaming out of effect; the example shows it as typed.
+        QTest::keyClick(base, Qt::Key_Space);
+        QCOMPARE(f.settings.outputMode(), S::OutputModeOption::inPlace);
+        QCOMPARE(example->text(), QStringLiteral(u" -01.webp,  -02.webp, …"));
+
+        QTest::keyClick(base, Qt::Key_A);
+        QCOMPARE(output->currentText(), QStringLiteral("Copy alongside"));
+        QVERIFY(!entryEnabled(output, overwrite));
+        QVERIFY(!f.rows().contains(QStringLiteral("Back up original")));
+        QCOMPARE(example->text(), QStringLiteral(u" a-01.webp,  a-02.webp, …"));
+
+        // The field keeps the focus and the cursor through the refreshes.
+        base->setCursorPosition(1);
+        QTest::keyClick(base, Qt::Key_X);
+        QCOMPARE(f.settings.renamingBaseName(), QStringLiteral(" xa"));
+        QCOMPARE(example->text(), QStringLiteral(u" xa-01.webp,  xa-02.webp, …"));
+        QCOMPARE(base->cursorPosition(), 2);
+        QCOMPARE(QApplication::focusWidget(), base);
+
+        Form::choose(output, overwrite);
+        QCOMPARE(f.settings.outputMode(), S::OutputModeOption::copyAlongside);
+        // Out of effect again: the entry comes back, the output stays.
+        base->selectAll();
+        QTest::keyClick(base, Qt::Key_Backspace);
+        QVERIFY(entryEnabled(output, overwrite));
+        QCOMPARE(f.settings.outputMode(), S::OutputModeOption::copyAlongside);
+
+        // No number: the separator is kept but cannot be chosen.
+        auto* digits = f.get<QAbstractSpinBox>("sequenceDigits");
+        QCOMPARE(digits->text(), QStringLiteral("2 dig."));
+        for (int step = 0; step < 3; ++step)
+            QTest::keyClick(digits, Qt::Key_Down);
+        QCOMPARE(f.settings.sequenceDigits(), 0);
+        QCOMPARE(digits->text(), QStringLiteral("no number"));
+        QVERIFY(!f.get("sequenceSeparator")->isEnabled());
+        QCOMPARE(f.settings.sequenceSeparatorOption(), S::SequenceSeparatorOption::dash);
+        QCOMPARE(example->text(), QStringLiteral(u"product.webp, product-1.webp, …"));
+        QTest::keyClick(digits, Qt::Key_Up);
+        Form::choose(f.get("sequenceSeparator"), static_cast<int>(S::SequenceSeparatorOption::underscore));
+        QCOMPARE(example->text(), QStringLiteral(u"product_1.webp, product_2.webp, …"));
+    }
+
+    void theFolderChooserStoresAPlainPathOrNothing_data()
+    {
+        QTest::addColumn<std::optional<QString>>("answer");
+        QTest::addColumn<QString>("stored");
+        const QString deep = QStringLiteral(
+            "/srv/shared/Exports for the web/Clients and partners/2024/Spring in the mountains/My Photos");
+        QTest::newRow("a folder with spaces") << std::optional<QString>(deep + QLatin1Char('/')) << deep;
+        QTest::newRow("cancel") << std::optional<QString>() << QStringLiteral("/srv/start");
+    }
+
+    void theFolderChooserStoresAPlainPathOrNothing()
+    {
+        QFETCH(std::optional<QString>, answer);
+        QFETCH(QString, stored);
+        Form f([](AppSettings& s) {
+            s.setOutputMode(S::OutputModeOption::customFolder);
+            s.setCustomFolderPath(QStringLiteral("/srv/start"));
+        });
+        f.chooser.answer = answer;
+        QSignalSpy writes(&f.settings, &AppSettings::customFolderPathChanged);
+        QTest::mouseClick(f.get<QPushButton>("chooseFolder"), Qt::LeftButton);
+
+        QCOMPARE(f.chooser.startedIn, QStringLiteral("/srv/start/"));
+        QCOMPARE(writes.size(), answer ? 1 : 0);
+        QCOMPARE(f.store.string(QStringLiteral("settings.customFolderPath")), std::optional<QString>(stored));
+        // Too long for the row, the path gives way at its start.
+        const QString shown = f.get<QLabel>("customFolderPath")->text();
+        QVERIFY2(shown.endsWith(stored.section(QLatin1Char('/'), -1)), qPrintable(shown));
+        QCOMPARE(shown.startsWith(QChar(0x2026)), answer.has_value());
+    }
+
+    void aPresetAppliedInTheMainWindowShowsAtOnce()
+    {
+        Form f([](AppSettings& s) {
+            s.setMode(S::CompressionModeOption::lossy);
+            s.setLossyQuality(40);
+            s.setOutputMode(S::OutputModeOption::inPlace);
+            s.setRenamingMode(S::RenamingModeOption::sequence);
+            s.setRenamingBaseName(QStringLiteral("trip"));
+            s.savePreset(QStringLiteral("Web"));
+            s.setMode(S::CompressionModeOption::lossless);
+            s.setRenamingMode(S::RenamingModeOption::none);
+        });
+        NoPrompt prompt;
+        PresetMenuButton presets(f.settings, prompt);
+        presets.menu()->actions().value(0)->trigger();
+
+        QCOMPARE(f.rows().value(1), QStringLiteral("Quality: 40"));
+        QCOMPARE(f.get<QLineEdit>("renamingBaseName")->text(), QStringLiteral("trip"));
+        // The preset brought renaming into effect over in-place output.
+        QCOMPARE(f.get("outputMode")->currentText(), QStringLiteral("Copy alongside"));
+    }
+};
+
+QTEST_MAIN(SettingsPanelViewTest)
+
+#include "SettingsPanelViewTest.moc"
