@@ -2,6 +2,7 @@
 
 #include "AppSettings.h"
 #include "DefaultsStore.h"
+#include "JobQueue.h"
 
 #include <QObject>
 
@@ -24,15 +25,21 @@ class VantroApp final : public QObject {
     Q_OBJECT
 
 public:
-    // Needs a QApplication. Loads the settings at once. The desktop, prompt
-    // and chooser are the real ones unless a test puts stand-ins in.
-    explicit VantroApp(DesktopActions& desktop, TextPrompt& prompt, FileChooser& chooser);
+    // Needs a QApplication. Loads the settings at once. The desktop, prompt,
+    // chooser and engine are the real ones unless a test puts stand-ins in.
+    VantroApp(DesktopActions& desktop, TextPrompt& prompt, FileChooser& chooser,
+              JobQueue::EngineFunction engine = {});
     VantroApp();
     ~VantroApp() override;
 
     // Builds the main window when there is none yet, and shows it.
     void showMainWindow();
     void openSettings();
+    // Ends the program, as closing the main window does: remembers the
+    // window's geometry, closes the Settings window, shuts the queue down
+    // (waiting jobs cancelled, running ones stopped, within about a second)
+    // and leaves the event loop.
+    void quit();
 
     AppSettings& settings() { return m_settings; }
     CompressionCoordinator& coordinator();
@@ -48,12 +55,14 @@ private:
     DesktopActions& m_desktop;
     TextPrompt& m_prompt;
     FileChooser& m_chooser;
+    const JobQueue::EngineFunction m_engine;
     // Declared in the order they must come into being; they go in reverse.
     QSettingsDefaultsStore m_defaults;
     AppSettings m_settings;
     std::unique_ptr<CompressionCoordinator> m_coordinator;
     std::unique_ptr<ContentView> m_mainWindow;
     std::unique_ptr<QWidget> m_settingsWindow;
+    bool m_quitting = false;
 };
 
 } // namespace vantro

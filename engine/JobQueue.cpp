@@ -324,7 +324,13 @@ struct JobQueue::State {
     void close(std::promise<void> drained)
     {
         closed = true;
-        cancelAll();
+        passCancelled = passRunning;
+        // Reported only when something changed: an idle queue goes quietly.
+        const bool anyPending = std::any_of(jobs.begin(), jobs.end(), [](const Job& job) {
+            return job.status.kind() == JobStatus::Kind::pending;
+        });
+        if (anyPending)
+            cancelAll();
         if (running == 0)
             drained.set_value();
         else

@@ -537,9 +537,9 @@ TEST(JobQueueTest, RemovingFinishedJobsDuringAPassKeepsOutcomesOnTheRightJobs)
 {
     FakeEngine engine;
     engine.hold();
+    Updates updates;
     JobQueue queue(settingsWith(RenamingMode::none()), engine.function(), [] { return 3; });
     const ReleaseOnExit releaseOnExit(engine);
-    Updates updates;
     queue.setOnUpdate(updates.callback());
 
     const QStringList paths = pathsNamed({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"});
