@@ -19,7 +19,8 @@ public:
     // A queue whose jobs run through `engine` (a stand-in in tests and tools).
     CompressionCoordinator(CompressionSettings settings, JobQueue::EngineFunction engine,
                            JobQueue::ProcessorCountFunction processorCount = {}, QObject* parent = nullptr);
-    // Stops the queue first: waits for the engine calls in flight.
+    // Shuts the queue down first: waiting jobs are cancelled and running ones
+    // told to stop; returns within about a second.
     ~CompressionCoordinator() override;
 
     // The list as the queue last reported it; empty until the first update

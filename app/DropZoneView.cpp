@@ -1,19 +1,19 @@
 #include "DropZoneView.h"
 
 #include "ImageDropExpander.h"
+#include "JobTableModel.h"
 #include "Localization.h"
 #include "Prompts.h"
+#include "SymbolIcons.h"
 
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QIcon>
 #include <QLabel>
 #include <QMimeData>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
-#include <QStyle>
 #include <QThreadPool>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -38,9 +38,21 @@ bool carriesLocalFiles(const QMimeData* data)
     return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
 }
 
-QIcon dropIcon(const QStyle* style)
+// A drop is taken as a copy, or as a link when that is all the drag offers:
+// a file manager told "moved" may delete the source.
+bool acceptWithoutMove(QDropEvent* event)
 {
-    return QIcon::fromTheme(QStringLiteral("document-import"), style->standardIcon(QStyle::SP_ArrowDown));
+    const Qt::DropActions offered = event->possibleActions();
+    if (offered & Qt::CopyAction) {
+        event->setDropAction(Qt::CopyAction);
+    } else if (offered & Qt::LinkAction) {
+        event->setDropAction(Qt::LinkAction);
+    } else {
+        event->ignore();
+        return false;
+    }
+    event->accept();
+    return true;
 }
 
 } // namespace
@@ -57,10 +69,9 @@ DropZoneView::DropZoneView(FileChooser& chooser, FilesChosen onFilesChosen, QWid
     layout->setSpacing(kSpacing);
     layout->setAlignment(Qt::AlignCenter);
 
-    auto* icon = new QLabel(this);
-    // The disabled rendering stands for the secondary, subdued look.
-    icon->setPixmap(dropIcon(style()).pixmap(QSize(kIconSize, kIconSize), devicePixelRatioF(), QIcon::Disabled));
-    layout->addWidget(icon, 0, Qt::AlignHCenter);
+    m_icon = new QLabel(this);
+    tintIcon();
+    layout->addWidget(m_icon, 0, Qt::AlignHCenter);
 
     auto* text = new QLabel(strings.dropFilesHere, this);
     layout->addWidget(text, 0, Qt::AlignHCenter);
@@ -71,6 +82,19 @@ DropZoneView::DropZoneView(FileChooser& chooser, FilesChosen onFilesChosen, QWid
 }
 
 DropZoneView::~DropZoneView() = default;
+
+void DropZoneView::tintIcon()
+{
+    m_icon->setPixmap(
+        SymbolIcons::pixmap(QStringLiteral("drop-arrow"), kIconSize, JobColors::secondary(palette()), devicePixelRatioF()));
+}
+
+void DropZoneView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && m_icon != nullptr)
+        tintIcon();
+}
 
 void DropZoneView::openPanel()
 {
@@ -117,19 +141,14 @@ void DropZoneView::setTargeted(bool targeted)
 
 void DropZoneView::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!carriesLocalFiles(event->mimeData())) {
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
+    if (!carriesLocalFiles(event->mimeData()) || !acceptWithoutMove(event))
+        return event->ignore();
     setTargeted(true);
 }
 
 void DropZoneView::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (carriesLocalFiles(event->mimeData()))
-        event->acceptProposedAction();
-    else
+    if (!carriesLocalFiles(event->mimeData()) || !acceptWithoutMove(event))
         event->ignore();
 }
 
@@ -142,17 +161,14 @@ void DropZoneView::dragLeaveEvent(QDragLeaveEvent* event)
 void DropZoneView::dropEvent(QDropEvent* event)
 {
     setTargeted(false);
-    if (!carriesLocalFiles(event->mimeData())) {
-        event->ignore();
-        return;
-    }
+    if (!carriesLocalFiles(event->mimeData()) || !acceptWithoutMove(event))
+        return event->ignore();
     // Items that are not local files give no path and are skipped.
     URLAccumulator accumulator;
     for (const QUrl& url : event->mimeData()->urls()) {
         if (url.isLocalFile())
             accumulator.add(url.toLocalFile());
     }
-    event->acceptProposedAction();
     expandAndDeliver(accumulator.snapshot());
 }
 

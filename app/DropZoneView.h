@@ -5,6 +5,8 @@
 
 #include <functional>
 
+class QLabel;
+
 namespace vantro {
 
 class FileChooser;
@@ -32,16 +34,19 @@ protected:
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void openPanel();
     void expandAndDeliver(const QStringList& paths);
     void deliver(const QStringList& files);
     void setTargeted(bool targeted);
+    void tintIcon();
 
     FileChooser& m_chooser;
     const FilesChosen m_onFilesChosen;
     bool m_isTargeted = false;
+    QLabel* m_icon = nullptr;
 };
 
 } // namespace vantro

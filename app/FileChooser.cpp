@@ -1,5 +1,6 @@
 #include "Prompts.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -53,17 +54,25 @@ public:
     {
         auto* dialog = new FilesAndFoldersDialog(parent);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
+        // Where the user last chose from in this run, not the program's
+        // working folder.
+        dialog->setDirectory(m_lastFolder.isEmpty() ? QDir::homePath() : m_lastFolder);
         // Exactly one answer, whichever way the dialog ends.
         auto answer = std::make_shared<std::function<void(QStringList)>>(std::move(done));
-        QObject::connect(dialog, &QDialog::finished, dialog, [answer, dialog](int result) {
+        QObject::connect(dialog, &QDialog::finished, dialog, [this, answer, dialog](int result) {
             if (!*answer)
                 return;
+            if (result == QDialog::Accepted)
+                m_lastFolder = dialog->directory().absolutePath();
             auto call = std::move(*answer);
             *answer = nullptr;
             call(result == QDialog::Accepted ? dialog->chosen() : QStringList());
         });
         dialog->open();
     }
+
+private:
+    QString m_lastFolder;
 };
 
 class DialogFolderChooser final : public FolderChooser {

@@ -5,44 +5,43 @@
 #include "ElidedLabel.h"
 #include "Localization.h"
 #include "PresetMenu.h"
+#include "SymbolIcons.h"
 
+#include <QEvent>
 #include <QFontMetrics>
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
-
-#include <initializer_list>
 
 namespace vantro {
 
 namespace {
 
-// A title-2 sized icon button without a frame: the theme's icon when it has
-// one, else a glyph of the same meaning.
-QToolButton* makeSymbolButton(QWidget* parent, std::initializer_list<const char*> themeNames, const QString& glyph)
+// A title-2 sized icon button without a frame, showing one of the window's
+// symbols (see tintSymbol).
+QToolButton* makeSymbolButton(QWidget* parent, const char* symbol)
 {
     auto* button = new QToolButton(parent);
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::TabFocus);
+    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    button->setProperty("symbol", QString::fromLatin1(symbol));
     QFont title2 = button->font();
     // A second-level title is about 22/13 of body text.
     title2.setPointSizeF(title2.pointSizeF() * 22.0 / 13.0);
-    for (const char* name : themeNames) {
-        const QIcon icon = QIcon::fromTheme(QString::fromLatin1(name));
-        if (!icon.isNull()) {
-            const int side = QFontMetrics(title2).height();
-            button->setIcon(icon);
-            button->setIconSize({side, side});
-            button->setToolButtonStyle(Qt::ToolButtonIconOnly);
-            return button;
-        }
-    }
-    button->setFont(title2);
-    button->setText(glyph);
-    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    const int side = QFontMetrics(title2).height();
+    button->setIconSize({side, side});
     return button;
+}
+
+// Drawn anew from the button's palette, so a change of theme shows at once.
+void tintSymbol(QToolButton* button)
+{
+    const QString symbol = button->property("symbol").toString();
+    const int side = button->iconSize().width();
+    button->setIcon(SymbolIcons::pixmap(symbol, side, button->palette().color(QPalette::ButtonText),
+                                        button->devicePixelRatioF()));
 }
 
 } // namespace
@@ -72,6 +71,12 @@ struct FooterView::Private {
         openSettings->setToolTip(texts.settingsHelp);
         openSettings->setAccessibleName(texts.settingsHelp);
     }
+
+    void tintSymbols()
+    {
+        tintSymbol(support);
+        tintSymbol(openSettings);
+    }
 };
 
 FooterView::FooterView(AppSettings& settings, DesktopActions& desktop, TextPrompt& prompt, QWidget* parent)
@@ -94,11 +99,11 @@ FooterView::FooterView(AppSettings& settings, DesktopActions& desktop, TextPromp
     d->stop->setObjectName(QStringLiteral("stopButton"));
     connect(d->stop, &QPushButton::clicked, this, &FooterView::stopRequested);
 
-    d->support = makeSymbolButton(this, {"emblem-favorite", "favorite"}, QStringLiteral(u"\u2665"));
+    d->support = makeSymbolButton(this, "heart");
     d->support->setObjectName(QStringLiteral("supportButton"));
     connect(d->support, &QToolButton::clicked, this, [&desktop] { desktop.openWebPage(kSupportPageUrl); });
 
-    d->openSettings = makeSymbolButton(this, {"preferences-system", "configure"}, QStringLiteral(u"\u2699"));
+    d->openSettings = makeSymbolButton(this, "gear");
     d->openSettings->setObjectName(QStringLiteral("settingsButton"));
     connect(d->openSettings, &QToolButton::clicked, this, &FooterView::openSettingsRequested);
 
@@ -113,9 +118,17 @@ FooterView::FooterView(AppSettings& settings, DesktopActions& desktop, TextPromp
 
     connect(&settings, &AppSettings::changed, this, [this] { d->refresh(); });
     d->refresh();
+    d->tintSymbols();
 }
 
 FooterView::~FooterView() = default;
+
+void FooterView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        d->tintSymbols();
+}
 
 void FooterView::setJobCount(qsizetype count)
 {

@@ -27,6 +27,9 @@ Q_SIGNALS:
     // The settings button and a double-click on the summary.
     void openSettingsRequested();
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     struct Private;
     std::unique_ptr<Private> d;

@@ -6,6 +6,7 @@
 #include "Localization.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QFileIconProvider>
 #include <QStyle>
 #include <QFileInfo>
@@ -14,6 +15,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
@@ -63,7 +65,49 @@ protected:
         }
         return QTableView::selectionCommand(index, event);
     }
+
+    // The menu key and Shift+F10 open the current row's menu beside that
+    // row, where the keyboard user is, not at the mouse pointer.
+    bool event(QEvent* event) override
+    {
+        if (event->type() == QEvent::ContextMenu
+            && static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
+            openMenuAtCurrentRow();
+            return true;
+        }
+        return QTableView::event(event);
+    }
+
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        const bool menuKey = event->key() == Qt::Key_Menu
+            || (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+        if (!menuKey)
+            return QTableView::keyPressEvent(event);
+        openMenuAtCurrentRow();
+        event->accept();
+    }
+
+private:
+    void openMenuAtCurrentRow()
+    {
+        const QModelIndex current = currentIndex();
+        if (!current.isValid())
+            return;
+        scrollTo(current);
+        Q_EMIT customContextMenuRequested(visualRect(current).center());
+    }
 };
+
+// How far the user may drag a column; the File column takes what the others
+// leave and never less than its minimum.
+struct ColumnLimit {
+    int minimum;
+    int maximum;
+};
+constexpr int kFileMinimumWidth = 160;
+constexpr ColumnLimit kSizeLimit{70, 120};
+constexpr ColumnLimit kRatioLimit{100, 260};
 
 // The File cell: status dot (a spinner while processing), the file's icon and
 // its name, with the output's name in a fainter colour when it differs; the
@@ -221,6 +265,7 @@ struct JobListView::Private {
     // What a reset must bring back; updates never reset, but a reorder would.
     QVector<QUuid> idsBeforeReset;
     int scrollBeforeReset = 0;
+    bool holdingColumnLimits = false;
 
     Private(JobListView* owner, DesktopActions& actions) : q(owner), desktop(actions) {}
 
@@ -297,6 +342,23 @@ struct JobListView::Private {
         model.setJobs(jobs);
         updateSummary();
         updateSpinner();
+    }
+
+    void holdColumnLimits(int section)
+    {
+        if (section == JobTableModel::FileColumn || holdingColumnLimits)
+            return;
+        QHeaderView* header = table->horizontalHeader();
+        const ColumnLimit limit = section == JobTableModel::SizeColumn ? kSizeLimit : kRatioLimit;
+        const int others = header->sectionSize(JobTableModel::SizeColumn)
+            + header->sectionSize(JobTableModel::RatioColumn) - header->sectionSize(section);
+        const int leftByFile = table->viewport()->width() - others - kFileMinimumWidth;
+        const int size = std::max(limit.minimum, std::min({header->sectionSize(section), limit.maximum, leftByFile}));
+        if (size == header->sectionSize(section))
+            return;
+        holdingColumnLimits = true;
+        header->resizeSection(section, size);
+        holdingColumnLimits = false;
     }
 
     void updateSummary()
@@ -407,6 +469,8 @@ JobListView::JobListView(DesktopActions& desktop, QWidget* parent)
     d->table->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     d->table->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     d->table->setContextMenuPolicy(Qt::CustomContextMenu);
+    // Tab leaves the table for the footer instead of walking it cell by cell.
+    d->table->setTabKeyNavigation(false);
     d->table->setFrameShape(QFrame::NoFrame);
 
     QHeaderView* rows = d->table->verticalHeader();
@@ -418,12 +482,13 @@ JobListView::JobListView(DesktopActions& desktop, QWidget* parent)
     columns->setSectionsClickable(false);
     columns->setHighlightSections(false);
     columns->setStretchLastSection(false);
-    columns->setMinimumSectionSize(70);
+    columns->setMinimumSectionSize(kSizeLimit.minimum);
     columns->setSectionResizeMode(JobTableModel::FileColumn, QHeaderView::Stretch);
     columns->setSectionResizeMode(JobTableModel::SizeColumn, QHeaderView::Interactive);
     columns->setSectionResizeMode(JobTableModel::RatioColumn, QHeaderView::Interactive);
     columns->resizeSection(JobTableModel::SizeColumn, 90);
     columns->resizeSection(JobTableModel::RatioColumn, 160);
+    connect(columns, &QHeaderView::sectionResized, this, [this](int section) { d->holdColumnLimits(section); });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

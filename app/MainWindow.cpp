@@ -8,6 +8,7 @@
 #include "Localization.h"
 #include "Prompts.h"
 
+#include <QCloseEvent>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -83,6 +84,13 @@ void ContentView::showEvent(QShowEvent* event)
     // those it was made with, and later changes arrive through the handlers.
     m_coordinator.start();
     QMainWindow::showEvent(event);
+}
+
+void ContentView::closeEvent(QCloseEvent* event)
+{
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted())
+        Q_EMIT closed();
 }
 
 void ContentView::post(std::function<void()> command)

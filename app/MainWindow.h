@@ -50,9 +50,12 @@ Q_SIGNALS:
     void openSettingsRequested();
     // After each snapshot of the settings has been handed to the queue.
     void settingsPushed(const vantro::CompressionSettings& settings);
+    // The user closed the window.
+    void closed();
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void watchSettings();

@@ -45,9 +45,9 @@ PresetMenuButton::PresetMenuButton(AppSettings& settings, TextPrompt& prompt, QW
     setStyleSheet(QStringLiteral("QToolButton { padding: 3px 18px 3px 8px; }"
                                  "QToolButton::menu-indicator { subcontrol-origin: padding;"
                                  " subcontrol-position: center right; right: 5px; }"));
-    // At its natural width: a long preset name widens the button, never
-    // gets cut.
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    // As wide as the title asks, down to an ellipsis in a narrow window; the
+    // title is then cut inside the button, clear of the arrow.
+    setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     setMenu(new QMenu(this));
     connect(&m_settings, &AppSettings::changed, this, &PresetMenuButton::refresh);
     refresh();
@@ -59,7 +59,9 @@ void PresetMenuButton::refresh()
     const std::optional<SettingsPreset> active = m_settings.activePreset();
     const std::vector<SettingsPreset>& presets = m_settings.presets();
 
-    setText(verbatim(active ? active->name : texts.presetsLabel));
+    m_title = active ? active->name : texts.presetsLabel;
+    updateGeometry();
+    showTitle();
     setToolTip(texts.presetsHelp);
 
     QMenu* items = menu();
@@ -86,6 +88,47 @@ void PresetMenuButton::refresh()
                     [this, id] { m_settings.deletePreset(id); });
         }
     }
+}
+
+int PresetMenuButton::chromeWidth() const
+{
+    // What the style adds around the title: padding, frame, the arrow's room.
+    return QToolButton::sizeHint().width() - fontMetrics().horizontalAdvance(m_shown);
+}
+
+QSize PresetMenuButton::sizeHint() const
+{
+    return {fontMetrics().horizontalAdvance(m_title) + chromeWidth() + 1, QToolButton::sizeHint().height()};
+}
+
+QSize PresetMenuButton::minimumSizeHint() const
+{
+    return {fontMetrics().horizontalAdvance(QStringLiteral(u"\u2026")) + chromeWidth() + 1,
+            QToolButton::sizeHint().height()};
+}
+
+void PresetMenuButton::resizeEvent(QResizeEvent* event)
+{
+    QToolButton::resizeEvent(event);
+    showTitle();
+}
+
+void PresetMenuButton::showEvent(QShowEvent* event)
+{
+    QToolButton::showEvent(event);
+    showTitle();
+}
+
+void PresetMenuButton::showTitle()
+{
+    // Unshown, the button has no width of its own yet: the title goes whole.
+    const QString shown = isVisible()
+        ? fontMetrics().elidedText(m_title, Qt::ElideRight, width() - chromeWidth() - 1)
+        : m_title;
+    if (shown == m_shown && !text().isEmpty())
+        return;
+    m_shown = shown;
+    setText(verbatim(shown));
 }
 
 void PresetMenuButton::askToSavePreset()

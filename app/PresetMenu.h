@@ -24,9 +24,24 @@ public:
     // active preset's.
     void askToSavePreset();
 
+    // The title in full: the button shows as much of it as fits.
+    const QString& title() const { return m_title; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
 private:
+    int chromeWidth() const;
+    void showTitle();
+
     AppSettings& m_settings;
     TextPrompt& m_prompt;
+    QString m_title;
+    QString m_shown; // the part of the title on the button
 };
 
 } // namespace vantro

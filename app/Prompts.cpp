@@ -2,16 +2,21 @@
 
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <memory>
 
 namespace vantro {
 
 namespace {
+
+constexpr int kMinimumWidth = 320;
+constexpr int kTitleBarRoom = 160;
 
 class DialogTextPrompt final : public TextPrompt {
 public:
@@ -29,6 +34,9 @@ public:
         bold.setBold(true);
         title->setFont(bold);
         layout->addWidget(title);
+        // Wide enough for the title whole, also in the window manager's title
+        // bar beside its buttons (the Czech titles are the long ones).
+        dialog->setMinimumWidth(std::max(kMinimumWidth, QFontMetrics(bold).horizontalAdvance(texts.title) + kTitleBarRoom));
         if (!texts.message.isEmpty()) {
             auto* message = new QLabel(texts.message, dialog);
             message->setWordWrap(true);

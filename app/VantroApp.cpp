@@ -6,12 +6,18 @@
 #include "MainWindow.h"
 #include "Prompts.h"
 #include "SettingsPanelView.h"
+#include "SymbolIcons.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QKeySequence>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTranslator>
+
+#include <utility>
 
 namespace vantro {
 
@@ -19,6 +25,10 @@ namespace {
 
 const QString kOrganization = QStringLiteral("Vantro");
 const QString kApplication = QStringLiteral("Vantro");
+// The launcher entry's name, which desktops match the running windows to.
+const QString kDesktopFileName = QStringLiteral("vantro");
+// The main window's size and place; kept apart from the settings.
+const QString kMainWindowGeometryKey = QStringLiteral("window.mainGeometry");
 
 // The window title: the menu item's text without its trailing ellipsis.
 QString settingsWindowTitle(const Strings& strings)
@@ -34,6 +44,25 @@ QString helpMenuTitle(AppLanguage language)
     return language == AppLanguage::cs ? QStringLiteral(u"&N\u00E1pov\u011Bda") : QStringLiteral("&Help");
 }
 
+QString quitTitle(AppLanguage language)
+{
+    return language == AppLanguage::cs ? QStringLiteral(u"&Ukon\u010Dit") : QStringLiteral("&Quit");
+}
+
+// Qt's own texts (the file chooser, standard buttons, the text fields' menus)
+// speak the interface's language too.
+void installQtTranslations(QObject* owner)
+{
+    if (AppLanguage::current() != AppLanguage::cs)
+        return;
+    auto* translator = new QTranslator(owner);
+    if (translator->load(QLocale(QLocale::Czech), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
+}
+
 } // namespace
 
 VantroApp::VantroApp()
@@ -41,14 +70,21 @@ VantroApp::VantroApp()
 {
 }
 
-VantroApp::VantroApp(DesktopActions& desktop, TextPrompt& prompt, FileChooser& chooser, FolderChooser& folderChooser)
+VantroApp::VantroApp(DesktopActions& desktop, TextPrompt& prompt, FileChooser& chooser, FolderChooser& folderChooser,
+                     JobQueue::EngineFunction engine)
     : m_desktop(desktop)
     , m_prompt(prompt)
     , m_chooser(chooser)
     , m_folderChooser(folderChooser)
+    , m_engine(std::move(engine))
     , m_defaults(kOrganization, kApplication)
     , m_settings(m_defaults)
 {
+    installQtTranslations(this);
+    QApplication::setWindowIcon(SymbolIcons::applicationIcon());
+    // The program ends when its main window closes (see quit()), whatever
+    // other window is still open.
+    QApplication::setQuitOnLastWindowClosed(false);
 }
 
 VantroApp::~VantroApp() = default;
@@ -58,7 +94,7 @@ CompressionCoordinator& VantroApp::coordinator()
     // One coordinator for the run, made from the settings of this moment;
     // later changes reach its queue through the main window.
     if (!m_coordinator)
-        m_coordinator = std::make_unique<CompressionCoordinator>(m_settings.currentCompressionSettings());
+        m_coordinator = std::make_unique<CompressionCoordinator>(m_settings.currentCompressionSettings(), m_engine);
     return *m_coordinator;
 }
 
@@ -68,6 +104,10 @@ void VantroApp::showMainWindow()
         m_mainWindow = std::make_unique<ContentView>(m_settings, coordinator(), m_desktop, m_prompt, m_chooser);
         m_mainWindow->setWindowTitle(kApplication);
         connect(m_mainWindow.get(), &ContentView::openSettingsRequested, this, &VantroApp::openSettings);
+        // Queued: the window is gone from the screen before the work stops.
+        connect(m_mainWindow.get(), &ContentView::closed, this, &VantroApp::quit, Qt::QueuedConnection);
+        if (const std::optional<QByteArray> geometry = m_defaults.data(kMainWindowGeometryKey))
+            m_mainWindow->restoreGeometry(*geometry);
         buildMenus(m_mainWindow->menuBar());
     }
     m_mainWindow->show();
@@ -87,15 +127,45 @@ void VantroApp::openSettings()
     m_settingsWindow->activateWindow();
 }
 
+void VantroApp::quit()
+{
+    if (m_quitting)
+        return;
+    m_quitting = true;
+    if (m_mainWindow) {
+        m_defaults.setData(kMainWindowGeometryKey, m_mainWindow->saveGeometry());
+        m_mainWindow->hide();
+    }
+    if (m_settingsWindow)
+        m_settingsWindow->close();
+    // Nothing may go on out of sight: waiting jobs are cancelled and running
+    // ones stopped, within about a second.
+    if (m_coordinator)
+        m_coordinator->queue().shutdown();
+    QCoreApplication::quit();
+}
+
 void VantroApp::buildMenus(QMenuBar* bar)
 {
     const Strings strings(AppLanguage::current());
 
     QMenu* appMenu = bar->addMenu(kApplication);
     QAction* settingsAction = appMenu->addAction(strings.settingsHelp);
-    settingsAction->setShortcut(QKeySequence::Preferences);
+    // The standard Preferences key is empty on Linux desktops.
+    settingsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
     settingsAction->setMenuRole(QAction::PreferencesRole);
     connect(settingsAction, &QAction::triggered, this, &VantroApp::openSettings);
+    appMenu->addSeparator();
+    QAction* quitAction = appMenu->addAction(quitTitle(strings.language));
+    quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quitAction->setMenuRole(QAction::QuitRole);
+    // The same way out as closing the main window.
+    connect(quitAction, &QAction::triggered, this, [this] {
+        if (m_mainWindow)
+            m_mainWindow->close();
+        else
+            quit();
+    });
 
     // The Help menu holds this one item and nothing else.
     QMenu* helpMenu = bar->addMenu(helpMenuTitle(strings.language));
@@ -108,6 +178,7 @@ int VantroApp::main(int argc, char* argv[])
     QApplication application(argc, argv);
     QApplication::setOrganizationName(kOrganization);
     QApplication::setApplicationName(kApplication);
+    QGuiApplication::setDesktopFileName(kDesktopFileName);
 
     VantroApp app;
     app.showMainWindow();

@@ -2,6 +2,7 @@
 
 #include "AppSettings.h"
 #include "DefaultsStore.h"
+#include "JobQueue.h"
 
 #include <QObject>
 
@@ -26,9 +27,10 @@ class VantroApp final : public QObject {
     Q_OBJECT
 
 public:
-    // Needs a QApplication. Loads the settings at once. The desktop, prompt
-    // and choosers are the real ones unless a test puts stand-ins in.
-    VantroApp(DesktopActions& desktop, TextPrompt& prompt, FileChooser& chooser, FolderChooser& folderChooser);
+    // Needs a QApplication. Loads the settings at once. The desktop, prompt,
+    // choosers and engine are the real ones unless a test puts stand-ins in.
+    VantroApp(DesktopActions& desktop, TextPrompt& prompt, FileChooser& chooser, FolderChooser& folderChooser,
+              JobQueue::EngineFunction engine = {});
     VantroApp();
     ~VantroApp() override;
 
@@ -37,6 +39,11 @@ public:
     // The one Settings window of the run: made at the first call, shown and
     // raised at every call.
     void openSettings();
+    // Ends the program, as closing the main window does: remembers the
+    // window's geometry, closes the Settings window, shuts the queue down
+    // (waiting jobs cancelled, running ones stopped, within about a second)
+    // and leaves the event loop.
+    void quit();
 
     AppSettings& settings() { return m_settings; }
     CompressionCoordinator& coordinator();
@@ -54,12 +61,14 @@ private:
     TextPrompt& m_prompt;
     FileChooser& m_chooser;
     FolderChooser& m_folderChooser;
+    const JobQueue::EngineFunction m_engine;
     // Declared in the order they must come into being; they go in reverse.
     QSettingsDefaultsStore m_defaults;
     AppSettings m_settings;
     std::unique_ptr<CompressionCoordinator> m_coordinator;
     std::unique_ptr<ContentView> m_mainWindow;
     std::unique_ptr<SettingsPanelView> m_settingsWindow;
+    bool m_quitting = false;
 };
 
 } // namespace vantro

@@ -3,6 +3,7 @@
 #include "CompressionEngine.h"
 #include "CompressionError.h"
 #include "EngineSupport.h"
+#include "JobCancellation.h"
 #include "RenamingMode.h"
 
 #include <QCollator>
@@ -13,6 +14,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -28,143 +30,188 @@ namespace vantro {
 
 namespace {
 
-// One thread running posted tasks one at a time, in the order posted.
+// How long a shutdown lets told-to-stop jobs report their end before it
+// abandons them; destruction returns within about a second in any case.
+constexpr auto kShutdownGrace = std::chrono::milliseconds(750);
+
+// One thread running posted tasks one at a time, in the order posted. Its
+// inbox is shared: a worker may outlive the queue and post into a stopped
+// inbox, which drops the task.
 class SerialExecutor {
 public:
-    SerialExecutor() : m_thread([this] { run(); }) {}
+    class Inbox {
+    public:
+        // Does nothing once stopped.
+        void post(std::function<void()> task)
+        {
+            {
+                const std::lock_guard lock(m_mutex);
+                if (m_stopping)
+                    return;
+                m_tasks.push_back(std::move(task));
+            }
+            m_wake.notify_one();
+        }
+
+    private:
+        friend class SerialExecutor;
+        std::mutex m_mutex;
+        std::condition_variable m_wake;
+        std::deque<std::function<void()>> m_tasks;
+        bool m_stopping = false;
+    };
+
+    SerialExecutor() : m_inbox(std::make_shared<Inbox>()), m_thread([this] { run(); }) {}
     ~SerialExecutor() { stop(); }
 
     SerialExecutor(const SerialExecutor&) = delete;
     SerialExecutor& operator=(const SerialExecutor&) = delete;
 
-    // Does nothing once stopped.
-    void post(std::function<void()> task)
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            if (m_stopping)
-                return;
-            m_tasks.push_back(std::move(task));
-        }
-        m_wake.notify_one();
-    }
+    void post(std::function<void()> task) { m_inbox->post(std::move(task)); }
+    std::shared_ptr<Inbox> inbox() const { return m_inbox; }
 
     // Lets the running task finish, drops the rest and joins the thread.
     void stop()
     {
         {
-            const std::lock_guard lock(m_mutex);
-            m_stopping = true;
+            const std::lock_guard lock(m_inbox->m_mutex);
+            m_inbox->m_stopping = true;
         }
-        m_wake.notify_one();
+        m_inbox->m_wake.notify_one();
         if (m_thread.joinable())
             m_thread.join();
         // Dropped tasks may own promises and snapshots; release them here,
         // not in a destructor running while the lock is held.
         std::deque<std::function<void()>> dropped;
         {
-            const std::lock_guard lock(m_mutex);
-            dropped.swap(m_tasks);
+            const std::lock_guard lock(m_inbox->m_mutex);
+            dropped.swap(m_inbox->m_tasks);
         }
     }
 
 private:
     void run()
     {
+        Inbox& inbox = *m_inbox;
         for (;;) {
             std::function<void()> task;
             {
-                std::unique_lock lock(m_mutex);
-                m_wake.wait(lock, [this] { return m_stopping || !m_tasks.empty(); });
-                if (m_stopping)
+                std::unique_lock lock(inbox.m_mutex);
+                inbox.m_wake.wait(lock, [&] { return inbox.m_stopping || !inbox.m_tasks.empty(); });
+                if (inbox.m_stopping)
                     return;
-                task = std::move(m_tasks.front());
-                m_tasks.pop_front();
+                task = std::move(inbox.m_tasks.front());
+                inbox.m_tasks.pop_front();
             }
             task();
         }
     }
 
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<std::function<void()>> m_tasks;
-    bool m_stopping = false;
-    std::thread m_thread; // last: starts once everything above exists
+    const std::shared_ptr<Inbox> m_inbox;
+    std::thread m_thread; // last: starts once the inbox exists
 };
 
 // Threads for engine calls. The queue bounds how many calls it submits at
 // once, and the pool grows to that bound, so a submitted call never waits for
-// a thread for long.
+// a thread for long. The threads share the pool's core, so one that is still
+// busy when the pool stops can be left to finish on its own.
 class WorkerPool {
 public:
     WorkerPool() = default;
-    ~WorkerPool() { stop(); }
+    ~WorkerPool() { stop(std::chrono::steady_clock::now()); }
 
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
     void reserve(std::size_t count)
     {
-        const std::lock_guard lock(m_mutex);
-        while (!m_stopping && m_threads.size() < count)
-            m_threads.emplace_back([this] { run(); });
+        const std::lock_guard lock(m_core->mutex);
+        while (!m_core->stopping && m_threads.size() < count) {
+            m_core->finished.push_back(false);
+            m_threads.emplace_back([core = m_core, index = m_threads.size()] { run(*core, index); });
+        }
     }
 
     void submit(std::function<void()> task)
     {
         {
-            const std::lock_guard lock(m_mutex);
-            m_tasks.push_back(std::move(task));
+            const std::lock_guard lock(m_core->mutex);
+            m_core->tasks.push_back(std::move(task));
         }
-        m_wake.notify_one();
+        m_core->wake.notify_one();
     }
 
-    // Runs what was submitted, then joins every thread.
-    void stop()
+    // Lets the threads run what was submitted and joins those done by the
+    // deadline; the others are detached and end when their task returns.
+    void stop(std::chrono::steady_clock::time_point deadline)
     {
         std::vector<std::thread> threads;
+        std::vector<bool> finished;
         {
-            const std::lock_guard lock(m_mutex);
-            m_stopping = true;
+            std::unique_lock lock(m_core->mutex);
+            m_core->stopping = true;
+            m_core->wake.notify_all();
+            m_core->exited.wait_until(lock, deadline, [&] {
+                return std::all_of(m_core->finished.begin(), m_core->finished.end(), [](bool done) { return done; });
+            });
             threads.swap(m_threads);
+            finished = m_core->finished;
         }
-        m_wake.notify_all();
-        for (std::thread& thread : threads)
-            thread.join();
+        for (std::size_t i = 0; i < threads.size(); ++i) {
+            if (finished[i])
+                threads[i].join();
+            else
+                threads[i].detach();
+        }
     }
 
 private:
-    void run()
+    struct Core {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::condition_variable exited;
+        std::deque<std::function<void()>> tasks;
+        std::vector<bool> finished; // per thread, by index
+        bool stopping = false;
+    };
+
+    static void run(Core& core, std::size_t index)
     {
         for (;;) {
             std::function<void()> task;
             {
-                std::unique_lock lock(m_mutex);
-                m_wake.wait(lock, [this] { return m_stopping || !m_tasks.empty(); });
-                if (m_tasks.empty())
+                std::unique_lock lock(core.mutex);
+                core.wake.wait(lock, [&] { return core.stopping || !core.tasks.empty(); });
+                if (core.tasks.empty()) {
+                    core.finished[index] = true;
+                    core.exited.notify_all();
                     return;
-                task = std::move(m_tasks.front());
-                m_tasks.pop_front();
+                }
+                task = std::move(core.tasks.front());
+                core.tasks.pop_front();
             }
             task();
         }
     }
 
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<std::function<void()>> m_tasks;
+    const std::shared_ptr<Core> m_core = std::make_shared<Core>();
     std::vector<std::thread> m_threads;
-    bool m_stopping = false;
 };
 
-using Outcome = std::variant<CompressionResult, QString>;
+// The outcome of an engine call that was told to stop and did.
+struct Cancelled {};
 
-// The failure text of anything an engine call throws.
+using Outcome = std::variant<CompressionResult, QString, Cancelled>;
+
+// The failure text of anything an engine call throws; a job told to stop
+// that gives up is cancelled, not failed.
 Outcome runEngine(const JobQueue::EngineFunction& engine, const QString& path, const CompressionSettings& settings)
 {
     const QString unknown = QStringLiteral("Unknown error");
     try {
         return engine(path, settings);
+    } catch (const JobCancelled&) {
+        return Cancelled{};
     } catch (const CompressionError& error) {
         return error.text();
     } catch (const std::exception& error) {
@@ -241,17 +288,53 @@ int JobQueue::activeProcessorCount()
 struct JobQueue::State {
     State(CompressionSettings initialSettings, EngineFunction engineFunction, ProcessorCountFunction processors)
         : settings(std::move(initialSettings))
-        , engine(engineFunction ? std::move(engineFunction) : EngineFunction(compressWithNewEngine))
+        , engine(std::make_shared<const EngineFunction>(engineFunction ? std::move(engineFunction)
+                                                                       : EngineFunction(compressWithNewEngine)))
         , processorCount(processors ? std::move(processors) : ProcessorCountFunction(activeProcessorCount))
     {
     }
 
-    ~State()
+    // Runs on the caller's thread, never on the executor.
+    void shutdown()
     {
-        // The executor first: once it is joined no callback runs, and the
-        // results of engine calls still in flight are dropped on arrival.
+        {
+            const std::lock_guard lock(flagsMutex);
+            if (shutdownRequested)
+                return;
+            shutdownRequested = true;
+            for (const JobCancellation::Flag& flag : std::as_const(runningFlags))
+                flag->store(true, std::memory_order_release);
+        }
+        const auto deadline = std::chrono::steady_clock::now() + kShutdownGrace;
+        auto drained = std::make_shared<std::promise<void>>();
+        std::future<void> drainedFuture = drained->get_future();
+        executor.post([this, drained] { close(std::move(*drained)); });
+        drainedFuture.wait_until(deadline);
+        // Once the executor is joined no callback runs, and the results of
+        // engine calls still in flight are dropped on arrival.
         executor.stop();
-        pool.stop();
+        pool.stop(deadline);
+        for (std::promise<void>& waiter : idleWaiters)
+            waiter.set_value();
+        idleWaiters.clear();
+    }
+
+    // Cancels what waits and takes no more work; `drained` is kept until the
+    // last running job has reported its end.
+    void close(std::promise<void> drained)
+    {
+        closed = true;
+        passCancelled = passRunning;
+        // Reported only when something changed: an idle queue goes quietly.
+        const bool anyPending = std::any_of(jobs.begin(), jobs.end(), [](const Job& job) {
+            return job.status.kind() == JobStatus::Kind::pending;
+        });
+        if (anyPending)
+            cancelAll();
+        if (running == 0)
+            drained.set_value();
+        else
+            whenDrained = std::move(drained);
     }
 
     void notify()
@@ -314,6 +397,8 @@ struct JobQueue::State {
 
     void add(const QStringList& paths, const std::optional<QString>& baseNameOverride)
     {
+        if (closed)
+            return;
         std::optional<QString> cleaned;
         if (baseNameOverride) {
             QString text = RenamingMode::sanitizeComponent(*baseNameOverride);
@@ -381,7 +466,7 @@ struct JobQueue::State {
 
     void startIfNeeded()
     {
-        if (passRunning)
+        if (passRunning || closed)
             return;
         passRunning = true;
         passCancelled = false;
@@ -424,13 +509,28 @@ struct JobQueue::State {
         const Job& job = jobs[index];
         if (job.status.kind() != JobStatus::Kind::pending)
             return false;
+        JobCancellation::Flag flag = JobCancellation::makeFlag();
+        {
+            const std::lock_guard lock(flagsMutex);
+            if (shutdownRequested)
+                return false;
+            runningFlags.insert(id, flag);
+        }
         jobs = jobs.withStatus(index, JobStatus::processing());
         notify();
 
+        // The task keeps what it uses alive itself: a call still running when
+        // a shutdown gives up on it outlives the queue, and its result is
+        // then dropped by the stopped inbox without touching the state.
         const Job& started = jobs[index];
-        pool.submit([this, id, path = started.path, jobSettings = settingsForJob(settings, started)] {
-            Outcome outcome = runEngine(engine, path, jobSettings);
-            executor.post([this, id, result = std::move(outcome)]() mutable { jobEnded(id, std::move(result)); });
+        pool.submit([state = this, inbox = executor.inbox(), engineFunction = engine, flag = std::move(flag), id,
+                     path = started.path, jobSettings = settingsForJob(settings, started)] {
+            Outcome outcome = Cancelled{};
+            if (!flag->load(std::memory_order_acquire)) {
+                const JobCancellation::Scope scope(flag);
+                outcome = runEngine(*engineFunction, path, jobSettings);
+            }
+            inbox->post([state, id, result = std::move(outcome)]() mutable { state->jobEnded(id, std::move(result)); });
         });
         return true;
     }
@@ -440,15 +540,25 @@ struct JobQueue::State {
     void jobEnded(const QUuid& id, Outcome outcome)
     {
         releaseFileKey(id);
+        {
+            const std::lock_guard lock(flagsMutex);
+            runningFlags.remove(id);
+        }
         const auto found = indexById.constFind(id);
         if (found != indexById.cend()) {
-            JobStatus status = std::holds_alternative<CompressionResult>(outcome)
-                ? JobStatus::done(std::get<CompressionResult>(std::move(outcome)))
-                : JobStatus::failed(std::get<QString>(std::move(outcome)));
+            JobStatus status = JobStatus::cancelled();
+            if (auto* result = std::get_if<CompressionResult>(&outcome))
+                status = JobStatus::done(std::move(*result));
+            else if (auto* message = std::get_if<QString>(&outcome))
+                status = JobStatus::failed(std::move(*message));
             jobs = jobs.withStatus(found.value(), std::move(status));
         }
         notify();
         --running;
+        if (whenDrained && running == 0) {
+            whenDrained->set_value();
+            whenDrained.reset();
+        }
         launchWhilePossible();
         if (running == 0)
             finishRun();
@@ -487,9 +597,17 @@ struct JobQueue::State {
     std::size_t running = 0;
     std::size_t limit = 1;
     std::vector<std::promise<void>> idleWaiters;
+    // Set once a shutdown has reached the executor: nothing more is added or started.
+    bool closed = false;
+    std::optional<std::promise<void>> whenDrained;
 
-    // Read by the workers, never changed.
-    const EngineFunction engine;
+    // The stop flag of every running job; shutdown() raises them from its own thread.
+    std::mutex flagsMutex;
+    QHash<QUuid, JobCancellation::Flag> runningFlags;
+    bool shutdownRequested = false;
+
+    // Shared with the workers, never changed.
+    const std::shared_ptr<const EngineFunction> engine;
     const ProcessorCountFunction processorCount;
 
     WorkerPool pool;
@@ -501,7 +619,15 @@ JobQueue::JobQueue(CompressionSettings settings, EngineFunction engine, Processo
 {
 }
 
-JobQueue::~JobQueue() = default;
+JobQueue::~JobQueue()
+{
+    shutdown();
+}
+
+void JobQueue::shutdown()
+{
+    m_state->shutdown();
+}
 
 void JobQueue::setOnUpdate(UpdateCallback callback)
 {

@@ -27,8 +27,8 @@ namespace vantro {
 // running jobs.
 //
 // The update callback runs on the executor, with no lock held, and never
-// re-entrantly. Destroying the queue waits for the engine calls in flight and
-// calls the callback no more; it must not be destroyed from its own callback.
+// re-entrantly. Destroying the queue shuts it down first; neither may be done
+// from the queue's own callback.
 class JobQueue {
 public:
     // Compresses one file; may throw anything. Called on worker threads, several at once.
@@ -58,6 +58,16 @@ public:
     // Pending jobs become cancelled and the running pass launches nothing
     // more; running jobs finish.
     void cancelAll();
+    // Ends the queue's work promptly, for a program that is closing: waiting
+    // jobs become cancelled, and every running job is told to stop (an engine
+    // call that gives up by throwing JobCancelled ends its job as cancelled).
+    // Returns within about a second: calls that have not ended by then, busy
+    // in code that cannot be interrupted, are abandoned to finish on their own
+    // threads (their stop flag stays raised, so they place no output, and
+    // their results are dropped). After it, the callback is never called
+    // again, every other operation does nothing, and jobs() is a broken
+    // promise. Calling it again does nothing.
+    void shutdown();
     // Removes the job when it is terminal.
     void removeJob(const QUuid& id);
     // Removes the named jobs that are terminal.

@@ -164,41 +164,34 @@ private Q_SLOTS:
 
     void aLateUpdateAfterTheCoordinatorIsGoneDoesNothing()
     {
+        // Counts the hops that reach a coordinator, wherever they would land.
+        struct HopCounter final : QObject {
+            const QObject* target = nullptr;
+            int hops = 0;
+            bool eventFilter(QObject* receiver, QEvent* event) override
+            {
+                if (receiver == target && event->type() == QEvent::MetaCall)
+                    ++hops;
+                return false;
+            }
+        } counter;
+        QCoreApplication::instance()->installEventFilter(&counter);
+
         FakeEngine engine;
-        auto coordinator = std::make_unique<CompressionCoordinator>(plainSettings(), engine.function());
-        Recorder recorder;
-        QObject receiver;
-        recorder.connectTo(*coordinator, &receiver);
-        coordinator->start();
-        coordinator->queue().add(names({QStringLiteral("a.jpg"), QStringLiteral("fail.jpg")}));
-        settle(*coordinator);
-
-        // Updates are waiting in the GUI thread's queue; their target goes
-        // first.
-        coordinator.reset();
-        deliver();
-        QVERIFY(recorder.lists.empty());
-    }
-
-    void destroyingTheCoordinatorWhileAJobRunsWaitsForIt()
-    {
-        FakeEngine engine;
-        auto coordinator = std::make_unique<CompressionCoordinator>(plainSettings(), engine.function());
-        Recorder recorder;
-        QObject receiver;
-        recorder.connectTo(*coordinator, &receiver);
-        coordinator->start();
-        coordinator->queue().add(names({QStringLiteral("hold.jpg")}));
-        QVERIFY(engine.waitUntilHolding(1));
-
-        std::thread releaser([&engine] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            engine.release();
-        });
-        coordinator.reset();
-        releaser.join();
-        deliver();
-        QVERIFY(recorder.lists.empty());
+        for (const bool goneFirst : {false, true}) {
+            auto coordinator = std::make_unique<CompressionCoordinator>(plainSettings(), engine.function());
+            counter.target = coordinator.get();
+            counter.hops = 0;
+            coordinator->start();
+            coordinator->queue().add(names({QStringLiteral("a.jpg"), QStringLiteral("fail.jpg")}));
+            settle(*coordinator);
+            // The updates now wait in the GUI thread's queue.
+            if (goneFirst)
+                coordinator.reset();
+            deliver();
+            QCOMPARE(counter.hops, goneFirst ? 0 : 5);
+        }
+        QCoreApplication::instance()->removeEventFilter(&counter);
     }
 };
 

@@ -2,10 +2,12 @@
 
 // A stand-in for the compression engine, for tests and the screenshot tool.
 // Files whose name contains "fail" fail, files whose name contains "hold"
-// wait until release(), and every other file "shrinks" to half its size
-// without anything being written.
+// wait until release() (or until their job is told to stop, which cancels
+// it), and every other file "shrinks" to half its size without anything
+// being written.
 
 #include "CompressionError.h"
+#include "JobCancellation.h"
 #include "JobQueue.h"
 
 #include <QFileInfo>
@@ -37,8 +39,14 @@ public:
                 if (name.contains(QStringLiteral("hold"))) {
                     ++state->holding;
                     state->changed.notify_all();
-                    state->changed.wait(lock, [&] { return state->released; });
+                    // The stop flag raises no signal of its own: look at it often.
+                    while (!state->changed.wait_for(lock, std::chrono::milliseconds(5), [&] {
+                        return state->released || JobCancellation::requested();
+                    })) {
+                    }
                     --state->holding;
+                    if (!state->released)
+                        throw JobCancelled();
                 }
             }
             if (name.contains(QStringLiteral("fail")))

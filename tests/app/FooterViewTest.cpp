@@ -370,6 +370,35 @@ private Q_SLOTS:
         QCOMPARE(f.items().size(), 3);
     }
 
+    void aLongPresetTitleIsCutInsideItsButtonAt480_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("en") << kEnglish << QStringLiteral("Web export for the online shop gallery, small");
+        QTest::newRow("cs") << QLocale(QLocale::Czech, QLocale::CzechRepublic)
+                            << QStringLiteral(u"Export pro webovou galerii e\u2011shopu, mal\u00E9 n\u00E1hledy");
+    }
+
+    void aLongPresetTitleIsCutInsideItsButtonAt480()
+    {
+        QFETCH(QLocale, locale);
+        QFETCH(QString, name);
+        QLocale::setDefault(locale);
+        Fixture f;
+        f.save(name);
+        f.footer.resize(480, 60);
+        f.footer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.footer));
+        PresetMenuButton* button = f.presets();
+        QCOMPARE(button->title(), name);
+        QTRY_VERIFY(button->text().endsWith(QChar(0x2026)));
+        // The title stays between the padding and the arrow's room.
+        constexpr int kPadding = 8 + 18;
+        QVERIFY(button->fontMetrics().horizontalAdvance(button->text()) <= button->width() - kPadding);
+        QVERIFY(button->geometry().right() < f.footer.findChild<QPushButton*>()->geometry().left());
+        QVERIFY(f.footer.findChild<QToolButton*>(QStringLiteral("settingsButton"))->geometry().right() < 480);
+    }
+
     void lateAnswerAfterTheFooterIsGone()
     {
         MemoryDefaultsStore store;

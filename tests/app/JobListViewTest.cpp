@@ -503,6 +503,46 @@ private Q_SLOTS:
 
     // Random mixes of the queue's operations, and of ones it never makes,
     // always end with the rows equal to the list and the tester content.
+    void columnLimitsHoldWhileTheUserDrags()
+    {
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        QHeaderView* header = table->horizontalHeader();
+        // Drags the right edge of a column's header by dx.
+        const auto drag = [&](int column, int dx) {
+            QWidget* target = header->viewport();
+            const QPoint from(header->sectionViewportPosition(column) + header->sectionSize(column) - 1,
+                              header->height() / 2);
+            const QPoint to = from + QPoint(dx, 0);
+            QMouseEvent press(QEvent::MouseButtonPress, from, target->mapToGlobal(from), Qt::LeftButton,
+                              Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(target, &press);
+            for (int step = 1; step <= 4; ++step) {
+                const QPoint at = from + QPoint(dx * step / 4, 0);
+                QMouseEvent move(QEvent::MouseMove, at, target->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
+                                 Qt::NoModifier);
+                QCoreApplication::sendEvent(target, &move);
+            }
+            QMouseEvent release(QEvent::MouseButtonRelease, to, target->mapToGlobal(to), Qt::LeftButton,
+                                Qt::NoButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(target, &release);
+        };
+        const auto width = [&](int column) { return header->sectionSize(column); };
+
+        drag(JobTableModel::SizeColumn, 200);
+        QCOMPARE(width(JobTableModel::SizeColumn), 120);
+        drag(JobTableModel::RatioColumn, -150);
+        QCOMPARE(width(JobTableModel::RatioColumn), 100);
+        drag(JobTableModel::RatioColumn, 400);
+        QCOMPARE(width(JobTableModel::RatioColumn), 260);
+        // In a narrow table the File column keeps its minimum first.
+        view->resize(520, 320);
+        drag(JobTableModel::RatioColumn, 100);
+        drag(JobTableModel::RatioColumn, 100);
+        QVERIFY(width(JobTableModel::RatioColumn) < 260);
+        QCOMPARE(width(JobTableModel::FileColumn), 160);
+    }
+
     void anyUpdateEndsWithTheRowsOfTheList()
     {
         QRandomGenerator random(12345);

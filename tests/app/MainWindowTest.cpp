@@ -15,7 +15,9 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -29,11 +31,15 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
+#include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
+#include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -275,24 +281,43 @@ private Q_SLOTS:
         QVERIFY(!jpeg->status.result().alreadyOptimized);
     }
 
-    void aDragWithoutLocalFilesIsRefused()
+    void dropsAreTakenAsACopyNeverAMove_data()
     {
+        QTest::addColumn<bool>("localFile");
+        QTest::addColumn<Qt::DropActions>("offered");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<Qt::DropAction>("taken");
+        QTest::newRow("move proposed") << true << (Qt::CopyAction | Qt::MoveAction) << true << Qt::CopyAction;
+        QTest::newRow("link only") << true << Qt::DropActions(Qt::LinkAction) << true << Qt::LinkAction;
+        QTest::newRow("move only") << true << Qt::DropActions(Qt::MoveAction) << false << Qt::IgnoreAction;
+        QTest::newRow("no local file") << false << Qt::DropActions(Qt::CopyAction) << false << Qt::IgnoreAction;
+    }
+
+    void dropsAreTakenAsACopyNeverAMove()
+    {
+        QFETCH(bool, localFile);
+        QFETCH(Qt::DropActions, offered);
+        QFETCH(bool, accepted);
+        QFETCH(Qt::DropAction, taken);
         Harness h;
         DropZoneView* zone = h.dropZone();
         QMimeData data;
-        data.setUrls({QUrl(QStringLiteral("https://example.com/a.jpg"))});
-        QDragEnterEvent enter(zone->rect().center(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        data.setUrls({localFile ? QUrl::fromLocalFile(m_files.path()) : QUrl(QStringLiteral("https://example.com/a.jpg"))});
+        const QPoint centre = zone->rect().center();
+        // Shift held: a drag that offers a move proposes it.
+        QDragEnterEvent enter(centre, offered, &data, Qt::LeftButton, Qt::ShiftModifier);
+        if (offered & Qt::MoveAction)
+            QCOMPARE(enter.proposedAction(), Qt::MoveAction);
         QCoreApplication::sendEvent(zone, &enter);
-        QVERIFY(!enter.isAccepted());
-        QVERIFY(!zone->isTargeted());
-
-        QMimeData files;
-        files.setUrls({QUrl::fromLocalFile(m_files.path())});
-        QDragEnterEvent local(zone->rect().center(), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(zone, &local);
-        QVERIFY(zone->isTargeted());
-        QDragLeaveEvent leave;
-        QCoreApplication::sendEvent(zone, &leave);
+        QCOMPARE(enter.isAccepted(), accepted);
+        QCOMPARE(zone->isTargeted(), accepted);
+        if (accepted)
+            QCOMPARE(enter.dropAction(), taken);
+        QDropEvent dropped(QPointF(centre), offered, &data, Qt::LeftButton, Qt::ShiftModifier);
+        QCoreApplication::sendEvent(zone, &dropped);
+        QCOMPARE(dropped.isAccepted(), accepted);
+        if (accepted)
+            QCOMPARE(dropped.dropAction(), taken);
         QVERIFY(!zone->isTargeted());
     }
 
@@ -303,24 +328,27 @@ private Q_SLOTS:
         writeImage(root.filePath(QStringLiteral("folder/two.png")), {8, 8});
         writeText(root.filePath(QStringLiteral("folder/three.txt")));
 
-        Harness h;
+        // Asking for a name, so a batch handed over even empty would show.
+        Harness h(false, setAskForName);
         auto* button = h.dropZone()->findChild<QAbstractButton*>();
         QVERIFY(button);
 
         QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(h.chooser.pending.size(), std::size_t{1});
         h.chooser.answer({});
-        QTest::qWait(50);
-        settle(*h.coordinator);
-        QVERIFY(h.coordinator->jobs().empty());
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(h.prompt.questions.empty());
 
         QTest::mouseClick(button, Qt::LeftButton);
         h.chooser.answer({root.filePath(QStringLiteral("one.jpg")), root.filePath(QStringLiteral("folder"))});
-        QTRY_COMPARE(h.coordinator->jobs().size(), std::size_t{2});
+        QTRY_COMPARE(h.prompt.questions.size(), std::size_t{1});
+        h.prompt.answer(QStringLiteral("Trip"));
         settle(*h.coordinator);
+        QCOMPARE(h.coordinator->jobs().size(), std::size_t{2});
         QCOMPARE(h.coordinator->jobs()[0].path, root.filePath(QStringLiteral("one.jpg")));
         QCOMPARE(h.coordinator->jobs()[1].path, root.filePath(QStringLiteral("folder/two.png")));
-        QVERIFY(!h.coordinator->jobs()[0].sequenceBaseOverride);
+        QCOMPARE(h.coordinator->jobs()[0].sequenceBaseOverride, std::optional<QString>(QStringLiteral("Trip")));
     }
 
     void theExportNamePromptHoldsTheBatchUntilAnswered()
@@ -619,6 +647,104 @@ private Q_SLOTS:
         QTest::qWait(20);
     }
 
+    void tabLeavesTheTableForTheFooter()
+    {
+        Harness h;
+        h.window->takeFiles({QStringLiteral("/t/a.jpg"), QStringLiteral("/t/b.jpg")});
+        settle(*h.coordinator);
+        auto* table = h.window->findChild<QTableView*>();
+        QTRY_COMPARE(table->model()->rowCount(), 2);
+        QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
+        table->setFocus();
+        table->setCurrentIndex(table->model()->index(0, 0));
+        QTest::keyClick(table, Qt::Key_Tab);
+        QWidget* focused = QApplication::focusWidget();
+        QVERIFY(focused);
+        QVERIFY2(h.window->findChild<FooterView*>()->isAncestorOf(focused), focused->metaObject()->className());
+    }
+
+    void closingTheMainWindowEndsTheProgramPromptly_data()
+    {
+        QTest::addColumn<bool>("byQuitItem");
+        QTest::newRow("window closed") << false;
+        QTest::newRow("Quit, Ctrl+Q") << true;
+    }
+
+    void closingTheMainWindowEndsTheProgramPromptly()
+    {
+        QFETCH(bool, byQuitItem);
+        FakeDesktop desktop;
+        FakePrompt prompt;
+        FakeChooser chooser;
+        NoFolderChooser folderChooser;
+        FakeEngine engine;
+        VantroApp app(desktop, prompt, chooser, folderChooser, engine.function());
+        app.showMainWindow();
+        app.openSettings();
+        ContentView* window = app.mainWindow();
+        QStringList files;
+        for (int i = 0; i < 12; ++i)
+            files << QStringLiteral("/big/hold-%1.png").arg(i);
+        window->takeFiles(files);
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(engine.waitUntilHolding(1));
+
+        QAction* quit = nullptr;
+        for (QAction* action : window->menuBar()->actions().value(0)->menu()->actions()) {
+            if (action->shortcut() == QKeySequence(QStringLiteral("Ctrl+Q")))
+                quit = action;
+        }
+        QVERIFY(quit);
+        QTimer::singleShot(0, window, [=] { byQuitItem ? quit->trigger() : static_cast<void>(window->close()); });
+        // Only a guard against hanging: the loop must end long before.
+        QTimer guard;
+        guard.setSingleShot(true);
+        connect(&guard, &QTimer::timeout, qApp, &QCoreApplication::quit);
+        guard.start(10000);
+        QElapsedTimer timer;
+        timer.start();
+        QApplication::exec();
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(guard.isActive());
+        guard.stop();
+
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(app.coordinator().jobs().size(), std::size_t{12});
+        QVERIFY(allTerminal(app.coordinator().jobs()));
+        for (const Job& job : app.coordinator().jobs())
+            QCOMPARE(job.status.kind(), JobStatus::Kind::cancelled);
+        QVERIFY(!engine.waitUntilHolding(1, std::chrono::milliseconds(0)));
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            QVERIFY2(!widget->isVisible(), qPrintable(widget->windowTitle()));
+    }
+
+    void qtsOwnTextsSpeakTheInterfaceLanguage_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("cancel");
+        QTest::newRow("en") << QLocale(QLocale::English, QLocale::UnitedStates) << QStringLiteral("Cancel");
+        QTest::newRow("cs") << QLocale(QLocale::Czech, QLocale::CzechRepublic) << QStringLiteral(u"Zru\u0161it");
+    }
+
+    void qtsOwnTextsSpeakTheInterfaceLanguage()
+    {
+        QFETCH(QLocale, locale);
+        QFETCH(QString, cancel);
+        QLocale::setDefault(locale);
+        FakeDesktop desktop;
+        FakePrompt prompt;
+        FakeChooser chooser;
+        NoFolderChooser folderChooser;
+        {
+            const VantroApp app(desktop, prompt, chooser, folderChooser);
+            const QDialogButtonBox buttons(QDialogButtonBox::Cancel);
+            QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), cancel);
+        }
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        const QDialogButtonBox buttons(QDialogButtonBox::Cancel);
+        QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Cancel"));
+    }
+
     void theApplicationOwnsItsWindowsAndMenus()
     {
         FakeDesktop desktop;
@@ -647,11 +773,9 @@ private Q_SLOTS:
             }
             return static_cast<QWidget*>(nullptr);
         };
-        QAction* settingsItem = menus[0]->menu()->actions().value(0);
-        QVERIFY(settingsItem);
-        QCOMPARE(settingsItem->shortcut(), QKeySequence(QKeySequence::Preferences));
+        QVERIFY(QTest::qWaitForWindowActive(window));
         QVERIFY(!settingsWindow());
-        settingsItem->trigger();
+        QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
         QWidget* opened = settingsWindow();
         QVERIFY(opened);
         // The Settings window carries the same menus, working alike.

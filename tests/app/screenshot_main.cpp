@@ -10,6 +10,7 @@
 #include "CompressionError.h"
 #include "DefaultsStore.h"
 #include "DesktopActions.h"
+#include "Localization.h"
 #include "MainWindow.h"
 #include "Prompts.h"
 #include "SettingsPanelView.h"
@@ -21,6 +22,7 @@
 #include <QPixmap>
 
 #include <cstdio>
+#include <cstdlib>
 #include <future>
 
 using namespace vantro;
@@ -165,13 +167,15 @@ JobQueue::EngineFunction standInEngine(std::shared_future<void> released)
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
-    if (argc != 2 && !(argc == 4 && qstrcmp(argv[2], "--settings") == 0)) {
-        std::fputs("usage: vantro_screenshot OUTPUT.png [--settings STATE]\n", stderr);
+    const bool settingsWindow = argc == 4 && qstrcmp(argv[2], "--settings") == 0;
+    if (argc != 2 && argc != 3 && !settingsWindow) {
+        std::fputs("usage: vantro_screenshot OUTPUT.png [WIDTH | --settings STATE]\n", stderr);
         return 2;
     }
     const QString output = QString::fromLocal8Bit(argv[1]);
-    if (argc == 4)
+    if (settingsWindow)
         return settingsScreenshot(QString::fromLocal8Bit(argv[3]), output);
+    const int width = argc == 3 ? std::atoi(argv[2]) : 760;
 
     MemoryDefaultsStore store;
     AppSettings settings(store);
@@ -180,6 +184,10 @@ int main(int argc, char* argv[])
     settings.setTargetFormat(AppSettings::TargetFormatOption::webp);
     settings.setResizeEnabled(true);
     settings.setResizeMode(AppSettings::ResizeModeOption::maxLongEdge);
+    // A long name, as the footer's preset button must cope with.
+    settings.savePreset(AppLanguage::current() == AppLanguage::cs
+                            ? QStringLiteral(u"Export pro webovou galerii e-shopu")
+                            : QStringLiteral("Web export for the shop gallery"));
 
     std::promise<void> release;
     NoDesktop desktop;
@@ -192,7 +200,7 @@ int main(int argc, char* argv[])
     {
         ContentView window(settings, coordinator, desktop, prompt, chooser);
         window.setWindowTitle(QStringLiteral("Vantro"));
-        window.resize(760, 520);
+        window.resize(width, 520);
         window.show();
 
         const QString folder = QDir::home().filePath(QStringLiteral("Pictures"));

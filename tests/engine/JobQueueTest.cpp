@@ -1,4 +1,5 @@
 #include "CompressionError.h"
+#include "JobCancellation.h"
 #include "JobQueue.h"
 
 #include <QFile>
@@ -536,9 +537,9 @@ TEST(JobQueueTest, RemovingFinishedJobsDuringAPassKeepsOutcomesOnTheRightJobs)
 {
     FakeEngine engine;
     engine.hold();
+    Updates updates;
     JobQueue queue(settingsWith(RenamingMode::none()), engine.function(), [] { return 3; });
     const ReleaseOnExit releaseOnExit(engine);
-    Updates updates;
     queue.setOnUpdate(updates.callback());
 
     const QStringList paths = pathsNamed({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"});
@@ -589,22 +590,24 @@ TEST(JobQueueTest, RemovingFinishedJobsDuringAPassKeepsOutcomesOnTheRightJobs)
     EXPECT_TRUE(queue.jobs().get().empty());
 }
 
-TEST(JobQueueTest, AnythingAnEngineThrowsFailsOnlyThatJob)
+TEST(JobQueueTest, AnythingAnEngineThrowsEndsOnlyThatJob)
 {
     FakeEngine engine;
     JobQueue queue(settingsWith(RenamingMode::none()), engine.function(), [] { return 2; });
-    const QStringList paths = pathsNamed({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg", "f.jpg", "g.jpg"});
+    const QStringList paths = pathsNamed({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg", "f.jpg", "g.jpg", "h.jpg"});
     engine.failWith(paths[0], [] { throw CompressionError::ioFailure("Disk \"full\": a.jpg"); });
     engine.failWith(paths[1], [] { throw CompressionError::unsupportedFormat(); });
     engine.failWith(paths[2], [] { throw std::runtime_error("Zkouška selhala"); });
     engine.failWith(paths[3], [] { throw std::system_error(ENOENT, std::generic_category(), "Cannot read"); });
     engine.failWith(paths[4], [] { throw 42; });
     engine.failWith(paths[5], [] { throw std::runtime_error(""); });
+    engine.failWith(paths[7], [] { throw JobCancelled(); });
     queue.add(paths);
     waitIdle(queue);
 
     const JobList jobs = queue.jobs().get();
-    ASSERT_EQ(kinds(jobs), std::vector<K>({K::failed, K::failed, K::failed, K::failed, K::failed, K::failed, K::done}));
+    ASSERT_EQ(kinds(jobs), std::vector<K>({K::failed, K::failed, K::failed, K::failed, K::failed, K::failed, K::done,
+                                           K::cancelled}));
     EXPECT_EQ(jobs[0].status.message(), R"(ioFailure("Disk \"full\": a.jpg"))");
     EXPECT_EQ(jobs[1].status.message(), "unsupportedFormat");
     EXPECT_EQ(jobs[2].status.message(), QString::fromUtf8("Zkouška selhala"));
@@ -659,29 +662,76 @@ TEST(JobQueueTest, EveryChangeDeliversTheWholeListOnTheQueueThreadOneAtATime)
         EXPECT_NE(call.thread, *threads.begin());
 }
 
-TEST(JobQueueTest, DestroyingTheQueueWithJobsRunningWaitsForThemAndReportsNoMore)
+namespace {
+
+// Jobs that block until they are told to stop, or, for an engine deaf to
+// that, until released. Shared, so an abandoned call may outlive the test's
+// queue safely.
+struct BlockingEngine {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int started = 0;
+    int returned = 0;
+    bool released = false;
+
+    static JobQueue::EngineFunction function(const std::shared_ptr<BlockingEngine>& engine, bool heedsStop)
+    {
+        return [engine, heedsStop](const QString&, const CompressionSettings&) -> CompressionResult {
+            std::unique_lock lock(engine->mutex);
+            ++engine->started;
+            engine->changed.notify_all();
+            const auto stopped = [&] { return engine->released || (heedsStop && JobCancellation::requested()); };
+            while (!engine->changed.wait_for(lock, std::chrono::milliseconds(5), stopped)) {
+            }
+            ++engine->returned;
+            engine->changed.notify_all();
+            if (!engine->released)
+                throw JobCancelled();
+            return {};
+        };
+    }
+};
+
+void expectPromptShutdown(bool heedsStop)
 {
-    auto engine = std::make_shared<FakeEngine>();
-    engine->hold();
+    auto engine = std::make_shared<BlockingEngine>();
     Updates updates;
-    auto queue = std::make_unique<JobQueue>(
-        settingsWith(RenamingMode::none()),
-        [engine](const QString& path, const CompressionSettings& settings) {
-            return engine->function()(path, settings);
-        },
-        [] { return 3; });
+    auto queue = std::make_unique<JobQueue>(settingsWith(RenamingMode::none()),
+                                            BlockingEngine::function(engine, heedsStop), [] { return 3; });
     queue->setOnUpdate(updates.callback());
-    queue->add(pathsNamed({"a.jpg", "b.jpg", "c.jpg", "d.jpg"}));
-    ASSERT_TRUE(engine->waitForStarted(2));
+    queue->add(pathsNamed({"a.png", "b.png", "c.png", "d.png", "e.png"}));
+    {
+        std::unique_lock lock(engine->mutex);
+        ASSERT_TRUE(engine->changed.wait_for(lock, kGuard, [&] { return engine->started == 2; }));
+    }
 
-    std::thread destroyer([&] {
-        queue.reset();
-        updates.m_queueGone = true;
-    });
-    engine->releaseAll();
-    destroyer.join();
+    const auto begin = std::chrono::steady_clock::now();
+    queue.reset();
+    updates.m_queueGone = true;
+    const auto elapsed = std::chrono::steady_clock::now() - begin;
+    EXPECT_LT(elapsed, std::chrono::milliseconds(1500));
 
-    EXPECT_EQ(engine->running(), 0);
+    // A deaf engine's calls are abandoned, still processing.
+    const K running = heedsStop ? K::cancelled : K::processing;
+    EXPECT_EQ(kinds(updates.last()), std::vector<K>({running, running, K::cancelled, K::cancelled, K::cancelled}));
+    {
+        std::unique_lock lock(engine->mutex);
+        EXPECT_EQ(engine->started, 2);
+        engine->released = true;
+        engine->changed.notify_all();
+        ASSERT_TRUE(engine->changed.wait_for(lock, kGuard, [&] { return engine->returned == 2; }));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // lets an abandoned call try to report
     EXPECT_FALSE(updates.m_afterDestruction);
-    EXPECT_LE(engine->calls().size(), 4u);
+}
+
+} // namespace
+
+// Rows: an engine that stops when told, and one busy in code that cannot be interrupted.
+TEST(JobQueueTest, DestroyingTheQueueCancelsEverythingPromptlyAndReportsNoMore)
+{
+    for (const bool heedsStop : {true, false}) {
+        SCOPED_TRACE(heedsStop ? "engine stops when told" : "engine cannot be interrupted");
+        expectPromptShutdown(heedsStop);
+    }
 }
