@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace vantro;
@@ -38,6 +40,31 @@ protected:
 
     QStringList trashed;
     CompressionEngine engine;
+};
+
+// Lowers this process's file-size limit, which the tools it starts inherit,
+// for as long as it lives. With SIGXFSZ ignored a write beyond the limit fails
+// with EFBIG, as a write to a full disk fails.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) : m_handler(std::signal(SIGXFSZ, SIG_IGN))
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_handler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_old {};
+    void (*m_handler)(int);
 };
 
 bool hasICCMarker(const QByteArray& jpeg)
@@ -215,6 +242,21 @@ TEST_F(CompressionEngineTest, RefusalsComeBeforeAnyWork)
     EXPECT_EQ(errorOf([&] { engine.compress(avif, settings(CompressionMode::lossless(), TargetFormat::png)); }),
               CompressionError::unsupportedFormat());
 
+    // Refused on every road before any tool runs, not by whatever the tool does.
+    const QString animated = write("moving.png", withAnimationControl(vipsEncode(photoLike(16, 16), ".png")));
+    EXPECT_EQ(errorOf([&] { engine.compress(animated, settings(CompressionMode::lossless())); }),
+              CompressionError::unsupportedFormat());
+
+    // A small file whose header claims 64250 x 64250 pixels is refused at once,
+    // as the decoders refuse it, instead of driving jpegtran to gigabytes.
+    QByteArray huge = vipsEncode(photoLike(16, 16), ".jpg");
+    const qsizetype frame = huge.indexOf(QByteArray("\xFF\xC0", 2));
+    ASSERT_GT(frame, 0);
+    huge.replace(frame + 5, 4, QByteArray("\xFA\xFA\xFA\xFA", 4));
+    const QString hugePath = write("huge.jpg", huge);
+    EXPECT_EQ(errorOf([&] { engine.compress(hugePath, settings(CompressionMode::lossless())); }),
+              CompressionError::corruptFile(QStringLiteral("Image too large to decode (64250 \u00D7 64250 pixels): huge.jpg")));
+
     const QString text = write("notes.jpg", QByteArray("just some text, not an image"));
     EXPECT_EQ(errorOf([&] { engine.compress(text, settings(CompressionMode::lossless())); }),
               CompressionError::unsupportedFormat());
@@ -255,6 +297,38 @@ TEST_F(CompressionEngineTest, InPlaceReplacesTheSourceAfterABackup)
     EXPECT_EQ(info.st_mode & 07777, 0640u);
     EXPECT_EQ(readFile(engine.backupRoot() + QFileInfo(source).absolutePath() + "/keep.jpg"), original);
     EXPECT_EQ(entries(), QStringList{"keep.jpg"});
+}
+
+TEST_F(CompressionEngineTest, AToolsFailedWriteLeavesTheOriginalAndNoOutput)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir("tmp"));
+    const EnvironmentOverride temporaryFolder("TMPDIR", dir.filePath("tmp"));
+    const QString jpeg = write("photo.jpg", vipsEncode(photoLike(400, 300), ".jpg[Q=98,optimize_coding=false]"));
+    const QString png = write("shot.png", vipsEncode(photoLike(400, 300), ".png[compression=0]"));
+    const QByteArray jpegBytes = readFile(jpeg);
+    const QByteArray pngBytes = readFile(png);
+
+    // The real tools, on a file system that takes only their first 16 KB (the
+    // truncated file itself would fit).
+    for (const OutputMode& output : {OutputMode::inPlace(false), OutputMode::copyAlongside()}) {
+        for (const QString& source : {jpeg, png}) {
+            SCOPED_TRACE(source.toStdString());
+            const FileSizeLimit limit(16384);
+            const CompressionError error = errorOf([&] {
+                engine.compress(source, settings(CompressionMode::lossless(), TargetFormat::keepOriginal,
+                                                 ResizeMode::none(), output));
+            });
+            EXPECT_EQ(error.kind(), CompressionError::Kind::encoderFailed) << error.what();
+            // jpegtran says nothing and exits 0; only its file tells.
+            if (source == jpeg) {
+                EXPECT_TRUE(error.message().startsWith("jpegtran failed: the output is cut short")) << error.what();
+            }
+        }
+    }
+    EXPECT_EQ(readFile(jpeg), jpegBytes);
+    EXPECT_EQ(readFile(png), pngBytes);
+    EXPECT_EQ(entries(), QStringList({"photo.jpg", "shot.png"}));
+    EXPECT_TRUE(QDir(dir.filePath("tmp")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
 }
 
 TEST_F(CompressionEngineTest, TrashOnlyForConversions)

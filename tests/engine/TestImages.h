@@ -50,6 +50,15 @@ QByteArray avifEncode(const avifImage* const* frames, size_t count, int quantize
 // A still AVIF of a generated picture, 8-bit 4:2:0, at a libavif quantizer.
 QByteArray avifPicture(int width, int height, bool alpha = false, int quantizer = 24);
 
+// A PNG chunk: length, type, data and CRC, all in order.
+void appendBigEndian(QByteArray& out, uint32_t value);
+QByteArray pngChunk(const char* type, const QByteArray& data);
+
+// An animation control chunk (one frame, played forever), and the PNG with it
+// placed before its first image data, which makes the PNG animated.
+QByteArray animationControlChunk();
+QByteArray withAnimationControl(const QByteArray& png);
+
 QByteArray readFile(const QString& path);
 void writeFile(const QString& path, const QByteArray& bytes);
 
