@@ -12,8 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace vantro;
@@ -40,31 +38,6 @@ protected:
 
     QStringList trashed;
     CompressionEngine engine;
-};
-
-// Lowers this process's file-size limit, which the tools it starts inherit,
-// for as long as it lives. With SIGXFSZ ignored a write beyond the limit fails
-// with EFBIG, as a write to a full disk fails.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) : m_handler(std::signal(SIGXFSZ, SIG_IGN))
-    {
-        ::getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_handler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit m_old {};
-    void (*m_handler)(int);
 };
 
 bool hasICCMarker(const QByteArray& jpeg)

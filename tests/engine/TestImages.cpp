@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <csignal>
 #include <memory>
 
 namespace vantro::test {
@@ -156,6 +157,20 @@ QByteArray withAnimationControl(const QByteArray& png)
     const qsizetype idat = png.indexOf("IDAT") - 4;
     EXPECT_GT(idat, 8);
     return QByteArray(png).insert(idat, animationControlChunk());
+}
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes) : m_previousHandler(std::signal(SIGXFSZ, SIG_IGN))
+{
+    ::getrlimit(RLIMIT_FSIZE, &m_previous);
+    rlimit limit = m_previous;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    ::setrlimit(RLIMIT_FSIZE, &m_previous);
+    std::signal(SIGXFSZ, m_previousHandler);
 }
 
 QByteArray readFile(const QString& path)

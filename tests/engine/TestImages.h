@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <sys/resource.h>
 #include <vector>
 
 namespace vantro::test {
@@ -82,6 +83,21 @@ protected:
     QString write(const QString& name, const QByteArray& bytes) const;
 
     QTemporaryDir dir;
+};
+
+// Lowers this process's file-size limit, which the tools it starts inherit,
+// for as long as it lives. With SIGXFSZ ignored every write past `bytes`
+// fails with EFBIG, as a full disk would, even for root.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_previous {};
+    void (*m_previousHandler)(int) = nullptr;
 };
 
 // Sets an environment variable for as long as it lives; then the old value, or
