@@ -245,6 +245,7 @@ std::pair<vips::Image, std::string_view> readHeader(const QString& path)
     };
     const QByteArray nativePath = QFile::encodeName(path);
 
+    // Only the loaders of the engine's own formats may look at the file.
     const char* loaderType = vips_foreign_find_load(nativePath.constData());
     if (!loaderType) {
         vips::takeError();
