@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ImageFormat.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -23,10 +25,18 @@ std::optional<QString> url(const QString& resourceName, const QStringList& folde
 
 } // namespace BundledBinaries
 
-// One run of an external optimiser: it writes its result to a fresh temporary
-// file, which is read back and removed on every way out.
+// One run of an external optimiser on a JPEG or PNG file.
+//
+// The file's header is read first: a size beyond the pixel budget is refused
+// as the decoders refuse it, before the tool starts. The tool writes its result
+// into a folder of its own (mode 0700) in the temporary folder, so no other
+// user can read a private image while it works; the folder is removed on every
+// way out. The tool runs under an address-space limit sized from the image's
+// pixel count and dies with the program. Its result is used only when it parses as a whole image of the
+// source's size: an exit status of 0 proves nothing after a failed write.
 struct OptimiserTool {
     QString resourceName;      // "jpegtran", "oxipng"
+    ImageFormat format;        // what it reads and writes
     QString outputExtension;   // ".jpg", ".png"
     QString notFoundMessage;   // "jpegtran binary not found in bundle"
     QString failurePrefix;     // "jpegtran failed: "
@@ -34,10 +44,16 @@ struct OptimiserTool {
     QStringList (*arguments)(const QString& outputPath, const QString& inputPath);
 
     // Returns the bytes the tool produced; never touches the input file.
-    // Throws CompressionError::encoderFailed when the tool is not found, cannot
-    // start, crashes, exits with a status other than 0 (with its standard error
-    // as UTF-8, or "unknown error") or writes no output; a file system error
-    // reading the output is thrown as std::system_error.
+    // Throws corruptFile when the input's header cannot be read ("Cannot read
+    // image dimensions: ") or claims more than the pixel budget ("Image too
+    // large to decode"). Throws encoderFailed when the tool is not found, its
+    // private folder cannot be made, it cannot start, crashes (also when it
+    // hits the address-space limit), exits with a status other than 0 (with
+    // its standard error as UTF-8, or "unknown error"), writes no output or an
+    // output that is not a whole image of the source's size (what was wrong,
+    // then the tool's standard error when it gave any). A file system error
+    // reading the output is thrown as std::system_error. When the job is told
+    // to stop (JobCancellation) the tool is killed and JobCancelled thrown.
     QByteArray run(const QString& inputPath) const;
     // The same, looking the tool up in the given bundle folders only.
     QByteArray run(const QString& inputPath, const QStringList& bundleFolders) const;

@@ -103,6 +103,9 @@ CompressionResult CompressionEngine::compress(const QString& path, const Compres
     int64_t originalSize = 0;
     openRegularFile(path, &originalSize);
     const ImageFormat format = FormatDetector::detectFormat(path);
+    // Refused before any road is chosen: a tool must not be what decides it.
+    if (format == ImageFormat::png && ImageDecoder::isAnimatedPng(path))
+        throw CompressionError::unsupportedFormat();
 
     std::optional<ImageFormat> target;
     switch (settings.targetFormat) {

@@ -19,7 +19,7 @@ QString fileNameOf(const QString& path)
     return QFileInfo(path).fileName();
 }
 
-QString temporaryFilePath(const QString& suffix)
+QString temporaryFolder()
 {
     QString folder = QDir::tempPath();
     if (folder.isEmpty()) {
@@ -27,6 +27,11 @@ QString temporaryFilePath(const QString& suffix)
         if (folder.isEmpty())
             folder = QStringLiteral("/tmp");
     }
+    return folder;
+}
+
+QString temporaryFilePath(const QString& suffix, const QString& folder)
+{
     return QDir(folder).filePath(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + suffix);
 }
 

@@ -26,11 +26,15 @@ inline bool fitsInt32(int64_t value)
     return value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max();
 }
 
-// A fresh "<UUID><suffix>" path in the user's temporary folder. When TMPDIR
-// names no existing folder, QDir::tempPath() is empty; the name as given is
-// used then, so that creating the file fails with the system's reason instead
-// of landing in the working directory.
-QString temporaryFilePath(const QString& suffix);
+// The user's temporary folder. When TMPDIR names no existing folder,
+// QDir::tempPath() is empty; the name as given is used then, so that creating
+// a file there fails with the system's reason instead of landing in the
+// working directory.
+QString temporaryFolder();
+
+// A fresh "<UUID><suffix>" path in the folder, by default the user's
+// temporary folder.
+QString temporaryFilePath(const QString& suffix, const QString& folder = temporaryFolder());
 
 // The last path component, as messages name files.
 QString fileNameOf(const QString& path);

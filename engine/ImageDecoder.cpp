@@ -80,7 +80,7 @@ bool readAt(int fd, int64_t offset, unsigned char* buffer, std::size_t size)
 // animation control chunk must come before the first image data; only chunk
 // headers are read on the way there. A file that cannot be read this way is
 // left to the loader to judge.
-bool isAnimatedPng(const QByteArray& nativePath)
+bool isAnimatedPngFile(const QByteArray& nativePath)
 {
     const FileHandle file(::open(nativePath.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat info {};
@@ -200,7 +200,7 @@ DecodedImage decodeWithVips(const QString& path, ImageFormat format)
     const QString fileName = fileNameOf(path);
     const QByteArray nativePath = QFile::encodeName(path);
     // Turning an animation into its first frame is not compression.
-    if (format == ImageFormat::png && isAnimatedPng(nativePath))
+    if (format == ImageFormat::png && isAnimatedPngFile(nativePath))
         throw CompressionError::unsupportedFormat();
 
     // Sequential access streams the decode straight into the output, but
@@ -269,7 +269,16 @@ DecodedImage ImageDecoder::decode(const QString& path, ImageFormat format)
     throw CompressionError::unsupportedFormat();
 }
 
-std::pair<int64_t, int64_t> ImageDimensions::read(const QString& path)
+bool ImageDecoder::isAnimatedPng(const QString& path)
+{
+    return isAnimatedPngFile(QFile::encodeName(path));
+}
+
+namespace {
+
+// The header of a file, read by the loader of one of the engine's own formats
+// only; the loader's nickname comes with it.
+std::pair<vips::Image, std::string_view> readHeader(const QString& path)
 {
     vips::ensureStarted();
     const auto cannotRead = [&] {
@@ -288,11 +297,19 @@ std::pair<int64_t, int64_t> ImageDimensions::read(const QString& path)
     if (loader != "jpegload" && loader != "pngload" && loader != "heifload" && loader != "webpload")
         throw cannotRead();
 
-    const vips::Image header = PackedPixels::run(
+    vips::Image header = PackedPixels::run(
         [&](VipsImage** out) {
             return vips_call(nickname, nativePath.constData(), out, "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
         },
         cannotRead());
+    return {std::move(header), loader};
+}
+
+} // namespace
+
+std::pair<int64_t, int64_t> ImageDimensions::read(const QString& path)
+{
+    const auto [header, loader] = readHeader(path);
     int64_t width = header->Xsize;
     int64_t height = header->Ysize;
     // Measured as the decoder turns it: libheif has already applied a HEIC's
@@ -340,6 +357,13 @@ DecodedImage WebPDecoder::decode(const QByteArray& data, const QString& fileName
     if (turn == 1 && !profile)
         return image;
     return finishWebP(image, turn, profile);
+}
+
+std::pair<int64_t, int64_t> ImageDimensions::storedWithinBudget(const QString& path)
+{
+    const vips::Image header = readHeader(path).first;
+    checkBudget(header.get(), fileNameOf(path));
+    return {header->Xsize, header->Ysize};
 }
 
 } // namespace vantro

@@ -17,6 +17,11 @@ namespace ImageDecoder {
 // the same libvips steps. AVIF is never decoded here (unsupportedFormat).
 DecodedImage decode(const QString& path, ImageFormat format);
 
+// True for a PNG with an animation control chunk before its image data. The
+// engine refuses such a file on every road (unsupportedFormat): libvips would
+// give its first frame alone, and a still image is not what the user had.
+bool isAnimatedPng(const QString& path);
+
 } // namespace ImageDecoder
 
 namespace ImageDimensions {
@@ -24,6 +29,12 @@ namespace ImageDimensions {
 // The displayed (width, height) of a file, orientation applied, read from its
 // header without decoding pixels.
 std::pair<int64_t, int64_t> read(const QString& path);
+
+// The (width, height) as the header stores it, before any turn: what a
+// lossless optimiser keeps. Beyond the pixel budget it throws the decoder's own
+// corruptFile "Image too large to decode (W × H pixels): " + file name, so a
+// file the decoders refuse reaches no other road either.
+std::pair<int64_t, int64_t> storedWithinBudget(const QString& path);
 
 } // namespace ImageDimensions
 

@@ -55,7 +55,7 @@ QByteArray compress(const DecodedImage& image, int64_t quality, const QString& s
 
 const OptimiserTool& losslessTool()
 {
-    static const OptimiserTool tool{QStringLiteral("jpegtran"), QStringLiteral(".jpg"),
+    static const OptimiserTool tool{QStringLiteral("jpegtran"), ImageFormat::jpeg, QStringLiteral(".jpg"),
                                     QStringLiteral("jpegtran binary not found in bundle"),
                                     QStringLiteral("jpegtran failed: "), jpegtranArguments};
     return tool;

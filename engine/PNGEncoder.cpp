@@ -104,7 +104,7 @@ void stage(StagedFile& staged, const QByteArray& bytes)
 
 const OptimiserTool& losslessTool()
 {
-    static const OptimiserTool tool{QStringLiteral("oxipng"), QStringLiteral(".png"),
+    static const OptimiserTool tool{QStringLiteral("oxipng"), ImageFormat::png, QStringLiteral(".png"),
                                     QStringLiteral("oxipng binary not found in bundle"),
                                     QStringLiteral("oxipng failed: "), oxipngArguments};
     return tool;

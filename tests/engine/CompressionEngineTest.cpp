@@ -265,6 +265,11 @@ TEST_F(CompressionEngineTest, RefusalsComeBeforeAnyWork)
     EXPECT_EQ(errorOf([&] { engine.compress(avif, settings(CompressionMode::lossless(), TargetFormat::png)); }),
               CompressionError::unsupportedFormat());
 
+    // Refused on every road before any tool runs, not by whatever the tool does.
+    const QString animated = write("moving.png", withAnimationControl(vipsEncode(photoLike(16, 16), ".png")));
+    EXPECT_EQ(errorOf([&] { engine.compress(animated, settings(CompressionMode::lossless())); }),
+              CompressionError::unsupportedFormat());
+
     const QString text = write("notes.jpg", QByteArray("just some text, not an image"));
     EXPECT_EQ(errorOf([&] { engine.compress(text, settings(CompressionMode::lossless())); }),
               CompressionError::unsupportedFormat());
@@ -305,6 +310,38 @@ TEST_F(CompressionEngineTest, InPlaceReplacesTheSourceAfterABackup)
     EXPECT_EQ(info.st_mode & 07777, 0640u);
     EXPECT_EQ(readFile(engine.backupRoot() + QFileInfo(source).absolutePath() + "/keep.jpg"), original);
     EXPECT_EQ(entries(), QStringList{"keep.jpg"});
+}
+
+TEST_F(CompressionEngineTest, AToolsFailedWriteLeavesTheOriginalAndNoOutput)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir("tmp"));
+    const EnvironmentOverride temporaryFolder("TMPDIR", dir.filePath("tmp"));
+    const QString jpeg = write("photo.jpg", vipsEncode(photoLike(400, 300), ".jpg[Q=98,optimize_coding=false]"));
+    const QString png = write("shot.png", vipsEncode(photoLike(400, 300), ".png[compression=0]"));
+    const QByteArray jpegBytes = readFile(jpeg);
+    const QByteArray pngBytes = readFile(png);
+
+    // The real tools, on a file system that takes only their first 16 KB (the
+    // truncated file itself would fit).
+    for (const OutputMode& output : {OutputMode::inPlace(false), OutputMode::copyAlongside()}) {
+        for (const QString& source : {jpeg, png}) {
+            SCOPED_TRACE(source.toStdString());
+            const FileSizeLimit limit(16384);
+            const CompressionError error = errorOf([&] {
+                engine.compress(source, settings(CompressionMode::lossless(), TargetFormat::keepOriginal,
+                                                 ResizeMode::none(), output));
+            });
+            EXPECT_EQ(error.kind(), CompressionError::Kind::encoderFailed) << error.what();
+            // jpegtran says nothing and exits 0; only its file tells.
+            if (source == jpeg) {
+                EXPECT_TRUE(error.message().startsWith("jpegtran failed: the output is cut short")) << error.what();
+            }
+        }
+    }
+    EXPECT_EQ(readFile(jpeg), jpegBytes);
+    EXPECT_EQ(readFile(png), pngBytes);
+    EXPECT_EQ(entries(), QStringList({"photo.jpg", "shot.png"}));
+    EXPECT_TRUE(QDir(dir.filePath("tmp")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
 }
 
 TEST_F(CompressionEngineTest, TrashOnlyForConversions)

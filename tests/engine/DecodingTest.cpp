@@ -401,33 +401,6 @@ TEST_F(DecodingTest, AlphaComesOutStraightAsFromAPremultipliedBuffer)
 
 // --- Bad input ----------------------------------------------------------
 
-uint32_t crc32Of(const QByteArray& data)
-{
-    uint32_t crc = 0xFFFFFFFFu;
-    for (const char byte : data) {
-        crc ^= static_cast<uint8_t>(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-void appendBigEndian(QByteArray& out, uint32_t value)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.append(static_cast<char>((value >> shift) & 0xFFu));
-}
-
-QByteArray pngChunk(const char* type, const QByteArray& data)
-{
-    QByteArray chunk;
-    appendBigEndian(chunk, static_cast<uint32_t>(data.size()));
-    const QByteArray body = QByteArray(type) + data;
-    chunk.append(body);
-    appendBigEndian(chunk, crc32Of(body));
-    return chunk;
-}
-
 // A well-formed PNG whose header claims the given size.
 QByteArray pngClaiming(uint32_t width, uint32_t height)
 {
@@ -526,18 +499,15 @@ TEST_F(DecodingTest, AnimatedPngIsRefusedInsteadOfFlattenedToItsFirstFrame)
     const qsizetype idat = png.indexOf("IDAT") - 4;
     ASSERT_GT(idat, 8);
 
-    QByteArray control;
-    appendBigEndian(control, 1); // frames
-    appendBigEndian(control, 0); // plays: forever
     const QString animated = path("animated.png");
-    writeFile(animated, QByteArray(png).insert(idat, pngChunk("acTL", control)));
+    writeFile(animated, withAnimationControl(png));
     expectError([&] { ImageDecoder::decode(animated, ImageFormat::png); }, CompressionError::unsupportedFormat());
 
     // An acTL after the image data makes no animation, and a chunk length
     // running past the end stops the scan: the loader judges those as before.
     const qsizetype iend = png.indexOf("IEND") - 4;
     const QString late = path("late-actl.png");
-    writeFile(late, QByteArray(png).insert(iend, pngChunk("acTL", control)));
+    writeFile(late, QByteArray(png).insert(iend, animationControlChunk()));
     EXPECT_EQ(ImageDecoder::decode(late, ImageFormat::png).width, 8);
     expectNear(at(ImageDecoder::decode(still, ImageFormat::png), 4, 4), {30, 60, 90, 255}, 0, "still");
     QByteArray overlong = QByteArray(png).insert(idat, pngChunk("prVt", literal("a\0b")));

@@ -3,6 +3,8 @@
 #include "BundledBinaries.h"
 #include "CompressionError.h"
 #include "JPEGEncoder.h"
+#include "JobCancellation.h"
+#include "ToolOutputCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +12,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <chrono>
 #include <optional>
+#include <sys/stat.h>
+#include <thread>
 
 using namespace vantro;
 using namespace vantro::test;
@@ -30,7 +36,8 @@ protected:
         ASSERT_TRUE(QDir(root.path()).mkpath("tmp"));
         temporaryFolder.emplace("TMPDIR", tmp());
         input = root.filePath("input.jpg");
-        writeFile(input, "source bytes");
+        writeFile(input, source);
+        ::chmod(QFile::encodeName(input).constData(), 0600);
     }
 
     QString bundle() const { return root.filePath("bundle"); }
@@ -53,28 +60,35 @@ protected:
     {
         EXPECT_TRUE(QDir(tmp()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
             << QDir(tmp()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ').toStdString();
-        EXPECT_EQ(readFile(input), "source bytes");
+        EXPECT_EQ(readFile(input), source);
     }
 
+    const QByteArray source = vipsEncode(photoLike(16, 8), ".jpg");
     QTemporaryDir root;
     QString input;
     std::optional<EnvironmentOverride> temporaryFolder;
 };
 
-TEST_F(OptimiserToolTest, PassesTheArgumentsAndReturnsTheOutput)
+TEST_F(OptimiserToolTest, PassesTheArgumentsIntoAPrivateFolderAndReturnsTheOutput)
 {
-    // The tool reports its arguments as its output.
-    fakeTool("for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$5\"\n");
-    const QStringList arguments = QString::fromUtf8(run()).split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(arguments.size(), 6);
-    EXPECT_EQ(arguments.mid(0, 4), QStringList({"-copy", "none", "-optimize", "-outfile"}));
-    const QFileInfo output(arguments[4]);
-    EXPECT_EQ(output.absolutePath(), QFileInfo(tmp()).absoluteFilePath());
+    // The tool reports its arguments and the mode of its output's folder as
+    // it runs, then copies its input.
+    const QString report = root.filePath("report");
+    fakeTool("for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + report.toUtf8() + "'\n"
+             "stat -c %a \"$(dirname \"$5\")\" >> '" + report.toUtf8() + "'\ncp \"$6\" \"$5\"\n");
+    EXPECT_EQ(run(), source);
+    const QStringList lines = QString::fromUtf8(readFile(report)).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 7);
+    EXPECT_EQ(lines.mid(0, 4), QStringList({"-copy", "none", "-optimize", "-outfile"}));
+    // A folder of its own in the temporary folder that nobody else may enter.
+    const QFileInfo output(lines[4]);
+    EXPECT_EQ(QFileInfo(output.absolutePath()).absolutePath(), QFileInfo(tmp()).absoluteFilePath());
+    EXPECT_EQ(lines[6], "700");
     EXPECT_TRUE(QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.jpg$")
                     .match(output.fileName())
                     .hasMatch())
         << output.fileName().toStdString();
-    EXPECT_EQ(arguments[5], input);
+    EXPECT_EQ(lines[5], input);
     expectNothingLeft();
 }
 
@@ -103,12 +117,15 @@ TEST_F(OptimiserToolTest, FailuresCarryTheToolsStandardError)
     expectNothingLeft();
 }
 
-TEST_F(OptimiserToolTest, SuccessWithoutOutputCrashesAndStartFailuresAreFailures)
+TEST_F(OptimiserToolTest, SuccessWithoutAWholeOutputCrashesAndStartFailuresAreFailures)
 {
     fakeTool("exit 0\n");
     EXPECT_EQ(errorOf([&] { run(); }), CompressionError::encoderFailed("jpegtran failed: no output was written"));
     fakeTool(": > \"$5\"\n");
     EXPECT_EQ(failure(), "jpegtran failed: no output was written");
+    // A status of 0 after a failed write: what was wrong, then what the tool said.
+    fakeTool("head -c $(( $(stat -c %s \"$6\") - 20 )) \"$6\" > \"$5\"\nprintf 'No space left on device' >&2\n");
+    EXPECT_EQ(failure(), "jpegtran failed: the output is cut short in or after scan 1: No space left on device");
 
     fakeTool("printf 'half done' > \"$5\"\nprintf dying >&2\nkill -SEGV $$\n");
     const QString crashed = failure();
@@ -122,34 +139,92 @@ TEST_F(OptimiserToolTest, SuccessWithoutOutputCrashesAndStartFailuresAreFailures
     expectNothingLeft();
 }
 
-TEST_F(OptimiserToolTest, LookupWantsAnExecutableFileInTheBundleFolders)
+TEST_F(OptimiserToolTest, ToolsStayWithinTheirMeansAndStopWhenTheJobDoes)
 {
-    EXPECT_EQ(errorOf([&] { run(); }), CompressionError::encoderFailed("jpegtran binary not found in bundle"));
-    EXPECT_EQ(errorOf([&] { JPEGEncoder::losslessTool().run(input, {}); }),
-              CompressionError::encoderFailed("jpegtran binary not found in bundle"));
-    fakeTool("exit 0\n", "jpegtran", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    EXPECT_EQ(BundledBinaries::url("jpegtran", {bundle()}), std::nullopt);
-    QFile::remove(QDir(bundle()).filePath("jpegtran"));
-    ASSERT_TRUE(QDir(bundle()).mkdir("jpegtran"));
-    EXPECT_EQ(BundledBinaries::url("jpegtran", {bundle()}), std::nullopt);
+    // A header beyond the pixel budget never reaches the tool.
+    const QString ran = root.filePath("ran");
+    fakeTool("touch '" + ran.toUtf8() + "'\ncp \"$6\" \"$5\"\n");
+    QByteArray huge = source;
+    const qsizetype frame = huge.indexOf(QByteArray("\xFF\xC0", 2));
+    ASSERT_GT(frame, 0);
+    huge.replace(frame + 5, 4, QByteArray("\xFA\xFA\xFA\xFA", 4));
+    const QString hugePath = root.filePath("huge.jpg");
+    writeFile(hugePath, huge);
+    EXPECT_EQ(errorOf([&] { JPEGEncoder::losslessTool().run(hugePath, {bundle()}); }),
+              CompressionError::corruptFile(QStringLiteral("Image too large to decode (64250 \u00D7 64250 pixels): huge.jpg")));
+    EXPECT_FALSE(QFileInfo::exists(ran));
 
-    // The first folder that has it wins; folders without it are passed over.
-    const QString second = root.filePath("second");
-    ASSERT_TRUE(QDir().mkpath(second));
-    QFile::copy("/bin/true", QDir(second).filePath("oxipng"));
-    EXPECT_EQ(BundledBinaries::url("oxipng", {bundle(), second}), QDir(second).filePath("oxipng"));
-    EXPECT_EQ(BundledBinaries::url("../second/oxipng", {bundle()}), std::nullopt);
+    // A job told to stop kills its tool at once and leaves nothing behind.
+    fakeTool("exec sleep 30\n");
+    {
+        JobCancellation::Flag flag = JobCancellation::makeFlag();
+        const JobCancellation::Scope scope(flag);
+        std::thread stopper([flag] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            flag->store(true);
+        });
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_THROW(run(), JobCancelled);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+        stopper.join();
+    }
+    expectNothingLeft();
+
+    // What no header reveals meets the address-space limit: a tool that
+    // reserves memory without end (64 GiB, never touched, unless stopped)
+    // fails instead of growing.
+    if (QStandardPaths::findExecutable("python3").isEmpty())
+        GTEST_SKIP() << "python3 is needed for the allocating stand-in";
+    fakeTool("#!/usr/bin/env python3\nimport shutil, sys\nheld = [bytes(1 << 28) for _ in range(256)]\n"
+             "shutil.copyfile(sys.argv[6], sys.argv[5])\n");
+    const QString exhausted = failure();
+    EXPECT_TRUE(exhausted.startsWith("jpegtran failed: ") && exhausted.contains("MemoryError"))
+        << exhausted.toStdString();
     expectNothingLeft();
 }
 
-TEST_F(OptimiserToolTest, TheBuildShipsBothTools)
+TEST(ToolOutputCheckTest, OnlyAWholeImageOfTheSourcesSizePasses)
 {
-    const auto jpegtran = BundledBinaries::url("jpegtran");
-    const auto oxipng = BundledBinaries::url("oxipng");
-    ASSERT_TRUE(jpegtran);
-    ASSERT_TRUE(oxipng);
-    EXPECT_EQ(QFileInfo(*jpegtran).dir().dirName(), "Vantro_CompressionEngine.bundle");
-    EXPECT_EQ(BundledBinaries::url("no-such-tool"), std::nullopt);
+    // Progressive, so there are several scans to run through.
+    const QByteArray jpeg = vipsEncode(photoLike(40, 24), ".jpg[interlace]");
+    const QByteArray png = vipsEncode(photoLike(40, 24), ".png");
+    QByteArray badCrc = png;
+    badCrc[png.indexOf("IDAT") + 10] = static_cast<char>(badCrc[png.indexOf("IDAT") + 10] ^ 1);
+    QByteArray stray = jpeg;
+    stray.insert(jpeg.indexOf(QByteArray("\xFF\xDA", 2)), "x");
+
+    // The message a fault gives starts with its text; no text means whole.
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        ImageFormat format;
+        int64_t width;
+        const char* problem;
+    };
+    const std::vector<Case> cases = {
+        {"whole JPEG", jpeg, ImageFormat::jpeg, 40, nullptr},
+        {"JPEG cut in a scan", jpeg.left(jpeg.size() * 2 / 3), ImageFormat::jpeg, 40, "the output is cut short in or after scan "},
+        {"JPEG without EOI", jpeg.chopped(2), ImageFormat::jpeg, 40, "the output is cut short in or after scan "},
+        {"JPEG header only", jpeg.left(200), ImageFormat::jpeg, 40, "the output is cut short before its first scan"},
+        {"JPEG of another size", jpeg, ImageFormat::jpeg, 41, "the output is 40 \u00D7 24 pixels instead of 41 \u00D7 24"},
+        {"stray bytes between segments", stray, ImageFormat::jpeg, 40, "the output has stray data at byte "},
+        {"PNG as JPEG", png, ImageFormat::jpeg, 40, "the output is not a JPEG"},
+        {"whole PNG", png, ImageFormat::png, 40, nullptr},
+        {"PNG cut short", png.left(png.indexOf("IDAT") + 20), ImageFormat::png, 40, "the output is cut short in its IDAT chunk"},
+        {"PNG without IEND", png.chopped(12), ImageFormat::png, 40, "the output is cut short before its IEND chunk"},
+        {"PNG with a bad CRC", badCrc, ImageFormat::png, 40, "the output's IDAT chunk fails its CRC check"},
+        {"PNG of another size", png, ImageFormat::png, 39, "the output is 40 \u00D7 24 pixels instead of 39 \u00D7 24"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<QString> problem = ToolOutputCheck::problem(c.bytes, c.format, c.width, 24);
+        if (!c.problem)
+            EXPECT_EQ(problem, std::nullopt) << problem->toStdString();
+        else if (!problem)
+            ADD_FAILURE() << "no problem found";
+        else
+            EXPECT_TRUE(problem->startsWith(QString::fromUtf8(c.problem))) << problem->toStdString();
+    }
 }
 
 } // namespace

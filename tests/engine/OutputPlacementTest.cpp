@@ -66,28 +66,6 @@ void expectError(const std::function<void()>& call, CompressionError::Kind kind,
     EXPECT_EQ(error.message(), message);
 }
 
-// Makes every write past `bytes` fail with EFBIG, as a full disk would, even for root.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &m_previous);
-        rlimit limit = m_previous;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_previous);
-        std::signal(SIGXFSZ, m_previousHandler);
-    }
-
-private:
-    rlimit m_previous {};
-    void (*m_previousHandler)(int) = nullptr;
-};
-
 } // namespace
 
 TEST_F(OutputPlacementTest, CopyNamesSkipEveryTakenEntry)

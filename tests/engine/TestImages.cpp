@@ -3,8 +3,10 @@
 #include <QFile>
 
 #include <webp/mux.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <csignal>
 #include <memory>
 
 namespace vantro::test {
@@ -138,6 +140,53 @@ QByteArray avifPicture(int width, int height, bool alpha, int quantizer)
     EXPECT_EQ(avifImageRGBToYUV(image.get(), &rgb), AVIF_RESULT_OK);
     const avifImage* frames[] = {image.get()};
     return avifEncode(frames, 1, quantizer);
+}
+
+void appendBigEndian(QByteArray& out, uint32_t value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.append(static_cast<char>((value >> shift) & 0xFFu));
+}
+
+QByteArray pngChunk(const char* type, const QByteArray& data)
+{
+    QByteArray chunk;
+    appendBigEndian(chunk, static_cast<uint32_t>(data.size()));
+    const QByteArray body = QByteArray(type) + data;
+    chunk.append(body);
+    appendBigEndian(chunk, static_cast<uint32_t>(crc32(crc32(0, nullptr, 0),
+                                                       reinterpret_cast<const Bytef*>(body.constData()),
+                                                       static_cast<uInt>(body.size()))));
+    return chunk;
+}
+
+QByteArray animationControlChunk()
+{
+    QByteArray control;
+    appendBigEndian(control, 1); // frames
+    appendBigEndian(control, 0); // plays: forever
+    return pngChunk("acTL", control);
+}
+
+QByteArray withAnimationControl(const QByteArray& png)
+{
+    const qsizetype idat = png.indexOf("IDAT") - 4;
+    EXPECT_GT(idat, 8);
+    return QByteArray(png).insert(idat, animationControlChunk());
+}
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes) : m_previousHandler(std::signal(SIGXFSZ, SIG_IGN))
+{
+    ::getrlimit(RLIMIT_FSIZE, &m_previous);
+    rlimit limit = m_previous;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    ::setrlimit(RLIMIT_FSIZE, &m_previous);
+    std::signal(SIGXFSZ, m_previousHandler);
 }
 
 QByteArray readFile(const QString& path)

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <sys/resource.h>
 #include <vector>
 
 namespace vantro::test {
@@ -53,6 +54,15 @@ QByteArray avifEncode(const avifImage* const* frames, size_t count, int quantize
 // A still AVIF of a generated picture, 8-bit 4:2:0, at a libavif quantizer.
 QByteArray avifPicture(int width, int height, bool alpha = false, int quantizer = 24);
 
+// A PNG chunk: length, type, data and CRC, all in order.
+void appendBigEndian(QByteArray& out, uint32_t value);
+QByteArray pngChunk(const char* type, const QByteArray& data);
+
+// An animation control chunk (one frame, played forever), and the PNG with it
+// placed before its first image data, which makes the PNG animated.
+QByteArray animationControlChunk();
+QByteArray withAnimationControl(const QByteArray& png);
+
 QByteArray readFile(const QString& path);
 void writeFile(const QString& path, const QByteArray& bytes);
 
@@ -76,6 +86,21 @@ protected:
     QString write(const QString& name, const QByteArray& bytes) const;
 
     QTemporaryDir dir;
+};
+
+// Lowers this process's file-size limit, which the tools it starts inherit,
+// for as long as it lives. With SIGXFSZ ignored every write past `bytes`
+// fails with EFBIG, as a full disk would, even for root.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_previous {};
+    void (*m_previousHandler)(int) = nullptr;
 };
 
 // Sets an environment variable for as long as it lives; then the old value, or
