@@ -376,7 +376,7 @@ TEST_F(OutputPlacementTest, OutputsThatWouldLandOnTheSourceAreRefused)
     EXPECT_EQ(entries(dir.path()), QStringList({"a.jpg", "photo.jpg"}));
 }
 
-TEST_F(OutputPlacementTest, InPlaceConversionStandsBesideTheSource)
+TEST_F(OutputPlacementTest, InPlaceConversionStandsBesideTheSourceAndBacksNothingUp)
 {
     const QString source = write("a.png", "png");
     const auto convert = [&](const QByteArray& bytes) {
@@ -387,6 +387,9 @@ TEST_F(OutputPlacementTest, InPlaceConversionStandsBesideTheSource)
     EXPECT_EQ(convert("w2"), path("a-1.webp"));
     EXPECT_EQ(readFile(path("a-1.webp")), "w2");
     EXPECT_EQ(readFile(source), "png");
+    // Neither a conversion nor a replacement without backup writes under the backup root.
+    EXPECT_EQ(placement.writeOutput("p", source, OutputMode::inPlace(false), {}, 3, "_"), source);
+    EXPECT_EQ(readFile(source), "p");
     EXPECT_FALSE(QFileInfo::exists(placement.backupRoot()));
 
     EXPECT_EQ(placement.writeConversionOutput("j", source, OutputMode::copyAlongside(), ImageFormat::jpeg,
@@ -503,14 +506,6 @@ TEST_F(OutputPlacementTest, NewFilesAreNeverMoreOpenThanTheSource)
     EXPECT_EQ(modeOf(placement.writeConversionOutput("w", secret, OutputMode::inPlace(false), ImageFormat::webp, {},
                                                      3, "_")),
               0600u);
-}
-
-TEST_F(OutputPlacementTest, InPlaceWithoutBackupWritesNothingUnderTheRoot)
-{
-    const QString source = write("photo.jpg", "original");
-    placement.writeOutput("new", source, OutputMode::inPlace(false), {}, 3, "_");
-    EXPECT_EQ(readFile(source), "new");
-    EXPECT_FALSE(QFileInfo::exists(placement.backupRoot()));
 }
 
 TEST_F(OutputPlacementTest, FailedWritesLeaveTheSourceAndNoStrayFiles)
