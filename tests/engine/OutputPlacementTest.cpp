@@ -54,7 +54,10 @@ protected:
     }
 
     // The visible entries: staging files left by a killed run are hidden.
-    static QStringList visibleEntries(const QString& folder) { return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name); }
+    static QStringList visibleEntries(const QString& folder)
+    {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
+    }
 
     static mode_t modeOf(const QString& file)
     {
@@ -150,7 +153,8 @@ TEST_F(OutputPlacementTest, ThousandTakenNamesFailAndWriteNothing)
     EXPECT_EQ(entries(dir.path()), before);
 
     // The engine's own limit is the one honoured.
-    expectError([&] { OutputPlacement(placement.backupRoot(), 3).writeOutput("new", source, OutputMode::copyAlongside(), {}, 3, "_"); },
+    const OutputPlacement limited(placement.backupRoot(), 3);
+    expectError([&] { limited.writeOutput("new", source, OutputMode::copyAlongside(), {}, 3, "_"); },
                 CompressionError::Kind::ioFailure, "Could not find a free output filename after 3 attempts");
     EXPECT_EQ(entries(dir.path()), before);
 }
@@ -236,7 +240,8 @@ TEST_P(PlacementKillTest, AKillAtAnyStepLeavesNoPartialFile)
         } else {
             EXPECT_EQ(readFile(source), original);
             const QStringList visible = visibleEntries(folder);
-            EXPECT_TRUE(visible == QStringList({"photo.jpg"}) || visible == QStringList({"photo-optim.jpg", "photo.jpg"}))
+            EXPECT_TRUE(visible == QStringList({"photo.jpg"})
+                        || visible == QStringList({"photo-optim.jpg", "photo.jpg"}))
                 << "step " << k << ": " << visible.join(", ").toStdString();
             if (visible.contains("photo-optim.jpg")) {
                 EXPECT_EQ(readFile(folder + "/photo-optim.jpg"), compressed) << "step " << k;
@@ -428,6 +433,13 @@ TEST_F(OutputPlacementTest, InPlaceKeepsModeAndOwnerAndBacksUpTheOriginal)
     EXPECT_EQ(readFile(backup), "original");
     EXPECT_EQ(readFile(backupFolder + "/photo-1.jpg"), "first");
     EXPECT_EQ(entries(backupFolder), QStringList({"photo-1.jpg", "photo.jpg"}));
+
+    // With no free backup name left, the source is not replaced.
+    const OutputPlacement limited(placement.backupRoot(), 2);
+    expectError([&] { limited.writeOutput("third", source, OutputMode::inPlace(true), {}, 3, "_"); },
+                CompressionError::Kind::ioFailure, "Failed to finalize backup: no free backup name after 2 attempts");
+    EXPECT_EQ(readFile(source), "second");
+    EXPECT_EQ(entries(backupFolder), QStringList({"photo-1.jpg", "photo.jpg"}));
     EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "photo.jpg"}));
 }
 
@@ -436,7 +448,8 @@ namespace {
 QByteArray attribute(const QString& file, const char* name)
 {
     QByteArray value(4096, '\0');
-    const ssize_t size = ::getxattr(QFile::encodeName(file).constData(), name, value.data(), static_cast<size_t>(value.size()));
+    const ssize_t size
+        = ::getxattr(QFile::encodeName(file).constData(), name, value.data(), static_cast<size_t>(value.size()));
     value.resize(size < 0 ? 0 : size);
     return value;
 }
