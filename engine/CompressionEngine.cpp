@@ -71,7 +71,7 @@ CompressionEngine::CompressionEngine()
 }
 
 CompressionEngine::CompressionEngine(const QString& backupRoot, Trasher trasher, int64_t maxCollisionAttempts)
-    : m_placement(backupRoot)
+    : m_placement(backupRoot, maxCollisionAttempts)
     , m_trasher(trasher ? std::move(trasher) : Trasher(&OutputPlacement::recycleViaWorkspace))
     , m_maxCollisionAttempts(maxCollisionAttempts)
 {

@@ -2,6 +2,7 @@
 
 #include "CompressionError.h"
 #include "EngineSupport.h"
+#include "JobCancellation.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,18 +11,19 @@
 #include <QUuid>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <optional>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <system_error>
 #include <unistd.h>
 
 namespace vantro {
 
 namespace {
-
-constexpr int kCandidateLimit = 1000;
 
 QString errorText(int error)
 {
@@ -33,11 +35,6 @@ QByteArray nativePath(const QString& path)
     return QFile::encodeName(path);
 }
 
-void removeQuietly(const QString& path)
-{
-    ::unlink(nativePath(path).constData());
-}
-
 QString joinPath(const QString& folder, const QString& name)
 {
     return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
@@ -46,12 +43,6 @@ QString joinPath(const QString& folder, const QString& name)
 QString folderOf(const QString& path)
 {
     return QFileInfo(path).absolutePath();
-}
-
-// A fresh name per use, so staging files of parallel jobs never meet.
-QString stagingPathIn(const QString& folder)
-{
-    return joinPath(folder, QStringLiteral(".vantro-tmp-") + QUuid::createUuid().toString(QUuid::WithoutBraces));
 }
 
 // The stem is the name without its last extension; a leading dot does not start one.
@@ -89,11 +80,22 @@ int openExclusive(const QByteArray& path, mode_t mode)
     return fd;
 }
 
+void step(OutputPlacement::Step point)
+{
+    if (OutputPlacement::stepHook)
+        OutputPlacement::stepHook(point);
+}
+
+bool unsupported(int error)
+{
+    return error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS;
+}
+
 // Errors from fchown/fchmod that leave the file usable: only root may give a file
 // away, and some file systems keep no owner or mode at all.
 bool attributeNotKept(int error)
 {
-    return error == EPERM || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP || error == EINVAL;
+    return error == EPERM || error == EINVAL || unsupported(error);
 }
 
 // Sets `mode` exactly, whatever the umask. Returns 0 or the errno of a real failure.
@@ -140,42 +142,228 @@ QString realFileOf(const QString& path)
     return real.isEmpty() ? path : real;
 }
 
-// Creates `path` exclusively with `mode` and writes every byte to disk. With
-// `owner`, the file first takes that file's owner. It is created owner-only so a
-// private file is never readable by others meanwhile. Returns 0 or the errno of
-// the failing step; a failure removes the file.
-int writeNewFile(const QString& path, const QByteArray& bytes, mode_t mode, const struct stat* owner = nullptr)
+// Reads a list or a value of extended attributes through `get`, which fills a
+// buffer of the size given or, with size 0, tells the size needed; a value that
+// grows between the two calls is read again.
+template <typename Get>
+ssize_t readAttribute(QByteArray& buffer, Get get)
 {
-    const QByteArray native = nativePath(path);
-    const int fd = openExclusive(native, 0600);
-    if (fd < 0)
-        return errno;
-
-    int error = 0;
-    if (owner && ::fchown(fd, owner->st_uid, owner->st_gid) != 0 && !attributeNotKept(errno))
-        error = errno;
-    else
-        error = setMode(fd, mode);
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (error == 0 && left > 0) {
-        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            error = written < 0 ? errno : EIO;
-            break;
+    for (;;) {
+        ssize_t size = get(nullptr, 0);
+        if (size <= 0)
+            return size;
+        buffer.resize(size);
+        size = get(buffer.data(), static_cast<size_t>(size));
+        if (size >= 0 || errno != ERANGE) {
+            if (size >= 0)
+                buffer.resize(size);
+            return size;
         }
-        data += written;
-        left -= written;
     }
-    if (error == 0 && ::fsync(fd) != 0)
-        error = errno;
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    if (error != 0)
-        ::unlink(native.constData());
-    return error;
+}
+
+// The kernel keeps these namespaces for itself or for privileged users; a
+// value it will not let us set is left behind rather than failing the file.
+bool privilegedAttribute(const char* name)
+{
+    return std::strncmp(name, "security.", 9) == 0 || std::strncmp(name, "trusted.", 8) == 0;
+}
+
+constexpr const char* kAccessACL = "system.posix_acl_access";
+
+// Gives `fd` exactly the extended attributes of `from`, POSIX access ACL
+// included: one inherited from the folder's default ACL goes when the source
+// has none. A file system without extended attributes is no error. Returns 0
+// or the errno of a real failure.
+int copyAttributes(const QByteArray& from, int fd)
+{
+    QByteArray names;
+    if (readAttribute(names, [&](char* buffer, size_t size) { return ::listxattr(from.constData(), buffer, size); })
+        < 0)
+        return unsupported(errno) ? 0 : errno;
+
+    bool hadACL = false;
+    QByteArray value;
+    for (const QByteArray& name : names.split('\0')) {
+        if (name.isEmpty())
+            continue;
+        hadACL = hadACL || name == kAccessACL;
+        if (readAttribute(value, [&](char* buffer, size_t size) {
+                return ::getxattr(from.constData(), name.constData(), buffer, size);
+            }) < 0) {
+            if (errno == ENODATA || unsupported(errno))
+                continue;
+            return errno;
+        }
+        if (::fsetxattr(fd, name.constData(), value.constData(), static_cast<size_t>(value.size()), 0) != 0
+            && !unsupported(errno) && !((errno == EPERM || errno == EACCES) && privilegedAttribute(name.constData())))
+            return errno;
+    }
+    if (!hadACL && ::fremovexattr(fd, kAccessACL) != 0 && errno != ENODATA && !unsupported(errno))
+        return errno;
+    return 0;
+}
+
+// How a staging file takes the place and attributes of an existing file.
+struct SourceAttributes {
+    struct stat owner {};
+    QByteArray path;
+};
+
+// A hidden file in the destination folder that holds the complete bytes before
+// any final name sees them. It is removed on every way out unless it took a
+// final name.
+class StagingFile {
+public:
+    explicit StagingFile(const QString& folder)
+        : m_path(joinPath(folder, QStringLiteral(".vantro-tmp-") + QUuid::createUuid().toString(QUuid::WithoutBraces)))
+        , m_native(nativePath(m_path))
+    {
+    }
+    ~StagingFile()
+    {
+        if (!m_placed)
+            ::unlink(m_native.constData());
+    }
+    StagingFile(const StagingFile&) = delete;
+    StagingFile& operator=(const StagingFile&) = delete;
+
+    const QString& path() const { return m_path; }
+
+    // Writes every byte to disk with `mode`, or with the owner, mode and
+    // extended attributes of `like`. It is created owner-only, so a private
+    // file is never readable by others meanwhile. Returns 0 or the errno of the
+    // failing step.
+    int write(const QByteArray& bytes, mode_t mode, const SourceAttributes* like = nullptr)
+    {
+        const int fd = openExclusive(m_native, 0600);
+        if (fd < 0)
+            return errno;
+        step(OutputPlacement::Step::stagingCreated);
+
+        int error = 0;
+        if (like && ::fchown(fd, like->owner.st_uid, like->owner.st_gid) != 0 && !attributeNotKept(errno))
+            error = errno;
+        if (error == 0 && like)
+            error = copyAttributes(like->path, fd);
+        // The mode last: it sets the mask of a copied ACL to what the source had.
+        if (error == 0)
+            error = setMode(fd, like ? like->owner.st_mode & 07777 : mode);
+        const char* data = bytes.constData();
+        qsizetype left = bytes.size();
+        while (error == 0 && left > 0) {
+            const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0) {
+                error = written < 0 ? errno : EIO;
+                break;
+            }
+            data += written;
+            left -= written;
+        }
+        if (error == 0) {
+            step(OutputPlacement::Step::stagingWritten);
+            if (::fsync(fd) != 0)
+                error = errno;
+        }
+        if (::close(fd) != 0 && error == 0)
+            error = errno;
+        if (error == 0)
+            step(OutputPlacement::Step::stagingSynced);
+        return error;
+    }
+
+    // Gives the file the name `target` only where no entry of that name exists.
+    // Returns 0, EEXIST when the name is taken, or another errno.
+    int claim(const QString& target)
+    {
+        JobCancellation::throwIfRequested();
+        step(OutputPlacement::Step::claiming);
+        const QByteArray native = nativePath(target);
+        if (!OutputPlacement::forceLinkClaim
+            && ::renameat2(AT_FDCWD, m_native.constData(), AT_FDCWD, native.constData(), RENAME_NOREPLACE) == 0) {
+            m_placed = true;
+            return 0;
+        }
+        const int error = OutputPlacement::forceLinkClaim ? EINVAL : errno;
+        // A file system that cannot rename without replacing can still refuse
+        // to link over an existing entry.
+        if (error != EINVAL && !unsupported(error))
+            return error;
+        if (::link(m_native.constData(), native.constData()) != 0)
+            return errno;
+        m_placed = true;
+        step(OutputPlacement::Step::linked);
+        ::unlink(m_native.constData());
+        return 0;
+    }
+
+    // Takes the place of `target` in one rename. Returns 0 or errno.
+    int replace(const QString& target)
+    {
+        JobCancellation::throwIfRequested();
+        step(OutputPlacement::Step::claiming);
+        if (::rename(m_native.constData(), nativePath(target).constData()) != 0)
+            return errno;
+        m_placed = true;
+        return 0;
+    }
+
+private:
+    QString m_path;
+    QByteArray m_native;
+    bool m_placed = false;
+};
+
+// The names a placement tries in turn: a sequence renaming advances its number;
+// any other base gets "-1", "-2", ... before the suffix.
+struct CandidateNames {
+    QString folder;
+    QString base;
+    QString suffix;
+    const RenamingMode* sequence = nullptr;
+    int64_t sequenceDigits = 0;
+    QString sequenceSeparator;
+
+    // The k-th candidate; none once a sequence number would overflow.
+    std::optional<QString> at(int64_t k) const
+    {
+        QString stem = base;
+        if (sequence) {
+            if (sequence->number() > std::numeric_limits<int64_t>::max() - k)
+                return std::nullopt;
+            stem = RenamingMode::sequence(sequence->base(), sequence->number() + k)
+                       .renamedStem(QString(), sequenceDigits, sequenceSeparator)
+                       .value_or(base);
+        } else if (k > 0) {
+            stem = base + u'-' + QString::number(k);
+        }
+        return joinPath(folder, stem + suffix);
+    }
+};
+
+// Gives the staged file the first free candidate name. Returns that path, or
+// an empty one with `error` the errno that stopped the search on `failed`
+// (0 when every candidate was taken).
+QString claimFreeName(StagingFile& staging, const CandidateNames& names, int64_t limit, int& error,
+                      QString& failed)
+{
+    error = 0;
+    for (int64_t k = 0; k < limit; ++k) {
+        const std::optional<QString> candidate = names.at(k);
+        if (!candidate)
+            break;
+        error = staging.claim(*candidate);
+        if (error == 0)
+            return *candidate;
+        if (error != EEXIST) {
+            failed = *candidate;
+            return QString();
+        }
+        error = 0;
+    }
+    return QString();
 }
 
 QString writeFailure(const QString& path, int error)
@@ -192,30 +380,6 @@ int makePath(const QString& folder)
     return errno != 0 ? errno : EIO;
 }
 
-// Claims the first free candidate name by exclusive creation. A sequence renaming
-// advances its number; any other base gets "-1" ... "-999".
-QString reserveFreeName(const QString& folder, const QString& base, const QString& extension, mode_t mode,
-                        const RenamingMode* sequence, int64_t sequenceDigits, const QString& sequenceSeparator)
-{
-    for (int k = 0; k < kCandidateLimit; ++k) {
-        QString stem = base;
-        if (sequence) {
-            if (sequence->number() > std::numeric_limits<int64_t>::max() - k)
-                break;
-            stem = RenamingMode::sequence(sequence->base(), sequence->number() + k)
-                       .renamedStem(QString(), sequenceDigits, sequenceSeparator)
-                       .value_or(base);
-        } else if (k > 0) {
-            stem = base + u'-' + QString::number(k);
-        }
-        const QString candidate = joinPath(folder, stem + u'.' + extension);
-        if (OutputPlacement::reserveNewFile(candidate, mode))
-            return candidate;
-    }
-    throw CompressionError::ioFailure(QStringLiteral("Could not find a free output filename after ")
-                                      + QString::number(kCandidateLimit) + QStringLiteral(" attempts"));
-}
-
 QString customFolderPath(const OutputMode& outputMode)
 {
     const QString folder = QFileInfo(outputMode.folder()).absoluteFilePath();
@@ -229,21 +393,33 @@ QString collisionMessage(const QString& kind, const QString& source)
         + QStringLiteral("; refusing to overwrite it");
 }
 
-// Claims a free name for a new output and writes the bytes into it, with a
-// mode never more open than the source's.
-QString placeNewFile(const QByteArray& bytes, const QString& source, const QString& folder, const QString& base,
-                     const QString& extension, const RenamingMode* sequence, int64_t sequenceDigits,
-                     const QString& sequenceSeparator)
+// Stages the bytes beside their destination, then gives them the first free
+// name, with a mode never more open than the source's.
+QString placeNewFile(const QByteArray& bytes, const QString& source, const CandidateNames& names, int64_t limit)
 {
-    const mode_t mode = newFileMode(source);
-    const QString output = reserveFreeName(folder, base, extension, mode, sequence, sequenceDigits, sequenceSeparator);
-    OutputPlacement::writeReservedOutput(bytes, output, mode);
-    return output;
+    StagingFile staging(names.folder);
+    if (const int error = staging.write(bytes, newFileMode(source)))
+        throw CompressionError::ioFailure(writeFailure(names.at(0).value_or(staging.path()), error));
+
+    int error = 0;
+    QString failed;
+    const QString output = claimFreeName(staging, names, limit, error, failed);
+    if (!output.isEmpty())
+        return output;
+    if (error != 0)
+        throw CompressionError::ioFailure(QStringLiteral("Failed to reserve output path ") + fileNameOf(failed)
+                                          + QStringLiteral(": ") + errorText(error));
+    throw CompressionError::ioFailure(QStringLiteral("Could not find a free output filename after ")
+                                      + QString::number(limit) + QStringLiteral(" attempts"));
 }
 
 } // namespace
 
-OutputPlacement::OutputPlacement(QString backupRoot) : m_backupRoot(std::move(backupRoot)) {}
+OutputPlacement::OutputPlacement(QString backupRoot, int64_t maxCollisionAttempts)
+    : m_backupRoot(std::move(backupRoot))
+    , m_maxCollisionAttempts(maxCollisionAttempts)
+{
+}
 
 QString OutputPlacement::defaultBackupRoot()
 {
@@ -262,37 +438,34 @@ QString OutputPlacement::writeOutput(const QByteArray& bytes, const QString& ori
         if (outputMode.backup())
             backupOriginal(target);
 
-        const QByteArray nativeTarget = nativePath(target);
-        struct stat targetInfo {};
-        if (::stat(nativeTarget.constData(), &targetInfo) != 0)
+        SourceAttributes attributes{{}, nativePath(target)};
+        if (::stat(attributes.path.constData(), &attributes.owner) != 0)
             throw CompressionError::ioFailure(QStringLiteral("Failed to replace original file: ") + errorText(errno));
 
-        // The staging file is complete, and carries the target's owner and mode,
-        // before it takes the target's name in one same-folder rename.
-        const QString staging = stagingPathIn(folderOf(target));
-        if (const int error = writeNewFile(staging, bytes, targetInfo.st_mode & 07777, &targetInfo))
+        // The staging file is complete, and carries the target's owner, mode and
+        // attributes, before it takes the target's name in one same-folder rename.
+        StagingFile staging(folderOf(target));
+        if (const int error = staging.write(bytes, 0, &attributes))
             throw CompressionError::ioFailure(QStringLiteral("Failed to stage compressed output: ")
-                                              + writeFailure(staging, error));
-        if (::rename(nativePath(staging).constData(), nativeTarget.constData()) != 0) {
-            const int error = errno;
-            removeQuietly(staging);
+                                              + writeFailure(staging.path(), error));
+        if (const int error = staging.replace(target))
             throw CompressionError::ioFailure(QStringLiteral("Failed to replace original file: ") + errorText(error));
-        }
         return source;
     }
 
     const auto [stem, extension] = splitName(fileNameOf(source));
     const std::optional<QString> renamed = renaming.renamedStem(stem, sequenceDigits, sequenceSeparator);
-    const QString base = renamed.value_or(stem + QStringLiteral("-optim"));
-    const QString folder
-        = outputMode.kind() == OutputMode::Kind::customFolder ? customFolderPath(outputMode) : folderOf(source);
+    const CandidateNames names{
+        outputMode.kind() == OutputMode::Kind::customFolder ? customFolderPath(outputMode) : folderOf(source),
+        renamed.value_or(stem + QStringLiteral("-optim")),
+        u'.' + extension,
+        renamed && renaming.kind() == RenamingMode::Kind::sequence ? &renaming : nullptr,
+        sequenceDigits,
+        sequenceSeparator};
 
-    if (joinPath(folder, base + u'.' + extension) == source)
+    if (joinPath(names.folder, names.base + names.suffix) == source)
         throw CompressionError::invalidConfiguration(collisionMessage(QStringLiteral("Renamed"), source));
-
-    const bool sequenceNaming = renamed && renaming.kind() == RenamingMode::Kind::sequence;
-    return placeNewFile(bytes, source, folder, base, extension, sequenceNaming ? &renaming : nullptr, sequenceDigits,
-                        sequenceSeparator);
+    return placeNewFile(bytes, source, names, m_maxCollisionAttempts);
 }
 
 QString OutputPlacement::writeConversionOutput(const QByteArray& bytes, const QString& originalPath,
@@ -301,26 +474,26 @@ QString OutputPlacement::writeConversionOutput(const QByteArray& bytes, const QS
                                                const QString& sequenceSeparator) const
 {
     const QString source = QFileInfo(originalPath).absoluteFilePath();
-    const QString extension = conversionExtension(targetFormat);
     const QString stem = splitName(fileNameOf(source)).stem;
-    const QString folder
-        = outputMode.kind() == OutputMode::Kind::customFolder ? customFolderPath(outputMode) : folderOf(source);
 
     // In place, the converted file stands beside the source under the same stem.
     const bool inPlace = outputMode.kind() == OutputMode::Kind::inPlace;
     const std::optional<QString> renamed
         = inPlace ? std::nullopt : renaming.renamedStem(stem, sequenceDigits, sequenceSeparator);
-    const QString base = inPlace ? stem : renamed.value_or(stem + QStringLiteral("-optim"));
+    const CandidateNames names{
+        outputMode.kind() == OutputMode::Kind::customFolder ? customFolderPath(outputMode) : folderOf(source),
+        inPlace ? stem : renamed.value_or(stem + QStringLiteral("-optim")),
+        u'.' + conversionExtension(targetFormat),
+        renamed && renaming.kind() == RenamingMode::Kind::sequence ? &renaming : nullptr,
+        sequenceDigits,
+        sequenceSeparator};
 
-    if (joinPath(folder, base + u'.' + extension) == source)
+    if (joinPath(names.folder, names.base + names.suffix) == source)
         throw CompressionError::ioFailure(collisionMessage(QStringLiteral("Conversion"), source));
-
-    const bool sequenceNaming = renamed && renaming.kind() == RenamingMode::Kind::sequence;
-    return placeNewFile(bytes, source, folder, base, extension, sequenceNaming ? &renaming : nullptr, sequenceDigits,
-                        sequenceSeparator);
+    return placeNewFile(bytes, source, names, m_maxCollisionAttempts);
 }
 
-void OutputPlacement::backupOriginal(const QString& sourcePath) const
+QString OutputPlacement::backupOriginal(const QString& sourcePath) const
 {
     const QString source = QFileInfo(sourcePath).absoluteFilePath();
     QString relative = QDir::cleanPath(folderOf(source));
@@ -330,11 +503,11 @@ void OutputPlacement::backupOriginal(const QString& sourcePath) const
     if (const int error = makePath(folder))
         throw CompressionError::ioFailure(QStringLiteral("Failed to create backup directory: ") + errorText(error));
 
-    const QString staging = stagingPathIn(folder);
+    StagingFile staging(folder);
     int error = 0;
-    struct stat sourceInfo {};
+    SourceAttributes attributes{{}, nativePath(source)};
     QByteArray original;
-    if (::stat(nativePath(source).constData(), &sourceInfo) != 0) {
+    if (::stat(attributes.path.constData(), &attributes.owner) != 0) {
         error = errno;
     } else {
         try {
@@ -344,18 +517,24 @@ void OutputPlacement::backupOriginal(const QString& sourcePath) const
         }
     }
     if (error == 0)
-        error = writeNewFile(staging, original, sourceInfo.st_mode & 07777, &sourceInfo);
+        error = staging.write(original, 0, &attributes);
     if (error != 0)
         throw CompressionError::ioFailure(QStringLiteral("Failed to stage backup copy: ") + errorText(error));
 
-    // One rename puts the copy in place whether or not an earlier backup exists,
-    // and keeps that earlier backup if it fails.
-    const QString destination = joinPath(folder, fileNameOf(source));
-    if (::rename(nativePath(staging).constData(), nativePath(destination).constData()) != 0) {
-        error = errno;
-        removeQuietly(staging);
-        throw CompressionError::ioFailure(QStringLiteral("Failed to finalize backup: ") + errorText(error));
-    }
+    // The backup keeps the source's own name when it is free, like a new output
+    // keeps its first candidate; the numbered names follow for later backups.
+    const QString name = fileNameOf(source);
+    const QString stem = splitName(name).stem;
+    const CandidateNames names{folder, stem, name.mid(stem.size()), nullptr, 0, QString()};
+    QString failed;
+    const QString backup = claimFreeName(staging, names, m_maxCollisionAttempts, error, failed);
+    if (!backup.isEmpty())
+        return backup;
+    throw CompressionError::ioFailure(
+        QStringLiteral("Failed to finalize backup: ")
+        + (error != 0 ? errorText(error)
+                      : QStringLiteral("no free backup name after ") + QString::number(m_maxCollisionAttempts)
+                            + QStringLiteral(" attempts")));
 }
 
 void OutputPlacement::ensureCustomFolderExists(const QString& folder)
@@ -363,45 +542,6 @@ void OutputPlacement::ensureCustomFolderExists(const QString& folder)
     if (const int error = makePath(folder))
         throw CompressionError::ioFailure(QStringLiteral("Failed to create destination folder ") + folder
                                           + QStringLiteral(": ") + errorText(error));
-}
-
-bool OutputPlacement::reserveNewFile(const QString& path, mode_t mode)
-{
-    const QByteArray native = nativePath(path);
-    const int fd = openExclusive(native, mode);
-    int error = fd >= 0 ? setMode(fd, mode) : errno;
-    if (fd >= 0) {
-        ::close(fd);
-        if (error == 0)
-            return true;
-        ::unlink(native.constData());
-    }
-    if (error == EEXIST)
-        return false;
-    throw CompressionError::ioFailure(QStringLiteral("Failed to reserve output path ") + fileNameOf(path)
-                                      + QStringLiteral(": ") + errorText(error));
-}
-
-void OutputPlacement::writeReservedOutput(const QByteArray& bytes, const QString& path, mode_t mode)
-{
-    try {
-        writeAtomically(bytes, path, mode);
-    } catch (const CompressionError&) {
-        removeQuietly(path);
-        throw;
-    }
-}
-
-void OutputPlacement::writeAtomically(const QByteArray& bytes, const QString& path, mode_t mode)
-{
-    const QString temporary = stagingPathIn(folderOf(path));
-    int error = writeNewFile(temporary, bytes, mode);
-    if (error == 0 && ::rename(nativePath(temporary).constData(), nativePath(path).constData()) != 0) {
-        error = errno;
-        removeQuietly(temporary);
-    }
-    if (error != 0)
-        throw CompressionError::ioFailure(writeFailure(path, error));
 }
 
 void OutputPlacement::recycleViaWorkspace(const QStringList& paths)

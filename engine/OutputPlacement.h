@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <stdexcept>
-#include <sys/types.h>
 
 namespace vantro {
 
@@ -21,15 +20,18 @@ public:
 };
 
 // Puts the bytes of a finished file on disk without ever overwriting a file it
-// did not mean to: a new name is claimed by exclusive creation before the bytes
-// are written atomically into it, and an in-place replacement is one rename of a
-// complete staging file over the source. A new file gets mode 0644 narrowed to
-// the source's permission bits, so a private source never gives a readable copy.
-// Holds nothing but the backup root, so several threads may place outputs at
-// once; exclusive creation is the only guard between them.
+// did not mean to, and without a final name ever holding a partial or empty
+// file: the complete bytes go to a hidden staging file in the destination
+// folder first, which then takes a new name atomically and only where no entry
+// of that name exists (so parallel jobs and existing files never lose data), or
+// replaces the source in one rename. A new file gets mode 0644 narrowed to the
+// source's permission bits, so a private source never gives a readable copy; a
+// replacement and a backup keep the source's owner, mode and extended
+// attributes (POSIX ACLs included). Holds nothing but the backup root and the
+// candidate limit, so several threads may place outputs at once.
 class OutputPlacement {
 public:
-    explicit OutputPlacement(QString backupRoot = defaultBackupRoot());
+    explicit OutputPlacement(QString backupRoot = defaultBackupRoot(), int64_t maxCollisionAttempts = 1000);
 
     // ".vantro/backup" in the current user's home folder.
     static QString defaultBackupRoot();
@@ -47,28 +49,31 @@ public:
                                   const RenamingMode& renaming, int64_t sequenceDigits,
                                   const QString& sequenceSeparator) const;
 
-    // Copies the source to the same path mirrored under the backup root, replacing
-    // an earlier backup of that path in one rename.
-    void backupOriginal(const QString& sourcePath) const;
+    // Copies the source to its path mirrored under the backup root. An earlier
+    // backup is never replaced: a later one takes the next free name by the
+    // rule of new outputs (photo.jpg, photo-1.jpg, ...). Returns the backup's path.
+    QString backupOriginal(const QString& sourcePath) const;
 
     static void ensureCustomFolderExists(const QString& folder);
-
-    // True when an empty file of that name was created with exactly `mode`; false
-    // when any entry of that name (file, folder, symbolic link, broken or not) already exists.
-    static bool reserveNewFile(const QString& path, mode_t mode);
-
-    // Atomic write over a reservation; a failure removes the reservation.
-    static void writeReservedOutput(const QByteArray& bytes, const QString& path, mode_t mode);
-
-    // Writes a temporary file of exactly `mode` beside `path`, flushes it and renames it over `path`.
-    static void writeAtomically(const QByteArray& bytes, const QString& path, mode_t mode);
 
     // Moves each file to the freedesktop Trash, stopping at the first failure
     // (TrashError). Never deletes.
     static void recycleViaWorkspace(const QStringList& paths);
 
+    // The points between the steps of a placement, for tests that stop the
+    // process or change the folder there: a staging file was created, filled,
+    // flushed; a final name is about to be claimed or a source replaced; a name
+    // was claimed by a hard link whose staging name is not yet removed.
+    enum class Step { stagingCreated, stagingWritten, stagingSynced, claiming, linked };
+    // Tests only: called at every step when set.
+    static inline void (*stepHook)(Step) = nullptr;
+    // Tests only: claims names by link and unlink, as on a file system that
+    // refuses a rename that must not replace.
+    static inline bool forceLinkClaim = false;
+
 private:
     QString m_backupRoot;
+    int64_t m_maxCollisionAttempts;
 };
 
 } // namespace vantro

@@ -1,20 +1,25 @@
 #include "TestImages.h"
 
 #include "CompressionError.h"
+#include "JobCancellation.h"
 #include "OutputPlacement.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <functional>
 #include <latch>
 #include <set>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -26,6 +31,12 @@ namespace {
 
 class OutputPlacementTest : public TemporaryFolderTest {
 protected:
+    ~OutputPlacementTest() override
+    {
+        OutputPlacement::stepHook = nullptr;
+        OutputPlacement::forceLinkClaim = false;
+    }
+
     QString path(const QString& name) const { return dir.filePath(name); }
 
     QString write(const QString& name, const QByteArray& bytes, mode_t mode = 0644) const
@@ -40,6 +51,12 @@ protected:
     {
         return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                                       QDir::Name);
+    }
+
+    // The visible entries: staging files left by a killed run are hidden.
+    static QStringList visibleEntries(const QString& folder)
+    {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
     }
 
     static mode_t modeOf(const QString& file)
@@ -112,6 +129,12 @@ TEST_F(OutputPlacementTest, ThousandTakenNamesFailAndWriteNothing)
     expectError([&] { copyAlongside("new", source); }, CompressionError::Kind::ioFailure,
                 "Could not find a free output filename after 1000 attempts");
     EXPECT_EQ(entries(dir.path()), before);
+
+    // The engine's own limit is the one honoured.
+    const OutputPlacement limited(placement.backupRoot(), 3);
+    expectError([&] { limited.writeOutput("new", source, OutputMode::copyAlongside(), {}, 3, "_"); },
+                CompressionError::Kind::ioFailure, "Could not find a free output filename after 3 attempts");
+    EXPECT_EQ(entries(dir.path()), before);
 }
 
 TEST_F(OutputPlacementTest, ParallelPlacementsClaimDistinctNames)
@@ -135,6 +158,171 @@ TEST_F(OutputPlacementTest, ParallelPlacementsClaimDistinctNames)
     for (int t = 0; t < kThreads; ++t)
         EXPECT_EQ(readFile(outputs[static_cast<size_t>(t)]), QByteArray(4096, static_cast<char>('a' + t)));
     EXPECT_EQ(entries(dir.path()).size(), kThreads + 1); // no staging files left
+}
+
+// Counts down the steps of a placement in a forked child and kills it at zero.
+int stepsBeforeKill = 0;
+void killAtStep(OutputPlacement::Step)
+{
+    if (--stepsBeforeKill == 0)
+        ::raise(SIGKILL);
+}
+
+struct KillCase {
+    const char* name;
+    bool inPlace;
+    bool linkClaim;
+};
+
+class PlacementKillTest : public OutputPlacementTest, public ::testing::WithParamInterface<KillCase> {};
+
+// Whatever step a kill lands on, the final name holds nothing or the whole new
+// file, and the source and its backup hold the whole original.
+TEST_P(PlacementKillTest, AKillAtAnyStepLeavesNoPartialFile)
+{
+    const KillCase kase = GetParam();
+    const QByteArray original(200000, 'o');
+    const QByteArray compressed(150000, 'c');
+    for (int k = 1;; ++k) {
+        const QString folder = path(QString::number(k));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const QString source = write(QString::number(k) + "/photo.jpg", original);
+        const OutputPlacement killed(path(QStringLiteral("backup-%1").arg(k)));
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            OutputPlacement::forceLinkClaim = kase.linkClaim;
+            stepsBeforeKill = k;
+            OutputPlacement::stepHook = killAtStep;
+            try {
+                killed.writeOutput(compressed, source,
+                                   kase.inPlace ? OutputMode::inPlace(true) : OutputMode::copyAlongside(), {}, 3, "_");
+            } catch (...) {
+                ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        const bool wasKilled = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        ASSERT_TRUE(wasKilled || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << "step " << k;
+
+        const QString backup = killed.backupRoot() + folder + "/photo.jpg";
+        if (kase.inPlace) {
+            const QByteArray now = readFile(source);
+            EXPECT_TRUE(now == original || now == compressed) << "step " << k << ": " << now.size() << " bytes";
+            if (now == compressed || QFileInfo::exists(backup)) {
+                EXPECT_EQ(readFile(backup), original) << "step " << k;
+            }
+            EXPECT_EQ(visibleEntries(folder), QStringList({"photo.jpg"})) << "step " << k;
+        } else {
+            EXPECT_EQ(readFile(source), original);
+            const QStringList visible = visibleEntries(folder);
+            EXPECT_TRUE(visible == QStringList({"photo.jpg"})
+                        || visible == QStringList({"photo-optim.jpg", "photo.jpg"}))
+                << "step " << k << ": " << visible.join(", ").toStdString();
+            if (visible.contains("photo-optim.jpg")) {
+                EXPECT_EQ(readFile(folder + "/photo-optim.jpg"), compressed) << "step " << k;
+            }
+        }
+        if (!wasKilled) {
+            EXPECT_GE(k, 5);
+            EXPECT_EQ(entries(folder), visibleEntries(folder)) << "a finished placement left its staging file";
+            break;
+        }
+    }
+}
+
+void PrintTo(const KillCase& kase, std::ostream* out)
+{
+    *out << kase.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(, PlacementKillTest,
+                         ::testing::Values(KillCase{"CopyClaimedByRename", false, false},
+                                           KillCase{"CopyClaimedByLink", false, true},
+                                           KillCase{"InPlaceWithBackup", true, false},
+                                           KillCase{"InPlaceWithBackupClaimedByLink", true, true}),
+                         [](const ::testing::TestParamInfo<KillCase>& test) { return std::string(test.param.name); });
+
+QString intruder;
+void intrudeBeforeClaim(OutputPlacement::Step point)
+{
+    if (point == OutputPlacement::Step::claiming && !QFileInfo::exists(intruder)) {
+        QFile file(intruder);
+        if (file.open(QIODevice::WriteOnly))
+            file.write("intruder");
+    }
+}
+
+// Another program creating the chosen name between staging and claiming keeps its file.
+TEST_F(OutputPlacementTest, ANameTakenJustBeforeTheClaimIsNeverReplaced)
+{
+    OutputPlacement::stepHook = intrudeBeforeClaim;
+    for (const QString claim : {"rename", "link"}) {
+        OutputPlacement::forceLinkClaim = claim == "link";
+        ASSERT_TRUE(QDir(dir.path()).mkdir(claim));
+        const QString source = write(claim + "/photo.jpg", "original");
+        intruder = path(claim + "/photo-optim.jpg");
+        EXPECT_EQ(copyAlongside("new", source), path(claim + "/photo-optim-1.jpg"));
+        EXPECT_EQ(readFile(intruder), "intruder");
+        EXPECT_EQ(readFile(path(claim + "/photo-optim-1.jpg")), "new");
+        EXPECT_EQ(entries(path(claim)), QStringList({"photo-optim-1.jpg", "photo-optim.jpg", "photo.jpg"}));
+    }
+}
+
+// A job told to stop during shutdown places nothing, and removes what it staged.
+TEST_F(OutputPlacementTest, ACancelledJobPlacesNothing)
+{
+    const QString source = write("photo.jpg", "original");
+    const JobCancellation::Flag flag = JobCancellation::makeFlag();
+    flag->store(true);
+    const JobCancellation::Scope scope(flag);
+    EXPECT_THROW(copyAlongside("new", source), JobCancelled);
+    EXPECT_THROW(placement.writeOutput("new", source, OutputMode::inPlace(false), {}, 3, "_"), JobCancelled);
+    EXPECT_THROW(placement.writeOutput("new", source, OutputMode::inPlace(true), {}, 3, "_"), JobCancelled);
+    EXPECT_THROW(
+        placement.writeConversionOutput("new", source, OutputMode::copyAlongside(), ImageFormat::webp, {}, 3, "_"),
+        JobCancelled);
+    EXPECT_EQ(readFile(source), "original");
+    EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "photo.jpg"}));
+    EXPECT_TRUE(entries(placement.backupRoot() + dir.path()).isEmpty());
+}
+
+// Runs at once on one file: each backup takes its own name, so the original
+// survives whichever run backs it up.
+TEST_F(OutputPlacementTest, ParallelInPlaceRunsKeepTheOriginalInABackup)
+{
+    const QByteArray original(65536, 'o');
+    const QString source = write("photo.jpg", original);
+    constexpr int kThreads = 8;
+    std::set<QByteArray> versions{original};
+    for (int t = 0; t < kThreads; ++t)
+        versions.insert(QByteArray(32768, static_cast<char>('a' + t)));
+    std::latch start(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            start.arrive_and_wait();
+            placement.writeOutput(QByteArray(32768, static_cast<char>('a' + t)), source, OutputMode::inPlace(true), {},
+                                  3, "_");
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+
+    const QString backupFolder = placement.backupRoot() + dir.path();
+    const QStringList backups = entries(backupFolder);
+    EXPECT_EQ(backups.size(), kThreads);
+    bool originalKept = false;
+    for (const QString& name : backups) {
+        const QByteArray bytes = readFile(backupFolder + "/" + name);
+        EXPECT_TRUE(versions.count(bytes)) << name.toStdString() << ": " << bytes.size() << " bytes";
+        originalKept = originalKept || bytes == original;
+    }
+    EXPECT_TRUE(originalKept);
+    EXPECT_TRUE(versions.count(readFile(source)));
+    EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "photo.jpg"}));
 }
 
 TEST_F(OutputPlacementTest, CustomFolders)
@@ -171,7 +359,7 @@ TEST_F(OutputPlacementTest, OutputsThatWouldLandOnTheSourceAreRefused)
     EXPECT_EQ(entries(dir.path()), QStringList({"a.jpg", "photo.jpg"}));
 }
 
-TEST_F(OutputPlacementTest, InPlaceConversionStandsBesideTheSource)
+TEST_F(OutputPlacementTest, InPlaceConversionStandsBesideTheSourceAndBacksNothingUp)
 {
     const QString source = write("a.png", "png");
     const auto convert = [&](const QByteArray& bytes) {
@@ -182,6 +370,9 @@ TEST_F(OutputPlacementTest, InPlaceConversionStandsBesideTheSource)
     EXPECT_EQ(convert("w2"), path("a-1.webp"));
     EXPECT_EQ(readFile(path("a-1.webp")), "w2");
     EXPECT_EQ(readFile(source), "png");
+    // Neither a conversion nor a replacement without backup writes under the backup root.
+    EXPECT_EQ(placement.writeOutput("p", source, OutputMode::inPlace(false), {}, 3, "_"), source);
+    EXPECT_EQ(readFile(source), "p");
     EXPECT_FALSE(QFileInfo::exists(placement.backupRoot()));
 
     EXPECT_EQ(placement.writeConversionOutput("j", source, OutputMode::copyAlongside(), ImageFormat::jpeg,
@@ -212,14 +403,66 @@ TEST_F(OutputPlacementTest, InPlaceKeepsModeAndOwnerAndBacksUpTheOriginal)
     EXPECT_EQ(readFile(backup), "original");
     EXPECT_EQ(modeOf(backup), 0640u);
 
-    // The second backup replaces the first.
+    // A second backup never replaces the first: the original survives.
     ::chmod(QFile::encodeName(source).constData(), 0600);
     placement.writeOutput("second", source, OutputMode::inPlace(true), {}, 3, "_");
     EXPECT_EQ(readFile(source), "second");
     EXPECT_EQ(modeOf(source), 0600u);
-    EXPECT_EQ(readFile(backup), "first");
-    EXPECT_EQ(entries(backupFolder), QStringList({"photo.jpg"}));
+    EXPECT_EQ(readFile(backup), "original");
+    EXPECT_EQ(readFile(backupFolder + "/photo-1.jpg"), "first");
+    EXPECT_EQ(entries(backupFolder), QStringList({"photo-1.jpg", "photo.jpg"}));
+
+    // With no free backup name left, the source is not replaced.
+    const OutputPlacement limited(placement.backupRoot(), 2);
+    expectError([&] { limited.writeOutput("third", source, OutputMode::inPlace(true), {}, 3, "_"); },
+                CompressionError::Kind::ioFailure, "Failed to finalize backup: no free backup name after 2 attempts");
+    EXPECT_EQ(readFile(source), "second");
+    EXPECT_EQ(entries(backupFolder), QStringList({"photo-1.jpg", "photo.jpg"}));
     EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "photo.jpg"}));
+}
+
+namespace {
+
+QByteArray attribute(const QString& file, const char* name)
+{
+    QByteArray value(4096, '\0');
+    const ssize_t size
+        = ::getxattr(QFile::encodeName(file).constData(), name, value.data(), static_cast<size_t>(value.size()));
+    value.resize(size < 0 ? 0 : size);
+    return value;
+}
+
+} // namespace
+
+// A replacement and its backup keep the source's extended attributes and ACL, and
+// gain none from the folder.
+TEST_F(OutputPlacementTest, InPlaceKeepsExtendedAttributesAndACLs)
+{
+    const QString source = write("photo.jpg", "original", 0640);
+    if (::setxattr(QFile::encodeName(source).constData(), "user.vantro.note", "kept", 4, 0) != 0)
+        GTEST_SKIP() << "this file system keeps no extended attributes: " << std::strerror(errno);
+    // The group may not read the photo, whatever its mode bits once said.
+    ASSERT_EQ(QProcess::execute("setfacl", {"-m", "u:nobody:r--,g::---", source}), 0);
+    const QByteArray acl = attribute(source, "system.posix_acl_access");
+    ASSERT_FALSE(acl.isEmpty());
+    const mode_t mode = modeOf(source);
+
+    placement.writeOutput("new", source, OutputMode::inPlace(true), {}, 3, "_");
+    EXPECT_EQ(readFile(source), "new");
+    for (const QString& file : {source, placement.backupRoot() + source}) {
+        EXPECT_EQ(attribute(file, "system.posix_acl_access"), acl) << file.toStdString();
+        EXPECT_EQ(attribute(file, "user.vantro.note"), "kept") << file.toStdString();
+        EXPECT_EQ(modeOf(file), mode) << file.toStdString();
+    }
+
+    // A folder whose default ACL would open new files to others does not open a replaced one.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("shared"));
+    const QString plain = write("shared/plain.jpg", "original", 0600);
+    ASSERT_EQ(QProcess::execute("setfacl", {"-d", "-m", "u:nobody:rw-", path("shared")}), 0);
+    placement.writeOutput("new", plain, OutputMode::inPlace(false), {}, 3, "_");
+    EXPECT_EQ(readFile(plain), "new");
+    EXPECT_TRUE(attribute(plain, "system.posix_acl_access").isEmpty());
+    EXPECT_EQ(modeOf(plain), 0600u);
 }
 
 TEST_F(OutputPlacementTest, InPlaceThroughALinkReplacesTheFileItPointsTo)
@@ -248,22 +491,12 @@ TEST_F(OutputPlacementTest, NewFilesAreNeverMoreOpenThanTheSource)
     EXPECT_EQ(modeOf(copyAlongside("o", open)), 0644u & ~umaskNow);
     EXPECT_EQ(modeOf(placement.writeOutput("c", open, OutputMode::customFolder(path("out")), {}, 3, "_")),
               0644u & ~umaskNow);
-    ASSERT_TRUE(OutputPlacement::reserveNewFile(path("reserved"), 0640));
-    EXPECT_EQ(modeOf(path("reserved")), 0640u);
 
     const QString secret = write("secret.png", "png", 0600);
     EXPECT_EQ(modeOf(copyAlongside("s", secret)), 0600u);
     EXPECT_EQ(modeOf(placement.writeConversionOutput("w", secret, OutputMode::inPlace(false), ImageFormat::webp, {},
                                                      3, "_")),
               0600u);
-}
-
-TEST_F(OutputPlacementTest, InPlaceWithoutBackupWritesNothingUnderTheRoot)
-{
-    const QString source = write("photo.jpg", "original");
-    placement.writeOutput("new", source, OutputMode::inPlace(false), {}, 3, "_");
-    EXPECT_EQ(readFile(source), "new");
-    EXPECT_FALSE(QFileInfo::exists(placement.backupRoot()));
 }
 
 TEST_F(OutputPlacementTest, FailedWritesLeaveTheSourceAndNoStrayFiles)
@@ -295,13 +528,6 @@ TEST_F(OutputPlacementTest, FailedWritesLeaveTheSourceAndNoStrayFiles)
     ASSERT_TRUE(QDir(dir.path()).mkpath("folder.jpg/inside"));
     expectError([&] { placement.writeOutput("x", path("folder.jpg"), OutputMode::inPlace(false), {}, 3, "_"); },
                 CompressionError::Kind::ioFailure, "Failed to replace original file: Is a directory");
-
-    // An earlier backup that cannot be replaced is kept.
-    const QString backupFolder = placement.backupRoot() + dir.path();
-    ASSERT_TRUE(QDir(backupFolder).mkpath("photo.jpg/inside"));
-    expectError([&] { placement.writeOutput("x", source, OutputMode::inPlace(true), {}, 3, "_"); },
-                CompressionError::Kind::ioFailure, "Failed to finalize backup: Is a directory");
-    EXPECT_EQ(entries(backupFolder), QStringList({"photo.jpg"}));
 
     // The backup root cannot be made.
     const OutputPlacement blocked(source + "/root");
