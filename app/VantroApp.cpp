@@ -1,9 +1,9 @@
 #include "VantroApp.h"
 
 #include "CompressionCoordinator.h"
+#include "ContentView.h"
 #include "DesktopActions.h"
 #include "Localization.h"
-#include "MainWindow.h"
 #include "Prompts.h"
 #include "SettingsPanelView.h"
 #include "SymbolIcons.h"

@@ -1,5 +1,6 @@
 #include "AppSettings.h"
 #include "CompressionCoordinator.h"
+#include "ContentView.h"
 #include "DefaultsStore.h"
 #include "DesktopActions.h"
 #include "DropZoneView.h"
@@ -8,7 +9,6 @@
 #include "JobListView.h"
 #include "JobTableModel.h"
 #include "Localization.h"
-#include "MainWindow.h"
 #include "Prompts.h"
 #include "VantroApp.h"
 

@@ -8,10 +8,10 @@
 #include "AppSettings.h"
 #include "CompressionCoordinator.h"
 #include "CompressionError.h"
+#include "ContentView.h"
 #include "DefaultsStore.h"
 #include "DesktopActions.h"
 #include "Localization.h"
-#include "MainWindow.h"
 #include "Prompts.h"
 #include "SettingsPanelView.h"
 

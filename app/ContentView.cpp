@@ -1,4 +1,4 @@
-#include "MainWindow.h"
+#include "ContentView.h"
 
 #include "AppSettings.h"
 #include "CompressionCoordinator.h"
