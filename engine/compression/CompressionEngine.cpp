@@ -9,7 +9,9 @@
 #include "JPEGEncoder.h"
 #include "PNGEncoder.h"
 #include "PixelScaler.h"
+#include "WebPDecoder.h"
 #include "WebPEncoder.h"
+#include "WebPICCProfile.h"
 
 #include <QFileInfo>
 

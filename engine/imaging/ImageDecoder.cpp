@@ -4,11 +4,9 @@
 #include "EngineSupport.h"
 #include "PackedPixels.h"
 #include "Vips.h"
-#include "WebPEncoder.h"
+#include "WebPDecoder.h"
 
 #include <QFile>
-
-#include <webp/decode.h>
 
 #include <array>
 #include <cerrno>
@@ -226,10 +224,24 @@ DecodedImage decodeWithVips(const QString& path, ImageFormat format)
     return decoded;
 }
 
-// libwebp's samples finished by the steps of the other decoders: turned
-// upright and, when a profile is given, converted from it to sRGB. Alpha
-// stays as libwebp delivers it, straight.
-DecodedImage finishWebP(const DecodedImage& stored, int orientation, const std::optional<QByteArray>& profile)
+} // namespace
+
+DecodedImage ImageDecoder::decode(const QString& path, ImageFormat format)
+{
+    switch (format) {
+    case ImageFormat::jpeg:
+    case ImageFormat::png:
+    case ImageFormat::heic:
+        return decodeWithVips(path, format);
+    case ImageFormat::webp:
+        return WebPDecoder::decode(readWholeFile(path), fileNameOf(path), WebPDecoder::Colours::sRGB);
+    case ImageFormat::avif:
+        break;
+    }
+    throw CompressionError::unsupportedFormat();
+}
+
+DecodedImage ImageDecoder::finish(const DecodedImage& stored, int orientation, const std::optional<QByteArray>& profile)
 {
     vips::ensureStarted();
     // libvips only reads through this image, so the bytes are wrapped rather than copied.
@@ -250,23 +262,6 @@ DecodedImage finishWebP(const DecodedImage& stored, int orientation, const std::
                                  static_cast<std::size_t>(profile->size()));
     vips_image_set_int(image.get(), VIPS_META_ORIENTATION, orientation);
     return packed(uprightSRGB(std::move(image)), stored.hasAlpha, noDecodeContext());
-}
-
-} // namespace
-
-DecodedImage ImageDecoder::decode(const QString& path, ImageFormat format)
-{
-    switch (format) {
-    case ImageFormat::jpeg:
-    case ImageFormat::png:
-    case ImageFormat::heic:
-        return decodeWithVips(path, format);
-    case ImageFormat::webp:
-        return WebPDecoder::decode(readWholeFile(path), fileNameOf(path), WebPDecoder::Colours::sRGB);
-    case ImageFormat::avif:
-        break;
-    }
-    throw CompressionError::unsupportedFormat();
 }
 
 bool ImageDecoder::isAnimatedPng(const QString& path)
@@ -320,43 +315,6 @@ std::pair<int64_t, int64_t> ImageDimensions::read(const QString& path)
     if (orientation >= 5 && orientation <= 8)
         std::swap(width, height);
     return {width, height};
-}
-
-DecodedImage WebPDecoder::decode(const QByteArray& data, const QString& fileName, Colours colours)
-{
-    const auto fail = [&] { return CompressionError::corruptFile(QStringLiteral("Cannot decode WebP: ") + fileName); };
-    const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
-    const auto size = static_cast<size_t>(data.size());
-
-    WebPBitstreamFeatures features{};
-    if (WebPGetFeatures(bytes, size, &features) != VP8_STATUS_OK)
-        throw fail();
-    if (!fitsPixelBudget(features.width, features.height))
-        throw fail();
-
-    int width = 0;
-    int height = 0;
-    const bool hasAlpha = features.has_alpha != 0;
-    std::unique_ptr<uint8_t, decltype(&WebPFree)> decoded(
-        hasAlpha ? WebPDecodeRGBA(bytes, size, &width, &height) : WebPDecodeRGB(bytes, size, &width, &height),
-        &WebPFree);
-    if (!decoded || width < 1 || height < 1)
-        throw fail();
-
-    DecodedImage image;
-    image.width = width;
-    image.height = height;
-    image.hasAlpha = hasAlpha;
-    const size_t length = static_cast<size_t>(width) * static_cast<size_t>(height) * (hasAlpha ? 4u : 3u);
-    image.pixels.assign(decoded.get(), decoded.get() + length);
-    decoded.reset();
-
-    const int turn = orientation(data);
-    const std::optional<QByteArray> profile
-        = colours == Colours::sRGB ? WebPICCProfile::iccProfile(data) : std::nullopt;
-    if (turn == 1 && !profile)
-        return image;
-    return finishWebP(image, turn, profile);
 }
 
 std::pair<int64_t, int64_t> ImageDimensions::storedWithinBudget(const QString& path)

@@ -3,9 +3,11 @@
 #include "DecodedImage.h"
 #include "ImageFormat.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 namespace vantro {
@@ -21,6 +23,11 @@ DecodedImage decode(const QString& path, ImageFormat format);
 // engine refuses such a file on every road (unsupportedFormat): libvips would
 // give its first frame alone, and a still image is not what the user had.
 bool isAnimatedPng(const QString& path);
+
+// Samples another library decoded (libwebp's) finished by the steps of the
+// other decoders: turned upright by `orientation` and, when a profile is
+// given, converted from it to sRGB. Alpha stays as it came, straight.
+DecodedImage finish(const DecodedImage& stored, int orientation, const std::optional<QByteArray>& profile);
 
 } // namespace ImageDecoder
 

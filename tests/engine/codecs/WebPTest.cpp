@@ -1,7 +1,9 @@
 #include "TestImages.h"
 
 #include "CompressionError.h"
+#include "WebPDecoder.h"
 #include "WebPEncoder.h"
+#include "WebPICCProfile.h"
 
 #include <gtest/gtest.h>
 

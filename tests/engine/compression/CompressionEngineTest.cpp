@@ -5,6 +5,7 @@
 #include "ImageDecoder.h"
 #include "WebPEncoder.h"
 #include "AVIFEncoder.h"
+#include "WebPICCProfile.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,6 +2,7 @@
 
 #include "CompressionError.h"
 #include "ImageDecoder.h"
+#include "WebPDecoder.h"
 #include "WebPEncoder.h"
 
 #include <QByteArray>
