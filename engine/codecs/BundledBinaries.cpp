@@ -5,7 +5,7 @@
 
 #include "CompressionError.h"
 #include "EngineSupport.h"
-#include "ImageDecoder.h"
+#include "ImageDimensions.h"
 #include "JobCancellation.h"
 #include "ToolOutputCheck.h"
 

@@ -5,6 +5,7 @@
 #include "EngineSupport.h"
 #include "FormatDetector.h"
 #include "ImageDecoder.h"
+#include "ImageDimensions.h"
 #include "ImageScaler.h"
 #include "JPEGEncoder.h"
 #include "PNGEncoder.h"

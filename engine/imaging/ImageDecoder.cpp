@@ -177,21 +177,6 @@ DecodedImage packed(vips::Image image, bool hasAlpha, const CompressionError& fa
     return decoded;
 }
 
-CompressionError tooLarge(int64_t width, int64_t height, const QString& fileName)
-{
-    return CompressionError::corruptFile(QStringLiteral("Image too large to decode (") + QString::number(width)
-                                         + QStringLiteral(" \u00D7 ") + QString::number(height)
-                                         + QStringLiteral(" pixels): ") + fileName);
-}
-
-// A header can claim any size; nothing may be allocated for pixels before the
-// claim is checked.
-void checkBudget(const VipsImage* header, const QString& fileName)
-{
-    if (!fitsPixelBudget(header->Xsize, header->Ysize))
-        throw tooLarge(header->Xsize, header->Ysize, fileName);
-}
-
 DecodedImage decodeWithVips(const QString& path, ImageFormat format)
 {
     vips::ensureStarted();
@@ -205,10 +190,10 @@ DecodedImage decodeWithVips(const QString& path, ImageFormat format)
     // turning the image needs the whole of it at hand: only then is the file
     // opened again for random access.
     vips::Image image = openLazily(nativePath, format, VIPS_ACCESS_SEQUENTIAL, fileName);
-    checkBudget(image.get(), fileName);
+    ImageDecoder::checkPixelBudget(image->Xsize, image->Ysize, fileName);
     if (vips_image_get_orientation(image.get()) != 1) {
         image = openLazily(nativePath, format, VIPS_ACCESS_RANDOM, fileName);
-        checkBudget(image.get(), fileName);
+        ImageDecoder::checkPixelBudget(image->Xsize, image->Ysize, fileName);
     }
 
     // Alpha is whatever follows the colour bands, whatever its values.
@@ -269,59 +254,12 @@ bool ImageDecoder::isAnimatedPng(const QString& path)
     return isAnimatedPngFile(QFile::encodeName(path));
 }
 
-namespace {
-
-// The header of a file, read by the loader of one of the engine's own formats
-// only; the loader's nickname comes with it.
-std::pair<vips::Image, std::string_view> readHeader(const QString& path)
+void ImageDecoder::checkPixelBudget(int64_t width, int64_t height, const QString& fileName)
 {
-    vips::ensureStarted();
-    const auto cannotRead = [&] {
-        return CompressionError::corruptFile(QStringLiteral("Cannot read image dimensions: ") + fileNameOf(path));
-    };
-    const QByteArray nativePath = QFile::encodeName(path);
-
-    // Only the loaders of the engine's own formats may look at the file.
-    const char* loaderType = vips_foreign_find_load(nativePath.constData());
-    if (!loaderType) {
-        vips::takeError();
-        throw cannotRead();
-    }
-    const char* nickname = vips_nickname_find(g_type_from_name(loaderType));
-    const std::string_view loader = nickname ? nickname : "";
-    if (loader != "jpegload" && loader != "pngload" && loader != "heifload" && loader != "webpload")
-        throw cannotRead();
-
-    vips::Image header = PackedPixels::run(
-        [&](VipsImage** out) {
-            return vips_call(nickname, nativePath.constData(), out, "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
-        },
-        cannotRead());
-    return {std::move(header), loader};
-}
-
-} // namespace
-
-std::pair<int64_t, int64_t> ImageDimensions::read(const QString& path)
-{
-    const auto [header, loader] = readHeader(path);
-    int64_t width = header->Xsize;
-    int64_t height = header->Ysize;
-    // Measured as the decoder turns it: libheif has already applied a HEIC's
-    // own transformations (libvips reports no orientation for it), and WebP
-    // is turned by the orientation its own decoder reads.
-    const int orientation = loader == "webpload" ? WebPDecoder::orientation(readWholeFile(path))
-                                                 : vips_image_get_orientation(header.get());
-    if (orientation >= 5 && orientation <= 8)
-        std::swap(width, height);
-    return {width, height};
-}
-
-std::pair<int64_t, int64_t> ImageDimensions::storedWithinBudget(const QString& path)
-{
-    const vips::Image header = readHeader(path).first;
-    checkBudget(header.get(), fileNameOf(path));
-    return {header->Xsize, header->Ysize};
+    if (!fitsPixelBudget(width, height))
+        throw CompressionError::corruptFile(QStringLiteral("Image too large to decode (") + QString::number(width)
+                                            + QStringLiteral(" \u00D7 ") + QString::number(height)
+                                            + QStringLiteral(" pixels): ") + fileName);
 }
 
 } // namespace vantro

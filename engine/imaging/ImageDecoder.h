@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <utility>
 
 namespace vantro {
 
@@ -24,25 +23,16 @@ DecodedImage decode(const QString& path, ImageFormat format);
 // give its first frame alone, and a still image is not what the user had.
 bool isAnimatedPng(const QString& path);
 
+// A header can claim any size; nothing may be allocated for pixels before the
+// claim is checked. Throws corruptFile "Image too large to decode (W × H
+// pixels): " + fileName beyond the pixel budget.
+void checkPixelBudget(int64_t width, int64_t height, const QString& fileName);
+
 // Samples another library decoded (libwebp's) finished by the steps of the
 // other decoders: turned upright by `orientation` and, when a profile is
 // given, converted from it to sRGB. Alpha stays as it came, straight.
 DecodedImage finish(const DecodedImage& stored, int orientation, const std::optional<QByteArray>& profile);
 
 } // namespace ImageDecoder
-
-namespace ImageDimensions {
-
-// The displayed (width, height) of a file, orientation applied, read from its
-// header without decoding pixels.
-std::pair<int64_t, int64_t> read(const QString& path);
-
-// The (width, height) as the header stores it, before any turn: what a
-// lossless optimiser keeps. Beyond the pixel budget it throws the decoder's own
-// corruptFile "Image too large to decode (W × H pixels): " + file name, so a
-// file the decoders refuse reaches no other road either.
-std::pair<int64_t, int64_t> storedWithinBudget(const QString& path);
-
-} // namespace ImageDimensions
 
 } // namespace vantro

@@ -16,6 +16,7 @@
 #include "CompressionError.h"
 #include "FormatDetector.h"
 #include "ImageDecoder.h"
+#include "ImageDimensions.h"
 
 #include <QTemporaryFile>
 

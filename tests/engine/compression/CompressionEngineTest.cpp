@@ -3,6 +3,7 @@
 #include "CompressionEngine.h"
 #include "FormatDetector.h"
 #include "ImageDecoder.h"
+#include "ImageDimensions.h"
 #include "WebPEncoder.h"
 #include "AVIFEncoder.h"
 #include "WebPICCProfile.h"

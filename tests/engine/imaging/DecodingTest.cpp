@@ -2,6 +2,7 @@
 
 #include "CompressionError.h"
 #include "ImageDecoder.h"
+#include "ImageDimensions.h"
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
 
