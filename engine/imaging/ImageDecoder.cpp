@@ -40,7 +40,7 @@ CompressionError noDecodeContext()
 vips::Image openLazily(const QByteArray& nativePath, ImageFormat format, VipsAccess access, const QString& fileName)
 {
     const char* path = nativePath.constData();
-    return PackedPixels::run(
+    return vips::runOperation(
         [&](VipsImage** out) {
             switch (format) {
             case ImageFormat::jpeg:
@@ -130,12 +130,12 @@ vips::Image toEightBitSRGB(vips::Image image)
             vips::takeError();
     }
     if (image->Type != VIPS_INTERPRETATION_sRGB || image->BandFmt != VIPS_FORMAT_UCHAR) {
-        image = PackedPixels::run(
+        image = vips::runOperation(
             [&](VipsImage** out) { return vips_colourspace(image.get(), out, VIPS_INTERPRETATION_sRGB, nullptr); },
             noDecodeContext());
     }
     if (image->BandFmt != VIPS_FORMAT_UCHAR) {
-        image = PackedPixels::run(
+        image = vips::runOperation(
             [&](VipsImage** out) { return vips_cast(image.get(), out, VIPS_FORMAT_UCHAR, nullptr); }, noDecodeContext());
     }
     return image;
@@ -145,8 +145,8 @@ vips::Image toEightBitSRGB(vips::Image image)
 vips::Image uprightSRGB(vips::Image image)
 {
     image = toEightBitSRGB(std::move(image));
-    return PackedPixels::run([&](VipsImage** out) { return vips_autorot(image.get(), out, nullptr); },
-                             noDecodeContext());
+    return vips::runOperation([&](VipsImage** out) { return vips_autorot(image.get(), out, nullptr); },
+                              noDecodeContext());
 }
 
 // Computes an 8-bit image into packed rows of 3 bytes a pixel, or 4 with
@@ -157,7 +157,7 @@ DecodedImage packed(vips::Image image, bool hasAlpha, const CompressionError& fa
     if (image->Bands < channels)
         throw noDecodeContext();
     if (image->Bands > channels) {
-        image = PackedPixels::run(
+        image = vips::runOperation(
             [&](VipsImage** out) { return vips_extract_band(image.get(), out, 0, "n", channels, nullptr); },
             noDecodeContext());
     }
@@ -237,7 +237,7 @@ DecodedImage ImageDecoder::finish(const DecodedImage& stored, int orientation, c
         vips::takeError();
         throw noDecodeContext();
     }
-    vips::Image image = PackedPixels::run(
+    vips::Image image = vips::runOperation(
         [&](VipsImage** out) {
             return vips_copy(memory.get(), out, "interpretation", VIPS_INTERPRETATION_sRGB, nullptr);
         },

@@ -3,7 +3,6 @@
 #include "CompressionError.h"
 #include "EngineSupport.h"
 #include "ImageDecoder.h"
-#include "PackedPixels.h"
 #include "Vips.h"
 #include "WebPDecoder.h"
 
@@ -36,7 +35,7 @@ std::pair<vips::Image, std::string_view> readHeader(const QString& path)
     if (loader != "jpegload" && loader != "pngload" && loader != "heifload" && loader != "webpload")
         throw cannotRead();
 
-    vips::Image header = PackedPixels::run(
+    vips::Image header = vips::runOperation(
         [&](VipsImage** out) {
             return vips_call(nickname, nativePath.constData(), out, "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
         },

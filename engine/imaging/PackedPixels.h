@@ -1,6 +1,5 @@
 #pragma once
 
-#include "CompressionError.h"
 #include "Vips.h"
 
 #include <cstddef>
@@ -34,21 +33,6 @@ void unpremultiplyRGBA(uint8_t* rgba, std::size_t pixelCount);
 // each sample premultiplied, then un-premultiplied. Fully transparent pixels
 // become 0, 0, 0, 0 whatever colour they held.
 void passThroughPremultipliedRGBA(uint8_t* rgba, std::size_t pixelCount);
-
-// Runs one libvips operation, `operation(&out)`, and takes ownership of its
-// output image; throws `error` when it fails.
-template <typename Operation>
-vips::Image run(Operation operation, const CompressionError& error)
-{
-    VipsImage* out = nullptr;
-    const int status = operation(&out);
-    vips::Image image(out);
-    if (status != 0 || !image) {
-        vips::takeError();
-        throw error;
-    }
-    return image;
-}
 
 // Computes an 8-bit image straight into caller-owned memory whose layout must
 // match the image exactly (Xsize x Ysize x Bands bytes). False on any libvips

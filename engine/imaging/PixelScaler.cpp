@@ -24,7 +24,7 @@ CompressionError noResizeContext()
 template <typename Operation>
 vips::Image run(Operation operation)
 {
-    return PackedPixels::run(operation, noResizeContext());
+    return vips::runOperation(operation, noResizeContext());
 }
 
 } // namespace

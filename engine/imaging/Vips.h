@@ -38,4 +38,19 @@ struct GFree {
 // so the text is only fit for diagnostics, never for a user-facing message.
 std::string takeError();
 
+// Runs one libvips operation, `operation(&out)`, and takes ownership of its
+// output image; throws `error` when it fails.
+template <typename Operation, typename Error>
+Image runOperation(Operation operation, const Error& error)
+{
+    VipsImage* out = nullptr;
+    const int status = operation(&out);
+    Image image(out);
+    if (status != 0 || !image) {
+        takeError();
+        throw error;
+    }
+    return image;
+}
+
 } // namespace vantro::vips
