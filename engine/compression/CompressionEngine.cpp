@@ -69,14 +69,13 @@ DecodedImage scaledImage(DecodedImage image, const ResizeMode& resize)
 }
 
 CompressionEngine::CompressionEngine()
-    : CompressionEngine(OutputPlacement::defaultBackupRoot(), {}, 1000)
+    : CompressionEngine(OutputPlacement::defaultBackupRoot(), {}, OutputPlacement::defaultMaxCollisionAttempts)
 {
 }
 
 CompressionEngine::CompressionEngine(const QString& backupRoot, Trasher trasher, int64_t maxCollisionAttempts)
     : m_placement(backupRoot, maxCollisionAttempts)
     , m_trasher(trasher ? std::move(trasher) : Trasher(&OutputPlacement::recycleViaWorkspace))
-    , m_maxCollisionAttempts(maxCollisionAttempts)
 {
 }
 

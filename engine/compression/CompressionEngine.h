@@ -33,7 +33,7 @@ public:
     CompressionResult compress(const QString& path, const CompressionSettings& settings) const;
 
     const QString& backupRoot() const { return m_placement.backupRoot(); }
-    int64_t maxCollisionAttempts() const { return m_maxCollisionAttempts; }
+    int64_t maxCollisionAttempts() const { return m_placement.maxCollisionAttempts(); }
 
 private:
     struct Encoded {
@@ -49,7 +49,6 @@ private:
 
     OutputPlacement m_placement;
     Trasher m_trasher;
-    int64_t m_maxCollisionAttempts;
 };
 
 // The image composited over white, rounded to nearest; without alpha.

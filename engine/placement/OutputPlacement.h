@@ -31,11 +31,16 @@ public:
 // candidate limit, so several threads may place outputs at once.
 class OutputPlacement {
 public:
-    explicit OutputPlacement(QString backupRoot = defaultBackupRoot(), int64_t maxCollisionAttempts = 1000);
+    // How many candidate names a new file or a backup tries before giving up.
+    static constexpr int64_t defaultMaxCollisionAttempts = 1000;
+
+    explicit OutputPlacement(QString backupRoot = defaultBackupRoot(),
+                             int64_t maxCollisionAttempts = defaultMaxCollisionAttempts);
 
     // ".vantro/backup" in the current user's home folder.
     static QString defaultBackupRoot();
     const QString& backupRoot() const { return m_backupRoot; }
+    int64_t maxCollisionAttempts() const { return m_maxCollisionAttempts; }
 
     // Same-format output. Returns the absolute output path (the source itself in place,
     // even when it is a symbolic link: the file it points to is the one replaced and backed up).
