@@ -5,9 +5,9 @@
 #include <cstdint>
 
 // Byte sizes and percentages as the job list shows them, in the number style
-// of the interface language (en_US or cs_CZ conventions). Values are rounded
-// half to even on their shortest decimal form, so 0.25 gives 0.2 and 0.35
-// gives 0.4 in both languages.
+// of the interface language: despite its name, CzechFormat formats for both
+// languages (en_US or cs_CZ conventions). Values are rounded half to even on
+// their shortest decimal form, so 0.25 gives 0.2 and 0.35 gives 0.4 in both.
 namespace vantro::CzechFormat {
 
 // Decimal units in steps of 1000: B, KB, MB, GB. The sign is dropped; the unit

@@ -19,7 +19,8 @@ namespace BundledBinaries {
 QStringList searchFolders();
 
 // The path of an executable regular file named resourceName in the first
-// bundle folder that holds one; nothing when none does.
+// bundle folder that holds one; nothing when none does. On Linux there is no
+// URL type for local files: despite its name, `url` returns a plain file path.
 std::optional<QString> url(const QString& resourceName);
 std::optional<QString> url(const QString& resourceName, const QStringList& folders);
 
