@@ -1,7 +1,7 @@
 #pragma once
 
-#include "BundledBinaries.h"
 #include "DecodedImage.h"
+#include "OptimiserTool.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,9 +1,9 @@
 #include "TestImages.h"
 
-#include "BundledBinaries.h"
 #include "CompressionError.h"
 #include "JPEGEncoder.h"
 #include "JobCancellation.h"
+#include "OptimiserTool.h"
 #include "ToolOutputCheck.h"
 
 #include <gtest/gtest.h>

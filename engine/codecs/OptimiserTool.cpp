@@ -1,7 +1,7 @@
 // Before any Qt header: glib's headers use "signals" as a name, which Qt defines.
 #include "Vips.h"
 
-#include "BundledBinaries.h"
+#include "OptimiserTool.h"
 
 #include "CompressionError.h"
 #include "EngineSupport.h"
