@@ -1,5 +1,6 @@
 #include "TestImages.h"
 
+#include "BundledBinaries.h"
 #include "CompressionError.h"
 #include "PNGEncoder.h"
 
