@@ -5,6 +5,7 @@
 #include "ElidedLabel.h"
 #include "Localization.h"
 #include "PresetMenu.h"
+#include "SettingsSummary.h"
 #include "SymbolIcons.h"
 
 #include <QEvent>

@@ -35,7 +35,4 @@ private:
     std::unique_ptr<Private> d;
 };
 
-// The one-line summary of the settings in force.
-QString settingsSummary(const AppSettings& settings);
-
 } // namespace vantro

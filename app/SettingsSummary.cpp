@@ -1,5 +1,6 @@
+#include "SettingsSummary.h"
+
 #include "AppSettings.h"
-#include "FooterView.h"
 #include "Localization.h"
 
 #include <QStringList>

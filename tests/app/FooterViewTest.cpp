@@ -5,6 +5,7 @@
 #include "Localization.h"
 #include "PresetMenu.h"
 #include "Prompts.h"
+#include "SettingsSummary.h"
 
 #include <QLabel>
 #include <QLocale>

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+namespace vantro {
+
+class AppSettings;
+
+// The one-line summary of the settings in force.
+QString settingsSummary(const AppSettings& settings);
+
+} // namespace vantro
