@@ -6,7 +6,7 @@
 #include "FooterView.h"
 #include "JobListView.h"
 #include "Localization.h"
-#include "Prompts.h"
+#include "TextPrompt.h"
 
 #include <QCloseEvent>
 #include <QVBoxLayout>

@@ -3,8 +3,8 @@
 #include "ImageDropExpander.h"
 #include "JobTableModel.h"
 #include "Localization.h"
-#include "Prompts.h"
 #include "SymbolIcons.h"
+#include "TextPrompt.h"
 
 #include <QCoreApplication>
 #include <QDragEnterEvent>

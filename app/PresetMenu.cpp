@@ -2,7 +2,7 @@
 
 #include "AppSettings.h"
 #include "Localization.h"
-#include "Prompts.h"
+#include "TextPrompt.h"
 
 #include <QMenu>
 #include <QPointer>

@@ -2,7 +2,7 @@
 
 #include "ElidedLabel.h"
 #include "Localization.h"
-#include "Prompts.h"
+#include "TextPrompt.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -4,9 +4,9 @@
 #include "ContentView.h"
 #include "DesktopActions.h"
 #include "Localization.h"
-#include "Prompts.h"
 #include "SettingsPanelView.h"
 #include "SymbolIcons.h"
+#include "TextPrompt.h"
 
 #include <QAction>
 #include <QApplication>

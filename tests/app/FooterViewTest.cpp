@@ -4,8 +4,8 @@
 #include "FooterView.h"
 #include "Localization.h"
 #include "PresetMenu.h"
-#include "Prompts.h"
 #include "SettingsSummary.h"
+#include "TextPrompt.h"
 
 #include <QLabel>
 #include <QLocale>

@@ -9,7 +9,7 @@
 #include "JobListView.h"
 #include "JobTableModel.h"
 #include "Localization.h"
-#include "Prompts.h"
+#include "TextPrompt.h"
 #include "VantroApp.h"
 
 #include <QAbstractButton>

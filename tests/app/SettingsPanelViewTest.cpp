@@ -1,8 +1,8 @@
 #include "AppSettings.h"
 #include "DefaultsStore.h"
 #include "PresetMenu.h"
-#include "Prompts.h"
 #include "SettingsPanelView.h"
+#include "TextPrompt.h"
 
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>

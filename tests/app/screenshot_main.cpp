@@ -12,8 +12,8 @@
 #include "DefaultsStore.h"
 #include "DesktopActions.h"
 #include "Localization.h"
-#include "Prompts.h"
 #include "SettingsPanelView.h"
+#include "TextPrompt.h"
 
 #include <QApplication>
 #include <QDir>

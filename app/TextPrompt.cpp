@@ -1,4 +1,4 @@
-#include "Prompts.h"
+#include "TextPrompt.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
