@@ -3,6 +3,7 @@
 #include "AppSettings.h"
 #include "CompressionCoordinator.h"
 #include "DropZoneView.h"
+#include "FileChooser.h"
 #include "FooterView.h"
 #include "JobListView.h"
 #include "Localization.h"

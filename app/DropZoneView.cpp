@@ -1,10 +1,10 @@
 #include "DropZoneView.h"
 
+#include "FileChooser.h"
 #include "ImageDropExpander.h"
 #include "JobTableModel.h"
 #include "Localization.h"
 #include "SymbolIcons.h"
-#include "TextPrompt.h"
 
 #include <QCoreApplication>
 #include <QDragEnterEvent>

@@ -1,4 +1,4 @@
-#include "TextPrompt.h"
+#include "FileChooser.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -75,24 +75,7 @@ private:
     QString m_lastFolder;
 };
 
-class DialogFolderChooser final : public FolderChooser {
-public:
-    std::optional<QString> chooseFolder(QWidget* parent, const QString& startFolder) override
-    {
-        const QString folder = QFileDialog::getExistingDirectory(parent, QString(), startFolder);
-        if (folder.isEmpty())
-            return std::nullopt;
-        return folder;
-    }
-};
-
 } // namespace
-
-FolderChooser& FolderChooser::dialog()
-{
-    static DialogFolderChooser chooser;
-    return chooser;
-}
 
 FileChooser& FileChooser::dialog()
 {

@@ -1,8 +1,8 @@
 #include "SettingsPanelView.h"
 
 #include "ElidedLabel.h"
+#include "FolderChooser.h"
 #include "Localization.h"
-#include "TextPrompt.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -29,27 +28,6 @@ public:
 
     // A window-modal dialog.
     static TextPrompt& dialog();
-};
-
-// Lets the user choose files and folders, several at once, without blocking.
-// `done` receives the chosen paths, or an empty list on cancel.
-class FileChooser {
-public:
-    virtual ~FileChooser() = default;
-    virtual void choose(QWidget* parent, std::function<void(QStringList)> done) = 0;
-
-    static FileChooser& dialog();
-};
-
-// Lets the user pick one folder, starting in `startFolder`; creating a folder
-// is allowed. Returns when the chooser closes: the chosen folder's path, or
-// nothing on cancel.
-class FolderChooser {
-public:
-    virtual ~FolderChooser() = default;
-    virtual std::optional<QString> chooseFolder(QWidget* parent, const QString& startFolder) = 0;
-
-    static FolderChooser& dialog();
 };
 
 } // namespace vantro

@@ -3,6 +3,8 @@
 #include "CompressionCoordinator.h"
 #include "ContentView.h"
 #include "DesktopActions.h"
+#include "FileChooser.h"
+#include "FolderChooser.h"
 #include "Localization.h"
 #include "SettingsPanelView.h"
 #include "SymbolIcons.h"

@@ -5,6 +5,8 @@
 #include "DesktopActions.h"
 #include "DropZoneView.h"
 #include "FakeEngine.h"
+#include "FileChooser.h"
+#include "FolderChooser.h"
 #include "FooterView.h"
 #include "JobListView.h"
 #include "JobTableModel.h"

@@ -1,5 +1,6 @@
 #include "AppSettings.h"
 #include "DefaultsStore.h"
+#include "FolderChooser.h"
 #include "PresetMenu.h"
 #include "SettingsPanelView.h"
 #include "TextPrompt.h"

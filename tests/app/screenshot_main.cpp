@@ -11,6 +11,8 @@
 #include "ContentView.h"
 #include "DefaultsStore.h"
 #include "DesktopActions.h"
+#include "FileChooser.h"
+#include "FolderChooser.h"
 #include "Localization.h"
 #include "SettingsPanelView.h"
 #include "TextPrompt.h"
