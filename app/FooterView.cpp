@@ -4,7 +4,7 @@
 #include "DesktopActions.h"
 #include "ElidedLabel.h"
 #include "Localization.h"
-#include "PresetMenu.h"
+#include "PresetMenuButton.h"
 #include "SettingsSummary.h"
 #include "SymbolIcons.h"
 

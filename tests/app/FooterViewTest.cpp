@@ -3,7 +3,7 @@
 #include "DesktopActions.h"
 #include "FooterView.h"
 #include "Localization.h"
-#include "PresetMenu.h"
+#include "PresetMenuButton.h"
 #include "SettingsSummary.h"
 #include "TextPrompt.h"
 

@@ -1,7 +1,7 @@
 #include "AppSettings.h"
 #include "DefaultsStore.h"
 #include "FolderChooser.h"
-#include "PresetMenu.h"
+#include "PresetMenuButton.h"
 #include "SettingsPanelView.h"
 #include "TextPrompt.h"
 

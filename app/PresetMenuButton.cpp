@@ -1,4 +1,4 @@
-#include "PresetMenu.h"
+#include "PresetMenuButton.h"
 
 #include "AppSettings.h"
 #include "Localization.h"
