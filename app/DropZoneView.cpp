@@ -2,7 +2,7 @@
 
 #include "FileChooser.h"
 #include "ImageDropExpander.h"
-#include "JobTableModel.h"
+#include "JobColors.h"
 #include "Localization.h"
 #include "SymbolIcons.h"
 

@@ -2,6 +2,7 @@
 
 #include "CzechFormat.h"
 #include "DesktopActions.h"
+#include "JobColors.h"
 #include "JobTableModel.h"
 #include "Localization.h"
 

@@ -3,25 +3,11 @@
 #include "Job.h"
 
 #include <QAbstractTableModel>
-#include <QColor>
 
 #include <cstdint>
 #include <vector>
 
-class QPalette;
-
 namespace vantro {
-
-// The colours the job list speaks in. The named ones are fixed; secondary and
-// tertiary are fainter shades of the palette's text colour.
-namespace JobColors {
-QColor green();
-QColor red();
-QColor blue();
-QColor orange();
-QColor secondary(const QPalette& palette);
-QColor tertiary(const QPalette& palette);
-} // namespace JobColors
 
 // Running sums over the rows, kept up to date by every update so the summary
 // and the row menu never walk thousands of jobs.

@@ -1,4 +1,5 @@
 #include "DesktopActions.h"
+#include "JobColors.h"
 #include "JobListView.h"
 #include "JobTableModel.h"
 
