@@ -5,6 +5,7 @@
 #include "JobColors.h"
 #include "Localization.h"
 #include "SymbolIcons.h"
+#include "URLAccumulator.h"
 
 #include <QCoreApplication>
 #include <QDragEnterEvent>

@@ -5,18 +5,6 @@
 
 namespace vantro {
 
-void URLAccumulator::add(const QString& path)
-{
-    const std::lock_guard guard(m_lock);
-    m_urls.append(path);
-}
-
-QStringList URLAccumulator::snapshot() const
-{
-    const std::lock_guard guard(m_lock);
-    return m_urls;
-}
-
 namespace ImageDropExpander {
 
 namespace {

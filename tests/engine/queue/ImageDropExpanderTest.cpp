@@ -1,4 +1,5 @@
 #include "ImageDropExpander.h"
+#include "URLAccumulator.h"
 
 #include <QDir>
 #include <QFile>
