@@ -14,9 +14,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStringDecoder>
 #include <QRegularExpression>
 #include <QSet>
+#include <QStringDecoder>
 #include <QTemporaryDir>
 
 #include <algorithm>
