@@ -14,14 +14,23 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
+#include <filesystem>
 #include <functional>
+#include <limits>
+#include <mutex>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace vantro {
@@ -77,6 +86,69 @@ std::function<void()> limitChild(pid_t parent, rlim_t addressSpace)
     };
 }
 
+// A tool's private folder is "vantro-<pid>-XXXXXX", so that a later run can
+// tell whether the process that made it is still there.
+const QRegularExpression kPrivateFolderName(QStringLiteral("^vantro-([0-9]{1,10})-[A-Za-z0-9]{6}$"));
+
+// A SIGKILL leaves the killed program's private folders, with copies of the
+// user's images in them, and no process can clean up after its own SIGKILL.
+// So the first tool run of each process in a temporary folder removes the
+// folders of processes that no longer exist. Only our own real folders of that
+// name are touched, never through a link, and never one whose process may
+// still be there (ESRCH is the only proof that it is gone).
+void removeAbandonedFolders(const QString& temporary)
+{
+    static std::mutex mutex;
+    static QSet<QString> swept;
+    const std::lock_guard lock(mutex);
+    if (swept.contains(temporary))
+        return;
+    swept.insert(temporary);
+
+    const QStringList names = QDir(temporary).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                                        | QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        const QRegularExpressionMatch match = kPrivateFolderName.match(name);
+        bool ok = false;
+        const qint64 pid = match.hasMatch() ? match.captured(1).toLongLong(&ok) : 0;
+        if (!ok || pid <= 0 || pid > std::numeric_limits<pid_t>::max() || pid == ::getpid())
+            continue;
+        const QByteArray path = QFile::encodeName(QDir(temporary).filePath(name));
+        struct stat info {};
+        if (::lstat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
+            continue;
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        // Links inside are removed, never followed.
+        std::error_code ignored;
+        std::filesystem::remove_all(std::filesystem::path(path.toStdString()), ignored);
+    }
+}
+
+// Writes an image held in memory into the tool's private folder, owner-only
+// and exclusively. Throws ioFailure stagingFailure + the system's reason.
+void stageInput(const QString& path, const QByteArray& bytes, const QString& stagingFailure)
+{
+    const auto fail = [&](int error) {
+        return CompressionError::ioFailure(stagingFailure
+                                           + QString::fromStdString(std::generic_category().message(error)));
+    };
+    const FileHandle file(::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (file.get() < 0)
+        throw fail(errno);
+    const char* data = bytes.constData();
+    auto remaining = static_cast<size_t>(bytes.size());
+    while (remaining > 0) {
+        const ssize_t written = ::write(file.get(), data, remaining);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            throw fail(errno);
+        data += written;
+        remaining -= static_cast<size_t>(written);
+    }
+}
+
 } // namespace
 
 QByteArray OptimiserTool::run(const QString& inputPath) const
@@ -86,20 +158,45 @@ QByteArray OptimiserTool::run(const QString& inputPath) const
 
 QByteArray OptimiserTool::run(const QString& inputPath, const QStringList& bundleFolders) const
 {
+    return run(inputPath, nullptr, QString(), bundleFolders);
+}
+
+QByteArray OptimiserTool::runOnData(const QByteArray& image, const QString& stagingFailure,
+                                    const QStringList& bundleFolders) const
+{
+    return run(QString(), &image, stagingFailure, bundleFolders);
+}
+
+QByteArray OptimiserTool::run(QString inputPath, const QByteArray* image, const QString& stagingFailure,
+                              const QStringList& bundleFolders) const
+{
     const std::optional<QString> executable = BundledBinaries::url(resourceName, bundleFolders);
     if (!executable)
         throw CompressionError::encoderFailed(notFoundMessage);
     // A header can claim any size; the tool would try to hold all of it.
-    const auto [width, height] = ImageDimensions::storedWithinBudget(inputPath);
+    std::pair<int64_t, int64_t> size;
+    if (!image)
+        size = ImageDimensions::storedWithinBudget(inputPath);
     JobCancellation::throwIfRequested();
 
     // The output is a copy of the user's image: nobody else may read it while
     // the tool writes it, and the folder goes with everything in it on every
     // way out of this function.
-    const QTemporaryDir folder(QDir(temporaryFolder()).filePath(QStringLiteral("vantro-XXXXXX")));
+    const QString temporary = temporaryFolder();
+    removeAbandonedFolders(temporary);
+    const QTemporaryDir folder(
+        QDir(temporary).filePath(QStringLiteral("vantro-%1-XXXXXX").arg(static_cast<qint64>(::getpid()))));
+    if (!folder.isValid() && image)
+        throw CompressionError::ioFailure(stagingFailure + folder.errorString());
     if (!folder.isValid())
         throw CompressionError::encoderFailed(failurePrefix + QStringLiteral("cannot create its temporary folder (")
                                               + folder.errorString() + u')');
+    if (image) {
+        inputPath = temporaryFilePath(outputExtension, folder.path());
+        stageInput(inputPath, *image, stagingFailure);
+        size = ImageDimensions::storedWithinBudget(inputPath);
+    }
+    const auto [width, height] = size;
     const QString outputPath = temporaryFilePath(outputExtension, folder.path());
 
     // Starting libvips sets an environment variable. A child started while

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BundledBinaries.h"
 #include "ImageFormat.h"
 
 #include <QByteArray>
@@ -15,8 +16,11 @@ namespace vantro {
 // into a folder of its own (mode 0700) in the temporary folder, so no other
 // user can read a private image while it works; the folder is removed on every
 // way out. The tool runs under an address-space limit sized from the image's
-// pixel count and dies with the program. Its result is used only when it parses as a whole image of the
-// source's size: an exit status of 0 proves nothing after a failed write.
+// pixel count and dies with the program. Its result is used only when it
+// parses as a whole image of the source's size: an exit status of 0 proves
+// nothing after a failed write. The folder is "vantro-<pid>-XXXXXX": the first
+// run of a process in a temporary folder removes those of processes that were
+// killed.
 struct OptimiserTool {
     QString resourceName;      // "jpegtran", "oxipng"
     ImageFormat format;        // what it reads and writes
@@ -40,6 +44,15 @@ struct OptimiserTool {
     QByteArray run(const QString& inputPath) const;
     // The same, looking the tool up in the given bundle folders only.
     QByteArray run(const QString& inputPath, const QStringList& bundleFolders) const;
+    // The same for an image held in memory, which is written into the tool's
+    // private folder first; a failure to put it there (the folder included) is
+    // ioFailure stagingFailure + the system's reason.
+    QByteArray runOnData(const QByteArray& image, const QString& stagingFailure,
+                         const QStringList& bundleFolders = BundledBinaries::searchFolders()) const;
+
+private:
+    QByteArray run(QString inputPath, const QByteArray* image, const QString& stagingFailure,
+                   const QStringList& bundleFolders) const;
 };
 
 } // namespace vantro

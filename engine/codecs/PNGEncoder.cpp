@@ -6,13 +6,7 @@
 #include "CompressionError.h"
 #include "EngineSupport.h"
 
-#include <QFile>
-
-#include <cerrno>
-#include <fcntl.h>
 #include <memory>
-#include <system_error>
-#include <unistd.h>
 
 namespace vantro::PNGEncoder {
 
@@ -58,48 +52,6 @@ QByteArray encodeFreshPNG(const DecodedImage& decoded)
     return QByteArray(static_cast<const char*>(owned.get()), static_cast<qsizetype>(length));
 }
 
-// Removes the staged file on every way out; an error of the removal is ignored.
-struct StagedFile {
-    QString path;
-    bool created = false;
-    ~StagedFile()
-    {
-        if (created)
-            QFile::remove(path);
-    }
-};
-
-// Creates the file exclusively, so a name that somehow exists is never
-// overwritten or removed, and writes all bytes. Throws ioFailure.
-void stage(StagedFile& staged, const QByteArray& bytes)
-{
-    const auto fail = [](int error) {
-        return CompressionError::ioFailure(QStringLiteral("Failed to stage resized PNG for oxipng: ")
-                                           + QString::fromStdString(std::generic_category().message(error)));
-    };
-    const int fd = ::open(QFile::encodeName(staged.path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw fail(errno);
-    staged.created = true;
-
-    const char* data = bytes.constData();
-    auto remaining = static_cast<size_t>(bytes.size());
-    while (remaining > 0) {
-        const ssize_t written = ::write(fd, data, remaining);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            const int error = errno;
-            ::close(fd);
-            throw fail(error);
-        }
-        data += written;
-        remaining -= static_cast<size_t>(written);
-    }
-    if (::close(fd) != 0)
-        throw fail(errno);
-}
-
 } // namespace
 
 const OptimiserTool& losslessTool()
@@ -117,10 +69,8 @@ QByteArray compressLossless(const QString& inputPath)
 
 QByteArray compressResized(const DecodedImage& decoded)
 {
-    const QByteArray fresh = encodeFreshPNG(decoded);
-    StagedFile staged{temporaryFilePath(QStringLiteral(".png"))};
-    stage(staged, fresh);
-    return compressLossless(staged.path);
+    return losslessTool().runOnData(encodeFreshPNG(decoded),
+                                    QStringLiteral("Failed to stage resized PNG for oxipng: "));
 }
 
 } // namespace vantro::PNGEncoder

@@ -32,9 +32,9 @@ inline bool fitsInt32(int64_t value)
 // working directory.
 QString temporaryFolder();
 
-// A fresh "<UUID><suffix>" path in the folder, by default the user's
-// temporary folder.
-QString temporaryFilePath(const QString& suffix, const QString& folder = temporaryFolder());
+// A fresh "<UUID><suffix>" path in the folder: a private one, never the
+// temporary folder itself, where others could read it and a kill would leave it.
+QString temporaryFilePath(const QString& suffix, const QString& folder);
 
 // The last path component, as messages name files.
 QString fileNameOf(const QString& path);

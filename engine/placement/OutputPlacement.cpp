@@ -210,24 +210,43 @@ struct SourceAttributes {
     QByteArray path;
 };
 
-// A hidden file in the destination folder that holds the complete bytes before
-// any final name sees them. It is removed on every way out unless it took a
-// final name.
+// Whether a file without a name can be given one: only through /proc.
+bool procLinkAvailable()
+{
+    static const bool available = ::access("/proc/self/fd", X_OK) == 0;
+    return available;
+}
+
+// How open() refuses O_TMPFILE: a file system that cannot make a file without a
+// name, or a kernel that does not know the flag (EISDIR).
+bool unnamedRefused(int error)
+{
+    return error == EISDIR || error == EINVAL || error == ENOENT || unsupported(error);
+}
+
+// The complete bytes in the destination folder before any final name sees
+// them: a file without a name where the file system can make one, so a killed
+// run leaves nothing behind, else a hidden file. Either is removed on every way
+// out unless it took a final name.
 class StagingFile {
 public:
     explicit StagingFile(const QString& folder)
-        : m_path(joinPath(folder, QStringLiteral(".vantro-tmp-") + QUuid::createUuid().toString(QUuid::WithoutBraces)))
+        : m_folder(nativePath(folder))
+        , m_path(joinPath(folder, QStringLiteral(".vantro-tmp-") + QUuid::createUuid().toString(QUuid::WithoutBraces)))
         , m_native(nativePath(m_path))
     {
     }
     ~StagingFile()
     {
-        if (!m_placed)
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (m_named && !m_placed)
             ::unlink(m_native.constData());
     }
     StagingFile(const StagingFile&) = delete;
     StagingFile& operator=(const StagingFile&) = delete;
 
+    // The hidden name, which a file without a name takes only to replace another.
     const QString& path() const { return m_path; }
 
     // Writes every byte to disk with `mode`, or with the owner, mode and
@@ -236,9 +255,10 @@ public:
     // failing step.
     int write(const QByteArray& bytes, mode_t mode, const SourceAttributes* like = nullptr)
     {
-        const int fd = openExclusive(m_native, 0600);
-        if (fd < 0)
+        m_fd = open();
+        if (m_fd < 0)
             return errno;
+        const int fd = m_fd;
         step(OutputPlacement::Step::stagingCreated);
 
         int error = 0;
@@ -267,8 +287,12 @@ public:
             if (::fsync(fd) != 0)
                 error = errno;
         }
-        if (::close(fd) != 0 && error == 0)
-            error = errno;
+        // A file without a name stays open: the descriptor is its only way to a name.
+        if (m_named) {
+            m_fd = -1;
+            if (::close(fd) != 0 && error == 0)
+                error = errno;
+        }
         if (error == 0)
             step(OutputPlacement::Step::stagingSynced);
         return error;
@@ -281,6 +305,11 @@ public:
         JobCancellation::throwIfRequested();
         step(OutputPlacement::Step::claiming);
         const QByteArray native = nativePath(target);
+        if (!m_named)
+            return ::linkat(AT_FDCWD, descriptorPath().constData(), AT_FDCWD, native.constData(), AT_SYMLINK_FOLLOW)
+                    == 0
+                ? 0
+                : errno;
         if (!OutputPlacement::forceLinkClaim
             && ::renameat2(AT_FDCWD, m_native.constData(), AT_FDCWD, native.constData(), RENAME_NOREPLACE) == 0) {
             m_placed = true;
@@ -299,11 +328,20 @@ public:
         return 0;
     }
 
-    // Takes the place of `target` in one rename. Returns 0 or errno.
+    // Takes the place of `target` in one rename. Returns 0 or errno. A file
+    // without a name takes its hidden name just before, so only a kill between
+    // those two calls leaves it behind.
     int replace(const QString& target)
     {
         JobCancellation::throwIfRequested();
         step(OutputPlacement::Step::claiming);
+        if (!m_named) {
+            if (::linkat(AT_FDCWD, descriptorPath().constData(), AT_FDCWD, m_native.constData(), AT_SYMLINK_FOLLOW)
+                != 0)
+                return errno;
+            m_named = true;
+            step(OutputPlacement::Step::linked);
+        }
         if (::rename(m_native.constData(), nativePath(target).constData()) != 0)
             return errno;
         m_placed = true;
@@ -311,8 +349,30 @@ public:
     }
 
 private:
+    // A file without a name in the folder, or the hidden file where the system
+    // refuses one.
+    int open()
+    {
+        if (!OutputPlacement::forceNamedStaging && !OutputPlacement::forceLinkClaim && procLinkAvailable()) {
+            int fd;
+            do
+                fd = ::open(m_folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+            while (fd < 0 && errno == EINTR);
+            if (fd >= 0 || !unnamedRefused(errno))
+                return fd;
+        }
+        const int fd = openExclusive(m_native, 0600);
+        m_named = fd >= 0;
+        return fd;
+    }
+
+    QByteArray descriptorPath() const { return "/proc/self/fd/" + QByteArray::number(m_fd); }
+
+    QByteArray m_folder;
     QString m_path;
     QByteArray m_native;
+    int m_fd = -1;
+    bool m_named = false;
     bool m_placed = false;
 };
 

@@ -21,10 +21,12 @@ public:
 
 // Puts the bytes of a finished file on disk without ever overwriting a file it
 // did not mean to, and without a final name ever holding a partial or empty
-// file: the complete bytes go to a hidden staging file in the destination
-// folder first, which then takes a new name atomically and only where no entry
-// of that name exists (so parallel jobs and existing files never lose data), or
-// replaces the source in one rename. A new file gets mode 0644 narrowed to the
+// file: the complete bytes go to a staging file in the destination folder
+// first, which then takes a new name atomically and only where no entry of that
+// name exists (so parallel jobs and existing files never lose data), or
+// replaces the source in one rename. The staging file has no name where the
+// file system allows (O_TMPFILE), so a killed run leaves no copy of an image
+// behind; elsewhere it is a hidden ".vantro-tmp-" file. A new file gets mode 0644 narrowed to the
 // source's permission bits, so a private source never gives a readable copy; a
 // replacement and a backup keep the source's owner, mode and extended
 // attributes (POSIX ACLs included). Holds nothing but the backup root and the
@@ -68,12 +70,16 @@ public:
     // The points between the steps of a placement, for tests that stop the
     // process or change the folder there: a staging file was created, filled,
     // flushed; a final name is about to be claimed or a source replaced; a name
-    // was claimed by a hard link whose staging name is not yet removed.
+    // was claimed by a hard link whose staging name is not yet removed, or a
+    // staging file without a name took its hidden name to replace a source.
     enum class Step { stagingCreated, stagingWritten, stagingSynced, claiming, linked };
     // Tests only: called at every step when set.
     static inline void (*stepHook)(Step) = nullptr;
-    // Tests only: claims names by link and unlink, as on a file system that
-    // refuses a rename that must not replace.
+    // Tests only: stages in a hidden file, as on a file system that cannot
+    // make a file without a name.
+    static inline bool forceNamedStaging = false;
+    // Tests only: stages in a hidden file and claims names by link and unlink,
+    // as on a file system that also refuses a rename that must not replace.
     static inline bool forceLinkClaim = false;
 
 private:

@@ -17,8 +17,11 @@
 
 #include <chrono>
 #include <optional>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace vantro;
 using namespace vantro::test;
@@ -90,6 +93,54 @@ TEST_F(OptimiserToolTest, PassesTheArgumentsIntoAPrivateFolderAndReturnsTheOutpu
         << output.fileName().toStdString();
     EXPECT_EQ(lines[5], input);
     expectNothingLeft();
+
+    // An image held in memory is staged in that private folder too.
+    EXPECT_EQ(JPEGEncoder::losslessTool().runOnData(source, "staging: ", {bundle()}), source);
+    const QStringList staged = QString::fromUtf8(readFile(report)).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(staged.size(), 7);
+    EXPECT_EQ(QFileInfo(staged[5]).absolutePath(), QFileInfo(staged[4]).absolutePath());
+    EXPECT_NE(staged[5], staged[4]);
+    expectNothingLeft();
+}
+
+// A run killed with SIGKILL cannot remove its private folder, which holds a
+// copy of the user's image; the next process's first tool run removes it, and
+// nothing that is not such a folder of a process that is gone.
+TEST_F(OptimiserToolTest, TheFirstRunRemovesWhatKilledRunsLeft)
+{
+    const QString started = root.filePath("started");
+    fakeTool("cp \"$6\" \"$5\"\ntouch '" + started.toUtf8() + "'\nexec sleep 30\n");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        try {
+            run();
+        } catch (...) {
+        }
+        ::_exit(0);
+    }
+    for (int i = 0; i < 1000 && !QFileInfo::exists(started); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ::kill(child, SIGKILL);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const QStringList killed = QDir(tmp()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    ASSERT_EQ(killed.size(), 1);
+    EXPECT_TRUE(killed[0].startsWith(QStringLiteral("vantro-%1-").arg(child))) << killed[0].toStdString();
+    EXPECT_EQ(QDir(tmp() + '/' + killed[0]).entryList(QDir::Files).size(), 1);
+
+    // A live process's folder, a link and a name that only looks like one stay.
+    const QString dead = QString::number(child);
+    ASSERT_TRUE(QDir(tmp()).mkpath(QStringLiteral("vantro-%1-abc123").arg(::getppid())));
+    ASSERT_TRUE(QDir(root.path()).mkpath("target/kept"));
+    ASSERT_TRUE(QFile::link(root.filePath("target"), tmp() + "/vantro-" + dead + "-link00"));
+    ASSERT_TRUE(QDir(tmp()).mkpath("vantro-" + dead + "-abc123-not"));
+    fakeTool("cp \"$6\" \"$5\"\n");
+    EXPECT_EQ(run(), source);
+    QStringList kept{QStringLiteral("vantro-%1-abc123").arg(::getppid()), "vantro-" + dead + "-abc123-not",
+                     "vantro-" + dead + "-link00"};
+    kept.sort();
+    EXPECT_EQ(QDir(tmp()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name), kept);
+    EXPECT_TRUE(QFileInfo::exists(root.filePath("target/kept")));
 }
 
 TEST_F(OptimiserToolTest, FailuresCarryTheToolsStandardError)

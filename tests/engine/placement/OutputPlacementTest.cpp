@@ -16,6 +16,7 @@
 #include <functional>
 #include <latch>
 #include <set>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -34,6 +35,7 @@ protected:
     ~OutputPlacementTest() override
     {
         OutputPlacement::stepHook = nullptr;
+        OutputPlacement::forceNamedStaging = false;
         OutputPlacement::forceLinkClaim = false;
     }
 
@@ -160,18 +162,25 @@ TEST_F(OutputPlacementTest, ParallelPlacementsClaimDistinctNames)
     EXPECT_EQ(entries(dir.path()).size(), kThreads + 1); // no staging files left
 }
 
-// Counts down the steps of a placement in a forked child and kills it at zero.
+// Counts down the steps of a placement in a forked child and kills it at zero,
+// telling the parent which step that was.
 int stepsBeforeKill = 0;
-void killAtStep(OutputPlacement::Step)
+auto* const killedAt = static_cast<OutputPlacement::Step*>(
+    ::mmap(nullptr, sizeof(OutputPlacement::Step), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+void killAtStep(OutputPlacement::Step point)
 {
-    if (--stepsBeforeKill == 0)
+    if (--stepsBeforeKill == 0) {
+        *killedAt = point;
         ::raise(SIGKILL);
+    }
 }
+
+enum class Staging { unnamed, named, namedClaimedByLink };
 
 struct KillCase {
     const char* name;
     bool inPlace;
-    bool linkClaim;
+    Staging staging;
 };
 
 class PlacementKillTest : public OutputPlacementTest, public ::testing::WithParamInterface<KillCase> {};
@@ -191,7 +200,8 @@ TEST_P(PlacementKillTest, AKillAtAnyStepLeavesNoPartialFile)
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            OutputPlacement::forceLinkClaim = kase.linkClaim;
+            OutputPlacement::forceNamedStaging = kase.staging == Staging::named;
+            OutputPlacement::forceLinkClaim = kase.staging == Staging::namedClaimedByLink;
             stepsBeforeKill = k;
             OutputPlacement::stepHook = killAtStep;
             try {
@@ -225,6 +235,14 @@ TEST_P(PlacementKillTest, AKillAtAnyStepLeavesNoPartialFile)
                 EXPECT_EQ(readFile(folder + "/photo-optim.jpg"), compressed) << "step " << k;
             }
         }
+        // A file without a name leaves nothing, but for a replacement killed
+        // between taking its hidden name and the rename.
+        if (kase.staging == Staging::unnamed && wasKilled) {
+            const bool window = kase.inPlace && *killedAt == OutputPlacement::Step::linked;
+            EXPECT_EQ(entries(folder).size() - visibleEntries(folder).size(), window ? 1 : 0) << "step " << k;
+            const QString backups = killed.backupRoot() + folder;
+            EXPECT_EQ(entries(backups), visibleEntries(backups)) << "step " << k;
+        }
         if (!wasKilled) {
             EXPECT_GE(k, 5);
             EXPECT_EQ(entries(folder), visibleEntries(folder)) << "a finished placement left its staging file";
@@ -239,10 +257,13 @@ void PrintTo(const KillCase& kase, std::ostream* out)
 }
 
 INSTANTIATE_TEST_SUITE_P(, PlacementKillTest,
-                         ::testing::Values(KillCase{"CopyClaimedByRename", false, false},
-                                           KillCase{"CopyClaimedByLink", false, true},
-                                           KillCase{"InPlaceWithBackup", true, false},
-                                           KillCase{"InPlaceWithBackupClaimedByLink", true, true}),
+                         ::testing::Values(KillCase{"Copy", false, Staging::unnamed},
+                                           KillCase{"CopyStagedByName", false, Staging::named},
+                                           KillCase{"CopyClaimedByLink", false, Staging::namedClaimedByLink},
+                                           KillCase{"InPlaceWithBackup", true, Staging::unnamed},
+                                           KillCase{"InPlaceWithBackupStagedByName", true, Staging::named},
+                                           KillCase{"InPlaceWithBackupClaimedByLink", true,
+                                                    Staging::namedClaimedByLink}),
                          [](const ::testing::TestParamInfo<KillCase>& test) { return std::string(test.param.name); });
 
 QString intruder;
@@ -259,7 +280,8 @@ void intrudeBeforeClaim(OutputPlacement::Step point)
 TEST_F(OutputPlacementTest, ANameTakenJustBeforeTheClaimIsNeverReplaced)
 {
     OutputPlacement::stepHook = intrudeBeforeClaim;
-    for (const QString claim : {"rename", "link"}) {
+    for (const QString claim : {"unnamed", "rename", "link"}) {
+        OutputPlacement::forceNamedStaging = claim == "rename";
         OutputPlacement::forceLinkClaim = claim == "link";
         ASSERT_TRUE(QDir(dir.path()).mkdir(claim));
         const QString source = write(claim + "/photo.jpg", "original");
