@@ -99,34 +99,34 @@ std::vector<Assignment> everySetting()
     const QString suffix = QStringLiteral("  ; # = \"q\" \\ ");
     const QString folder = QStringLiteral("/data/a, b/[export] \"x\"");
     return {
-        {settingNames::mode, [](AppSettings& s) { s.setMode(Mode::lossy); }, QString("lossy")},
-        {settingNames::lossyQuality, [](AppSettings& s) { s.setLossyQuality(0); }, qlonglong{0}},
-        {settingNames::outputMode, [](AppSettings& s) { s.setOutputMode(Output::inPlace); }, QString("inPlace")},
-        {settingNames::backupOnInPlace, [](AppSettings& s) { s.setBackupOnInPlace(false); }, false},
-        {settingNames::targetFormat, [](AppSettings& s) { s.setTargetFormat(Format::jpeg); }, QString("jpeg")},
-        {settingNames::originalFileHandling, [](AppSettings& s) { s.setOriginalFileHandling(Original::moveToTrash); },
+        {"mode", [](AppSettings& s) { s.setMode(Mode::lossy); }, QString("lossy")},
+        {"lossyQuality", [](AppSettings& s) { s.setLossyQuality(0); }, qlonglong{0}},
+        {"outputMode", [](AppSettings& s) { s.setOutputMode(Output::inPlace); }, QString("inPlace")},
+        {"backupOnInPlace", [](AppSettings& s) { s.setBackupOnInPlace(false); }, false},
+        {"targetFormat", [](AppSettings& s) { s.setTargetFormat(Format::jpeg); }, QString("jpeg")},
+        {"originalFileHandling", [](AppSettings& s) { s.setOriginalFileHandling(Original::moveToTrash); },
          QString("moveToTrash")},
-        {settingNames::renamingMode, [](AppSettings& s) { s.setRenamingMode(Renaming::sequence); }, QString("sequence")},
-        {settingNames::renamingBaseName, [base](AppSettings& s) { s.setRenamingBaseName(base); }, base},
-        {settingNames::renamingPrefix, [](AppSettings& s) { s.setRenamingPrefix("@pre"); }, QString("@pre")},
-        {settingNames::renamingSuffix, [suffix](AppSettings& s) { s.setRenamingSuffix(suffix); }, suffix},
-        {settingNames::askForNameBeforeExport, [](AppSettings& s) { s.setAskForNameBeforeExport(true); }, true},
-        {settingNames::sequenceDigits, [](AppSettings& s) { s.setSequenceDigits(-7); }, qlonglong{-7}},
-        {settingNames::sequenceSeparatorOption,
+        {"renamingMode", [](AppSettings& s) { s.setRenamingMode(Renaming::sequence); }, QString("sequence")},
+        {"renamingBaseName", [base](AppSettings& s) { s.setRenamingBaseName(base); }, base},
+        {"renamingPrefix", [](AppSettings& s) { s.setRenamingPrefix("@pre"); }, QString("@pre")},
+        {"renamingSuffix", [suffix](AppSettings& s) { s.setRenamingSuffix(suffix); }, suffix},
+        {"askForNameBeforeExport", [](AppSettings& s) { s.setAskForNameBeforeExport(true); }, true},
+        {"sequenceDigits", [](AppSettings& s) { s.setSequenceDigits(-7); }, qlonglong{-7}},
+        {"sequenceSeparatorOption",
          [](AppSettings& s) { s.setSequenceSeparatorOption(Separator::underscore); }, QString("underscore")},
-        {settingNames::customFolderPath, [folder](AppSettings& s) { s.setCustomFolderPath(folder); }, folder},
-        {settingNames::resizeEnabled, [](AppSettings& s) { s.setResizeEnabled(true); }, true},
-        {settingNames::resizeMaxDimensionText, [](AppSettings& s) { s.setResizeMaxDimensionText(" 1500 "); },
+        {"customFolderPath", [folder](AppSettings& s) { s.setCustomFolderPath(folder); }, folder},
+        {"resizeEnabled", [](AppSettings& s) { s.setResizeEnabled(true); }, true},
+        {"resizeMaxDimensionText", [](AppSettings& s) { s.setResizeMaxDimensionText(" 1500 "); },
          QString(" 1500 ")},
-        {settingNames::resizeMaxShortEdgeText, [](AppSettings& s) { s.setResizeMaxShortEdgeText("true"); },
+        {"resizeMaxShortEdgeText", [](AppSettings& s) { s.setResizeMaxShortEdgeText("true"); },
          QString("true")},
-        {settingNames::resizeMaxWidthText, [](AppSettings& s) { s.setResizeMaxWidthText("800\n"); }, QString("800\n")},
-        {settingNames::resizeMaxHeightText, [](AppSettings& s) { s.setResizeMaxHeightText(""); }, QString("")},
-        {settingNames::resizeWidthText, [](AppSettings& s) { s.setResizeWidthText("12"); }, QString("12")},
-        {settingNames::resizeHeightText, [](AppSettings& s) { s.setResizeHeightText("1, 2"); }, QString("1, 2")},
-        {settingNames::resizePercentageText, [](AppSettings& s) { s.setResizePercentageText("50.5"); },
+        {"resizeMaxWidthText", [](AppSettings& s) { s.setResizeMaxWidthText("800\n"); }, QString("800\n")},
+        {"resizeMaxHeightText", [](AppSettings& s) { s.setResizeMaxHeightText(""); }, QString("")},
+        {"resizeWidthText", [](AppSettings& s) { s.setResizeWidthText("12"); }, QString("12")},
+        {"resizeHeightText", [](AppSettings& s) { s.setResizeHeightText("1, 2"); }, QString("1, 2")},
+        {"resizePercentageText", [](AppSettings& s) { s.setResizePercentageText("50.5"); },
          QString("50.5")},
-        {settingNames::resizeMode, [](AppSettings& s) { s.setResizeMode(Resize::percentage); }, QString("percentage")},
+        {"resizeMode", [](AppSettings& s) { s.setResizeMode(Resize::percentage); }, QString("percentage")},
     };
 }
 
@@ -187,12 +187,12 @@ TEST(AppSettingsTest, LoadClampsNumbersAndLeavesTheStoreAlone)
     };
     for (const Case& c : cases) {
         MemoryDefaultsStore store;
-        store.setRawValue(key(settingNames::lossyQuality), c.stored);
-        store.setRawValue(key(settingNames::sequenceDigits), c.stored);
+        store.setRawValue(key("lossyQuality"), c.stored);
+        store.setRawValue(key("sequenceDigits"), c.stored);
         const AppSettings settings(store);
         EXPECT_EQ(settings.lossyQuality(), c.quality) << c.stored.toString().toStdString();
         EXPECT_EQ(settings.sequenceDigits(), c.digits) << c.stored.toString().toStdString();
-        EXPECT_EQ(store.rawValue(key(settingNames::lossyQuality)), c.stored);
+        EXPECT_EQ(store.rawValue(key("lossyQuality")), c.stored);
         EXPECT_EQ(store.keys().size(), 2);
     }
 }
@@ -203,7 +203,7 @@ TEST(AppSettingsTest, UnknownOptionTextsFallBack)
     for (const QVariant& stored : {QVariant(QStringLiteral("Lossy")), QVariant(QStringLiteral(" lossy")),
                                    QVariant(qlonglong{1}), QVariant(true), QVariant(QByteArray("lossy"))}) {
         MemoryDefaultsStore store;
-        store.setRawValue(key(settingNames::mode), stored);
+        store.setRawValue(key("mode"), stored);
         EXPECT_EQ(AppSettings(store).mode(), Mode::lossless) << stored.toString().toStdString();
     }
 }
@@ -227,19 +227,19 @@ TEST(AppSettingsTest, ResizeModeFallsBackOnTheLoadedFlag)
     for (const Case& c : cases) {
         MemoryDefaultsStore store;
         if (c.enabled.isValid())
-            store.setRawValue(key(settingNames::resizeEnabled), c.enabled);
+            store.setRawValue(key("resizeEnabled"), c.enabled);
         if (c.mode.isValid())
-            store.setRawValue(key(settingNames::resizeMode), c.mode);
+            store.setRawValue(key("resizeMode"), c.mode);
         const AppSettings settings(store);
         EXPECT_EQ(settings.resizeMode(), c.expected);
         EXPECT_EQ(settings.effectiveResizeMode(), c.effective);
-        EXPECT_EQ(store.contains(key(settingNames::resizeMode)), c.mode.isValid());
+        EXPECT_EQ(store.contains(key("resizeMode")), c.mode.isValid());
     }
 
     // Only the flag and the longest side stored: resize to at most that size.
     MemoryDefaultsStore store;
-    store.setFlag(key(settingNames::resizeEnabled), true);
-    store.setString(key(settingNames::resizeMaxDimensionText), "1200");
+    store.setFlag(key("resizeEnabled"), true);
+    store.setString(key("resizeMaxDimensionText"), "1200");
     EXPECT_EQ(AppSettings(store).currentCompressionSettings().resize, ResizeMode::maxDimension(1200));
 }
 
@@ -251,16 +251,16 @@ TEST(AppSettingsTest, EmptyFolderPathLoadsAsDesktopOrHome)
     const EnvironmentOverride configEnv("XDG_CONFIG_HOME", QString());
 
     MemoryDefaultsStore store;
-    store.setString(key(settingNames::customFolderPath), "");
+    store.setString(key("customFolderPath"), "");
     EXPECT_EQ(AppSettings(store).customFolderPath(), home.path());
 
     ASSERT_TRUE(QDir(home.path()).mkdir("Desktop"));
     const AppSettings settings(store);
     EXPECT_EQ(settings.customFolderPath(), home.filePath("Desktop"));
     // The empty text stays stored until the setting is assigned.
-    EXPECT_EQ(store.rawValue(key(settingNames::customFolderPath)), QVariant(QString("")));
+    EXPECT_EQ(store.rawValue(key("customFolderPath")), QVariant(QString("")));
 
-    store.setString(key(settingNames::customFolderPath), "/somewhere/else");
+    store.setString(key("customFolderPath"), "/somewhere/else");
     EXPECT_EQ(AppSettings(store).customFolderPath(), "/somewhere/else");
 }
 
@@ -285,10 +285,10 @@ TEST(AppSettingsTest, EveryAssignmentWritesItsKeyOnceAndSignalsOnce)
     EXPECT_EQ(settings.resizeMaxDimensionText(), " 1500 ");
 
     // The same value again still signals and writes.
-    store.setRawValue(key(settingNames::mode), QStringLiteral("overwritten"));
+    store.setRawValue(key("mode"), QStringLiteral("overwritten"));
     settings.setMode(Mode::lossy);
     EXPECT_EQ(log.take(), (std::vector<std::string>{"mode", "changed"}));
-    EXPECT_EQ(store.rawValue(key(settingNames::mode)), QVariant(QString("lossy")));
+    EXPECT_EQ(store.rawValue(key("mode")), QVariant(QString("lossy")));
 
     // The signal carries the new value.
     qint64 delivered = -1;
@@ -437,7 +437,7 @@ TEST(AppSettingsTest, ResizeChoiceAndValueFieldFollowTheEffectiveOption)
     settings.setResizeValueText("55");
     EXPECT_TRUE(log.take().empty());
     EXPECT_EQ(settings.resizePercentageText(), "100");
-    EXPECT_FALSE(store.contains(key(settingNames::resizePercentageText)));
+    EXPECT_FALSE(store.contains(key("resizePercentageText")));
     EXPECT_EQ(settings.currentCompressionSettings().resize, ResizeMode::none());
 
     // On without a chosen option: the longest side.
@@ -469,13 +469,13 @@ TEST(AppSettingsTest, ResizeChoiceAndValueFieldFollowTheEffectiveOption)
         ResizeMode resolved;
     };
     const std::vector<Case> cases{
-        {Resize::maxLongEdge, settingNames::resizeMaxDimensionText, ResizeMode::maxDimension(101)},
-        {Resize::maxShortEdge, settingNames::resizeMaxShortEdgeText, ResizeMode::maxShortEdge(102)},
-        {Resize::maxWidth, settingNames::resizeMaxWidthText, ResizeMode::maxWidth(103)},
-        {Resize::maxHeight, settingNames::resizeMaxHeightText, ResizeMode::maxHeight(104)},
-        {Resize::width, settingNames::resizeWidthText, ResizeMode::exactWidth(105)},
-        {Resize::height, settingNames::resizeHeightText, ResizeMode::exactHeight(106)},
-        {Resize::percentage, settingNames::resizePercentageText, ResizeMode::percentage(107)},
+        {Resize::maxLongEdge, "resizeMaxDimensionText", ResizeMode::maxDimension(101)},
+        {Resize::maxShortEdge, "resizeMaxShortEdgeText", ResizeMode::maxShortEdge(102)},
+        {Resize::maxWidth, "resizeMaxWidthText", ResizeMode::maxWidth(103)},
+        {Resize::maxHeight, "resizeMaxHeightText", ResizeMode::maxHeight(104)},
+        {Resize::width, "resizeWidthText", ResizeMode::exactWidth(105)},
+        {Resize::height, "resizeHeightText", ResizeMode::exactHeight(106)},
+        {Resize::percentage, "resizePercentageText", ResizeMode::percentage(107)},
     };
     int64_t value = 101;
     for (const Case& c : cases) {

@@ -172,8 +172,8 @@ TEST(SettingsPresetTest, ApplyAssignsEverySettingAndClampsThree)
     expected.sequenceDigits = 5;
     expected.customFolderPath = AppSettings::defaultCustomFolderPath();
     EXPECT_EQ(settings.currentValues(), expected);
-    EXPECT_EQ(store.integer(settingsKey(settingNames::lossyQuality)), 100);
-    EXPECT_EQ(store.string(settingsKey(settingNames::resizeHeightText)), QString("abc"));
+    EXPECT_EQ(store.integer(settingsKey("lossyQuality")), 100);
+    EXPECT_EQ(store.string(settingsKey("resizeHeightText")), QString("abc"));
 
     // Stored values outside the ranges never make the preset active.
     settings.setPresets({preset});
