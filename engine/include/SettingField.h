@@ -138,9 +138,11 @@ template <auto field>
 consteval const auto& settingField()
 {
     using T = std::remove_cvref_t<decltype(std::declval<SettingsValues&>().*field)>;
+    // std::get, not get_if: a sanitizer build cannot compare the addresses
+    // get_if checks at compile time.
     for (const AnySettingField& setting : settingFields) {
-        if (const auto* typed = std::get_if<SettingField<T>>(&setting); typed && typed->field == field)
-            return *typed;
+        if (std::holds_alternative<SettingField<T>>(setting) && std::get<SettingField<T>>(setting).field == field)
+            return std::get<SettingField<T>>(setting);
     }
     throw "not a setting";
 }

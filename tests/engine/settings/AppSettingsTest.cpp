@@ -154,13 +154,14 @@ TEST(AppSettingsTest, EmptyStoreLoadsDefaultsAndWritesNothing)
 {
     MemoryDefaultsStore store;
     const AppSettings settings(store);
-    const SettingsValues expected{Mode::lossless,  80,     Output::copyAlongside, true, Format::keepOriginal,
-                                  Original::keep,  Renaming::none, "", "", "", 2, Separator::dash,
-                                  AppSettings::defaultCustomFolderPath(), false, Resize::original, "2000",
-                                  "2000", "2000", "2000", "2000", "2000", "100", false};
+    const SettingsValues expected{Mode::lossless, 80, Output::copyAlongside, true, Format::keepOriginal, Original::keep,
+                                  Renaming::none, "", "", "", 2, Separator::dash,
+                                  AppSettings::defaultCustomFolderPath(), false, Resize::original, "2000", "2000",
+                                  "2000", "2000", "2000", "2000", "100", false};
     EXPECT_EQ(settings.currentValues(), expected);
     EXPECT_FALSE(settings.customFolderPath().isEmpty());
     EXPECT_TRUE(settings.presets().empty());
+    settings.currentCompressionSettings(); // builds without writing
     EXPECT_TRUE(store.keys().isEmpty()) << store.keys().join(", ").toStdString();
     EXPECT_EQ(settingFields.size(), rows().size());
 }
