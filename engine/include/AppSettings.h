@@ -160,8 +160,9 @@ public:
     // letter case takes the current values and keeps its id, name and place;
     // otherwise a new preset is appended.
     std::optional<SettingsPreset> savePreset(const QString& name);
-    // Assigns all 23 settings through their setters in field order, clamping
-    // quality and digits and replacing an empty folder path.
+    // Assigns all 23 settings in field order, each as its setter does, after
+    // the repairs loading makes (clamped quality and digits, an empty folder
+    // path replaced).
     void applyPreset(const SettingsPreset& preset);
     // Removes every preset with this id and writes the list, also when none had it.
     void deletePreset(const QUuid& id);
