@@ -7,6 +7,7 @@
 #include "FooterView.h"
 #include "JobListView.h"
 #include "Localization.h"
+#include "SettingField.h"
 #include "TextPrompt.h"
 
 #include <QCloseEvent>
@@ -114,31 +115,12 @@ void ContentView::watch(Signal changed, Field SettingsValues::*field)
 
 void ContentView::watchSettings()
 {
-    // Every setting the engine's snapshot depends on. "Ask for name before
-    // export" is read at each intake instead, and presets reach the queue
+    // Every setting the engine's snapshot depends on; presets reach the queue
     // only through the settings they change.
-    watch(&AppSettings::modeChanged, &SettingsValues::mode);
-    watch(&AppSettings::lossyQualityChanged, &SettingsValues::lossyQuality);
-    watch(&AppSettings::outputModeChanged, &SettingsValues::outputMode);
-    watch(&AppSettings::backupOnInPlaceChanged, &SettingsValues::backupOnInPlace);
-    watch(&AppSettings::targetFormatChanged, &SettingsValues::targetFormat);
-    watch(&AppSettings::originalFileHandlingChanged, &SettingsValues::originalFileHandling);
-    watch(&AppSettings::renamingModeChanged, &SettingsValues::renamingMode);
-    watch(&AppSettings::renamingBaseNameChanged, &SettingsValues::renamingBaseName);
-    watch(&AppSettings::renamingPrefixChanged, &SettingsValues::renamingPrefix);
-    watch(&AppSettings::renamingSuffixChanged, &SettingsValues::renamingSuffix);
-    watch(&AppSettings::resizeEnabledChanged, &SettingsValues::resizeEnabled);
-    watch(&AppSettings::resizeMaxDimensionTextChanged, &SettingsValues::resizeMaxDimensionText);
-    watch(&AppSettings::resizeModeChanged, &SettingsValues::resizeMode);
-    watch(&AppSettings::resizeMaxShortEdgeTextChanged, &SettingsValues::resizeMaxShortEdgeText);
-    watch(&AppSettings::resizeMaxWidthTextChanged, &SettingsValues::resizeMaxWidthText);
-    watch(&AppSettings::resizeMaxHeightTextChanged, &SettingsValues::resizeMaxHeightText);
-    watch(&AppSettings::resizeWidthTextChanged, &SettingsValues::resizeWidthText);
-    watch(&AppSettings::resizeHeightTextChanged, &SettingsValues::resizeHeightText);
-    watch(&AppSettings::resizePercentageTextChanged, &SettingsValues::resizePercentageText);
-    watch(&AppSettings::sequenceDigitsChanged, &SettingsValues::sequenceDigits);
-    watch(&AppSettings::sequenceSeparatorOptionChanged, &SettingsValues::sequenceSeparatorOption);
-    watch(&AppSettings::customFolderPathChanged, &SettingsValues::customFolderPath);
+    forEachSettingField([this](const auto& setting) {
+        if (setting.engineReads)
+            watch(setting.signal, setting.field);
+    });
 }
 
 void ContentView::syncSettings()

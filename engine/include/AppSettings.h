@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -19,36 +20,10 @@ namespace vantro {
 class DefaultsStore;
 struct SettingsPreset;
 struct SettingsValues;
+template <typename T>
+struct SettingField;
 
-// The names of the 23 settings: each is a member of a preset's "values"
-// object, and "settings." followed by it is the setting's store key.
-namespace settingNames {
-inline constexpr char mode[] = "mode";
-inline constexpr char lossyQuality[] = "lossyQuality";
-inline constexpr char outputMode[] = "outputMode";
-inline constexpr char backupOnInPlace[] = "backupOnInPlace";
-inline constexpr char targetFormat[] = "targetFormat";
-inline constexpr char originalFileHandling[] = "originalFileHandling";
-inline constexpr char renamingMode[] = "renamingMode";
-inline constexpr char renamingBaseName[] = "renamingBaseName";
-inline constexpr char renamingPrefix[] = "renamingPrefix";
-inline constexpr char renamingSuffix[] = "renamingSuffix";
-inline constexpr char askForNameBeforeExport[] = "askForNameBeforeExport";
-inline constexpr char sequenceDigits[] = "sequenceDigits";
-inline constexpr char sequenceSeparatorOption[] = "sequenceSeparatorOption";
-inline constexpr char customFolderPath[] = "customFolderPath";
-inline constexpr char resizeEnabled[] = "resizeEnabled";
-inline constexpr char resizeMode[] = "resizeMode";
-inline constexpr char resizeMaxDimensionText[] = "resizeMaxDimensionText";
-inline constexpr char resizeMaxShortEdgeText[] = "resizeMaxShortEdgeText";
-inline constexpr char resizeMaxWidthText[] = "resizeMaxWidthText";
-inline constexpr char resizeMaxHeightText[] = "resizeMaxHeightText";
-inline constexpr char resizeWidthText[] = "resizeWidthText";
-inline constexpr char resizeHeightText[] = "resizeHeightText";
-inline constexpr char resizePercentageText[] = "resizePercentageText";
-} // namespace settingNames
-
-// The store key of a setting.
+// The store key of the setting of that name (SettingField.h lists them).
 QString settingsKey(const char* name);
 
 // Every user setting, loaded once from the store and written through to it at
@@ -76,42 +51,6 @@ public:
     enum class ResizeModeOption { original, maxLongEdge, maxShortEdge, maxWidth, maxHeight, width, height, percentage };
     Q_ENUM(ResizeModeOption)
 
-    Q_PROPERTY(CompressionModeOption mode READ mode WRITE setMode NOTIFY modeChanged)
-    Q_PROPERTY(qint64 lossyQuality READ lossyQuality WRITE setLossyQuality NOTIFY lossyQualityChanged)
-    Q_PROPERTY(OutputModeOption outputMode READ outputMode WRITE setOutputMode NOTIFY outputModeChanged)
-    Q_PROPERTY(bool backupOnInPlace READ backupOnInPlace WRITE setBackupOnInPlace NOTIFY backupOnInPlaceChanged)
-    Q_PROPERTY(TargetFormatOption targetFormat READ targetFormat WRITE setTargetFormat NOTIFY targetFormatChanged)
-    Q_PROPERTY(OriginalFileHandlingOption originalFileHandling READ originalFileHandling WRITE
-                   setOriginalFileHandling NOTIFY originalFileHandlingChanged)
-    Q_PROPERTY(RenamingModeOption renamingMode READ renamingMode WRITE setRenamingMode NOTIFY renamingModeChanged)
-    Q_PROPERTY(QString renamingBaseName READ renamingBaseName WRITE setRenamingBaseName NOTIFY
-                   renamingBaseNameChanged)
-    Q_PROPERTY(QString renamingPrefix READ renamingPrefix WRITE setRenamingPrefix NOTIFY renamingPrefixChanged)
-    Q_PROPERTY(QString renamingSuffix READ renamingSuffix WRITE setRenamingSuffix NOTIFY renamingSuffixChanged)
-    Q_PROPERTY(bool askForNameBeforeExport READ askForNameBeforeExport WRITE setAskForNameBeforeExport NOTIFY
-                   askForNameBeforeExportChanged)
-    Q_PROPERTY(qint64 sequenceDigits READ sequenceDigits WRITE setSequenceDigits NOTIFY sequenceDigitsChanged)
-    Q_PROPERTY(SequenceSeparatorOption sequenceSeparatorOption READ sequenceSeparatorOption WRITE
-                   setSequenceSeparatorOption NOTIFY sequenceSeparatorOptionChanged)
-    Q_PROPERTY(QString customFolderPath READ customFolderPath WRITE setCustomFolderPath NOTIFY
-                   customFolderPathChanged)
-    Q_PROPERTY(bool resizeEnabled READ resizeEnabled WRITE setResizeEnabled NOTIFY resizeEnabledChanged)
-    Q_PROPERTY(QString resizeMaxDimensionText READ resizeMaxDimensionText WRITE setResizeMaxDimensionText NOTIFY
-                   resizeMaxDimensionTextChanged)
-    Q_PROPERTY(QString resizeMaxShortEdgeText READ resizeMaxShortEdgeText WRITE setResizeMaxShortEdgeText NOTIFY
-                   resizeMaxShortEdgeTextChanged)
-    Q_PROPERTY(QString resizeMaxWidthText READ resizeMaxWidthText WRITE setResizeMaxWidthText NOTIFY
-                   resizeMaxWidthTextChanged)
-    Q_PROPERTY(QString resizeMaxHeightText READ resizeMaxHeightText WRITE setResizeMaxHeightText NOTIFY
-                   resizeMaxHeightTextChanged)
-    Q_PROPERTY(QString resizeWidthText READ resizeWidthText WRITE setResizeWidthText NOTIFY resizeWidthTextChanged)
-    Q_PROPERTY(QString resizeHeightText READ resizeHeightText WRITE setResizeHeightText NOTIFY
-                   resizeHeightTextChanged)
-    Q_PROPERTY(QString resizePercentageText READ resizePercentageText WRITE setResizePercentageText NOTIFY
-                   resizePercentageTextChanged)
-    Q_PROPERTY(ResizeModeOption resizeMode READ resizeMode WRITE setResizeMode NOTIFY resizeModeChanged)
-
-public:
     // Loads every setting and the presets from `defaults`, which must outlive
     // this object. Writes nothing to the store and never fails.
     explicit AppSettings(DefaultsStore& defaults, QObject* parent = nullptr);
@@ -119,29 +58,32 @@ public:
 
     DefaultsStore& defaults() const { return m_defaults; }
 
-    CompressionModeOption mode() const { return m_mode; }
-    int64_t lossyQuality() const { return m_lossyQuality; }
-    OutputModeOption outputMode() const { return m_outputMode; }
-    bool backupOnInPlace() const { return m_backupOnInPlace; }
-    TargetFormatOption targetFormat() const { return m_targetFormat; }
-    OriginalFileHandlingOption originalFileHandling() const { return m_originalFileHandling; }
-    RenamingModeOption renamingMode() const { return m_renamingMode; }
-    const QString& renamingBaseName() const { return m_renamingBaseName; }
-    const QString& renamingPrefix() const { return m_renamingPrefix; }
-    const QString& renamingSuffix() const { return m_renamingSuffix; }
-    bool askForNameBeforeExport() const { return m_askForNameBeforeExport; }
-    int64_t sequenceDigits() const { return m_sequenceDigits; }
-    SequenceSeparatorOption sequenceSeparatorOption() const { return m_sequenceSeparatorOption; }
-    const QString& customFolderPath() const { return m_customFolderPath; }
-    bool resizeEnabled() const { return m_resizeEnabled; }
-    const QString& resizeMaxDimensionText() const { return m_resizeMaxDimensionText; }
-    const QString& resizeMaxShortEdgeText() const { return m_resizeMaxShortEdgeText; }
-    const QString& resizeMaxWidthText() const { return m_resizeMaxWidthText; }
-    const QString& resizeMaxHeightText() const { return m_resizeMaxHeightText; }
-    const QString& resizeWidthText() const { return m_resizeWidthText; }
-    const QString& resizeHeightText() const { return m_resizeHeightText; }
-    const QString& resizePercentageText() const { return m_resizePercentageText; }
-    ResizeModeOption resizeMode() const { return m_resizeMode; }
+    // One getter, setter and signal per setting. Everything else about a
+    // setting (its field in SettingsValues, key, repairs, presets, whether
+    // the engine reads it) comes from its entry in settingFields.
+    CompressionModeOption mode() const;
+    int64_t lossyQuality() const;
+    OutputModeOption outputMode() const;
+    bool backupOnInPlace() const;
+    TargetFormatOption targetFormat() const;
+    OriginalFileHandlingOption originalFileHandling() const;
+    RenamingModeOption renamingMode() const;
+    const QString& renamingBaseName() const;
+    const QString& renamingPrefix() const;
+    const QString& renamingSuffix() const;
+    bool askForNameBeforeExport() const;
+    int64_t sequenceDigits() const;
+    SequenceSeparatorOption sequenceSeparatorOption() const;
+    const QString& customFolderPath() const;
+    bool resizeEnabled() const;
+    const QString& resizeMaxDimensionText() const;
+    const QString& resizeMaxShortEdgeText() const;
+    const QString& resizeMaxWidthText() const;
+    const QString& resizeMaxHeightText() const;
+    const QString& resizeWidthText() const;
+    const QString& resizeHeightText() const;
+    const QString& resizePercentageText() const;
+    ResizeModeOption resizeMode() const;
 
     // Every setter stores the value as given (no clamping, trimming or
     // comparing), writes it under its key and then signals, also when the
@@ -218,8 +160,9 @@ public:
     // letter case takes the current values and keeps its id, name and place;
     // otherwise a new preset is appended.
     std::optional<SettingsPreset> savePreset(const QString& name);
-    // Assigns all 23 settings through their setters in field order, clamping
-    // quality and digits and replacing an empty folder path.
+    // Assigns all 23 settings in field order, each as its setter does, after
+    // the repairs loading makes (clamped quality and digits, an empty folder
+    // path replaced).
     void applyPreset(const SettingsPreset& preset);
     // Removes every preset with this id and writes the list, also when none had it.
     void deletePreset(const QUuid& id);
@@ -258,37 +201,16 @@ Q_SIGNALS:
     void changed();
 
 private:
-    template <typename T, typename Signal>
-    void assign(T& member, const T& value, const char* name, Signal signal);
+    template <typename T>
+    void assign(const SettingField<T>& setting, const T& value);
 
     RenamingMode resolvedRenamingMode() const;
     ResizeMode resolvedResize() const;
 
     DefaultsStore& m_defaults;
 
-    CompressionModeOption m_mode;
-    int64_t m_lossyQuality;
-    OutputModeOption m_outputMode;
-    bool m_backupOnInPlace;
-    TargetFormatOption m_targetFormat;
-    OriginalFileHandlingOption m_originalFileHandling;
-    RenamingModeOption m_renamingMode;
-    QString m_renamingBaseName;
-    QString m_renamingPrefix;
-    QString m_renamingSuffix;
-    bool m_askForNameBeforeExport;
-    int64_t m_sequenceDigits;
-    SequenceSeparatorOption m_sequenceSeparatorOption;
-    QString m_customFolderPath;
-    bool m_resizeEnabled;
-    QString m_resizeMaxDimensionText;
-    QString m_resizeMaxShortEdgeText;
-    QString m_resizeMaxWidthText;
-    QString m_resizeMaxHeightText;
-    QString m_resizeWidthText;
-    QString m_resizeHeightText;
-    QString m_resizePercentageText;
-    ResizeModeOption m_resizeMode;
+    // Behind a pointer: SettingsValues needs the option enumerations above.
+    std::unique_ptr<SettingsValues> m_values;
 
     std::vector<SettingsPreset> m_presets;
 };

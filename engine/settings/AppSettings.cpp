@@ -1,6 +1,7 @@
 #include "AppSettings.h"
 
 #include "DefaultsStore.h"
+#include "SettingField.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -10,19 +11,14 @@
 #include <cstdlib>
 #include <locale.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 namespace vantro {
 
 namespace {
-
-namespace names = settingNames;
-
-constexpr int64_t kQualityMin = 1;
-constexpr int64_t kQualityMax = 100;
-constexpr int64_t kDigitsMin = 0;
-constexpr int64_t kDigitsMax = 5;
 
 constexpr int64_t kPixelMin = 1;
 constexpr int64_t kPixelMax = 20000;
@@ -37,45 +33,41 @@ constexpr int64_t kResolvedSequenceNumber = 1;
 
 const char kPresetsKey[] = "settings.presets";
 
-// The defaults of an empty store, except customFolderPath and resizeMode,
-// which are worked out while loading.
-const SettingsValues& defaultValues()
+template <typename T>
+std::optional<T> storedValue(const DefaultsStore& store, const QString& key)
 {
-    static const SettingsValues values;
-    return values;
-}
-
-template <typename Option>
-Option loadOption(const DefaultsStore& store, const char* name, Option fallback)
-{
-    if (const std::optional<QString> text = store.string(settingsKey(name))) {
-        if (const std::optional<Option> option = optionFromRawValue<Option>(*text))
-            return *option;
+    if constexpr (std::is_same_v<T, QString>)
+        return store.string(key);
+    else if constexpr (std::is_same_v<T, int64_t>)
+        return store.integer(key);
+    else if constexpr (std::is_same_v<T, bool>)
+        return store.flag(key);
+    else {
+        // Option texts match exactly: no trimming, no case folding.
+        const std::optional<QString> text = store.string(key);
+        return text ? optionFromRawValue<T>(*text) : std::nullopt;
     }
-    return fallback;
 }
 
-// An absent key and a value with no integer reading both give the default; a
-// number out of range gives the nearer bound.
-int64_t loadClamped(const DefaultsStore& store, const char* name, int64_t fallback, int64_t low, int64_t high)
+// An absent key and a value of the wrong kind both give the fallback, not a
+// reading of nothing (a quality of 1, a backup switched off).
+template <typename T>
+void load(const SettingField<T>& setting, const DefaultsStore& store, SettingsValues& values)
 {
-    return std::clamp(store.integer(settingsKey(name)).value_or(fallback), low, high);
+    T& value = values.*setting.field;
+    if (std::optional<T> stored = storedValue<T>(store, settingsKey(setting.name)))
+        value = std::move(*stored);
+    else if (setting.fallback)
+        value = setting.fallback(values);
+    if (setting.repair)
+        value = setting.repair(std::move(value));
 }
 
-bool loadFlag(const DefaultsStore& store, const char* name, bool fallback)
+SettingsValues loadValues(const DefaultsStore& store)
 {
-    return store.flag(settingsKey(name)).value_or(fallback);
-}
-
-QString loadText(const DefaultsStore& store, const char* name, const QString& fallback)
-{
-    return store.string(settingsKey(name)).value_or(fallback);
-}
-
-QString loadFolderPath(const DefaultsStore& store)
-{
-    const QString path = loadText(store, names::customFolderPath, QString());
-    return path.isEmpty() ? AppSettings::defaultCustomFolderPath() : path;
+    SettingsValues values;
+    forEachSettingField([&](const auto& setting) { load(setting, store, values); });
+    return values;
 }
 
 std::vector<SettingsPreset> loadPresets(const DefaultsStore& store)
@@ -86,26 +78,17 @@ std::vector<SettingsPreset> loadPresets(const DefaultsStore& store)
     return decodePresets(*document).value_or(std::vector<SettingsPreset>());
 }
 
-void persist(DefaultsStore& store, const QString& key, const QString& value)
+template <typename T>
+void persist(DefaultsStore& store, const QString& key, const T& value)
 {
-    store.setString(key, value);
-}
-
-void persist(DefaultsStore& store, const QString& key, int64_t value)
-{
-    store.setInteger(key, value);
-}
-
-void persist(DefaultsStore& store, const QString& key, bool value)
-{
-    store.setFlag(key, value);
-}
-
-template <typename Option>
-    requires std::is_enum_v<Option>
-void persist(DefaultsStore& store, const QString& key, Option value)
-{
-    store.setString(key, rawValue(value));
+    if constexpr (std::is_same_v<T, QString>)
+        store.setString(key, value);
+    else if constexpr (std::is_same_v<T, int64_t>)
+        store.setInteger(key, value);
+    else if constexpr (std::is_same_v<T, bool>)
+        store.setFlag(key, value);
+    else
+        store.setString(key, rawValue(value));
 }
 
 // Unicode space separators and the tab; line breaks are not trimmed, so a
@@ -225,176 +208,258 @@ QString settingsKey(const char* name)
 AppSettings::AppSettings(DefaultsStore& defaults, QObject* parent)
     : QObject(parent),
       m_defaults(defaults),
-      m_mode(loadOption(defaults, names::mode, defaultValues().mode)),
-      m_lossyQuality(loadClamped(defaults, names::lossyQuality, defaultValues().lossyQuality, kQualityMin, kQualityMax)),
-      m_outputMode(loadOption(defaults, names::outputMode, defaultValues().outputMode)),
-      m_backupOnInPlace(loadFlag(defaults, names::backupOnInPlace, defaultValues().backupOnInPlace)),
-      m_targetFormat(loadOption(defaults, names::targetFormat, defaultValues().targetFormat)),
-      m_originalFileHandling(loadOption(defaults, names::originalFileHandling, defaultValues().originalFileHandling)),
-      m_renamingMode(loadOption(defaults, names::renamingMode, defaultValues().renamingMode)),
-      m_renamingBaseName(loadText(defaults, names::renamingBaseName, defaultValues().renamingBaseName)),
-      m_renamingPrefix(loadText(defaults, names::renamingPrefix, defaultValues().renamingPrefix)),
-      m_renamingSuffix(loadText(defaults, names::renamingSuffix, defaultValues().renamingSuffix)),
-      m_askForNameBeforeExport(
-          loadFlag(defaults, names::askForNameBeforeExport, defaultValues().askForNameBeforeExport)),
-      m_sequenceDigits(
-          loadClamped(defaults, names::sequenceDigits, defaultValues().sequenceDigits, kDigitsMin, kDigitsMax)),
-      m_sequenceSeparatorOption(
-          loadOption(defaults, names::sequenceSeparatorOption, defaultValues().sequenceSeparatorOption)),
-      m_customFolderPath(loadFolderPath(defaults)),
-      m_resizeEnabled(loadFlag(defaults, names::resizeEnabled, defaultValues().resizeEnabled)),
-      m_resizeMaxDimensionText(
-          loadText(defaults, names::resizeMaxDimensionText, defaultValues().resizeMaxDimensionText)),
-      m_resizeMaxShortEdgeText(
-          loadText(defaults, names::resizeMaxShortEdgeText, defaultValues().resizeMaxShortEdgeText)),
-      m_resizeMaxWidthText(loadText(defaults, names::resizeMaxWidthText, defaultValues().resizeMaxWidthText)),
-      m_resizeMaxHeightText(loadText(defaults, names::resizeMaxHeightText, defaultValues().resizeMaxHeightText)),
-      m_resizeWidthText(loadText(defaults, names::resizeWidthText, defaultValues().resizeWidthText)),
-      m_resizeHeightText(loadText(defaults, names::resizeHeightText, defaultValues().resizeHeightText)),
-      m_resizePercentageText(loadText(defaults, names::resizePercentageText, defaultValues().resizePercentageText)),
-      // Needs resizeEnabled, loaded above: a store that only turned resizing
-      // on resizes by the longest side.
-      m_resizeMode(loadOption(defaults, names::resizeMode,
-                              m_resizeEnabled ? ResizeModeOption::maxLongEdge : ResizeModeOption::original)),
+      m_values(std::make_unique<SettingsValues>(loadValues(defaults))),
       m_presets(loadPresets(defaults))
 {
 }
 
 AppSettings::~AppSettings() = default;
 
-template <typename T, typename Signal>
-void AppSettings::assign(T& member, const T& value, const char* name, Signal signal)
+template <typename T>
+void AppSettings::assign(const SettingField<T>& setting, const T& value)
 {
+    T& member = (*m_values).*setting.field;
     member = value;
-    persist(m_defaults, settingsKey(name), member);
-    Q_EMIT(this->*signal)(member);
+    persist(m_defaults, settingsKey(setting.name), member);
+    Q_EMIT(this->*setting.signal)(member);
     Q_EMIT changed();
+}
+
+AppSettings::CompressionModeOption AppSettings::mode() const
+{
+    return m_values->mode;
 }
 
 void AppSettings::setMode(CompressionModeOption value)
 {
-    assign(m_mode, value, names::mode, &AppSettings::modeChanged);
+    assign(settingField<&SettingsValues::mode>(), value);
+}
+
+int64_t AppSettings::lossyQuality() const
+{
+    return m_values->lossyQuality;
 }
 
 void AppSettings::setLossyQuality(int64_t value)
 {
-    assign(m_lossyQuality, value, names::lossyQuality, &AppSettings::lossyQualityChanged);
+    assign(settingField<&SettingsValues::lossyQuality>(), value);
+}
+
+AppSettings::OutputModeOption AppSettings::outputMode() const
+{
+    return m_values->outputMode;
 }
 
 void AppSettings::setOutputMode(OutputModeOption value)
 {
-    assign(m_outputMode, value, names::outputMode, &AppSettings::outputModeChanged);
+    assign(settingField<&SettingsValues::outputMode>(), value);
+}
+
+bool AppSettings::backupOnInPlace() const
+{
+    return m_values->backupOnInPlace;
 }
 
 void AppSettings::setBackupOnInPlace(bool value)
 {
-    assign(m_backupOnInPlace, value, names::backupOnInPlace, &AppSettings::backupOnInPlaceChanged);
+    assign(settingField<&SettingsValues::backupOnInPlace>(), value);
+}
+
+AppSettings::TargetFormatOption AppSettings::targetFormat() const
+{
+    return m_values->targetFormat;
 }
 
 void AppSettings::setTargetFormat(TargetFormatOption value)
 {
-    assign(m_targetFormat, value, names::targetFormat, &AppSettings::targetFormatChanged);
+    assign(settingField<&SettingsValues::targetFormat>(), value);
+}
+
+AppSettings::OriginalFileHandlingOption AppSettings::originalFileHandling() const
+{
+    return m_values->originalFileHandling;
 }
 
 void AppSettings::setOriginalFileHandling(OriginalFileHandlingOption value)
 {
-    assign(m_originalFileHandling, value, names::originalFileHandling, &AppSettings::originalFileHandlingChanged);
+    assign(settingField<&SettingsValues::originalFileHandling>(), value);
+}
+
+AppSettings::RenamingModeOption AppSettings::renamingMode() const
+{
+    return m_values->renamingMode;
 }
 
 void AppSettings::setRenamingMode(RenamingModeOption value)
 {
-    assign(m_renamingMode, value, names::renamingMode, &AppSettings::renamingModeChanged);
+    assign(settingField<&SettingsValues::renamingMode>(), value);
+}
+
+const QString& AppSettings::renamingBaseName() const
+{
+    return m_values->renamingBaseName;
 }
 
 void AppSettings::setRenamingBaseName(const QString& value)
 {
-    assign(m_renamingBaseName, value, names::renamingBaseName, &AppSettings::renamingBaseNameChanged);
+    assign(settingField<&SettingsValues::renamingBaseName>(), value);
+}
+
+const QString& AppSettings::renamingPrefix() const
+{
+    return m_values->renamingPrefix;
 }
 
 void AppSettings::setRenamingPrefix(const QString& value)
 {
-    assign(m_renamingPrefix, value, names::renamingPrefix, &AppSettings::renamingPrefixChanged);
+    assign(settingField<&SettingsValues::renamingPrefix>(), value);
+}
+
+const QString& AppSettings::renamingSuffix() const
+{
+    return m_values->renamingSuffix;
 }
 
 void AppSettings::setRenamingSuffix(const QString& value)
 {
-    assign(m_renamingSuffix, value, names::renamingSuffix, &AppSettings::renamingSuffixChanged);
+    assign(settingField<&SettingsValues::renamingSuffix>(), value);
+}
+
+bool AppSettings::askForNameBeforeExport() const
+{
+    return m_values->askForNameBeforeExport;
 }
 
 void AppSettings::setAskForNameBeforeExport(bool value)
 {
-    assign(m_askForNameBeforeExport, value, names::askForNameBeforeExport,
-           &AppSettings::askForNameBeforeExportChanged);
+    assign(settingField<&SettingsValues::askForNameBeforeExport>(), value);
+}
+
+int64_t AppSettings::sequenceDigits() const
+{
+    return m_values->sequenceDigits;
 }
 
 void AppSettings::setSequenceDigits(int64_t value)
 {
-    assign(m_sequenceDigits, value, names::sequenceDigits, &AppSettings::sequenceDigitsChanged);
+    assign(settingField<&SettingsValues::sequenceDigits>(), value);
+}
+
+AppSettings::SequenceSeparatorOption AppSettings::sequenceSeparatorOption() const
+{
+    return m_values->sequenceSeparatorOption;
 }
 
 void AppSettings::setSequenceSeparatorOption(SequenceSeparatorOption value)
 {
-    assign(m_sequenceSeparatorOption, value, names::sequenceSeparatorOption,
-           &AppSettings::sequenceSeparatorOptionChanged);
+    assign(settingField<&SettingsValues::sequenceSeparatorOption>(), value);
+}
+
+const QString& AppSettings::customFolderPath() const
+{
+    return m_values->customFolderPath;
 }
 
 void AppSettings::setCustomFolderPath(const QString& value)
 {
-    assign(m_customFolderPath, value, names::customFolderPath, &AppSettings::customFolderPathChanged);
+    assign(settingField<&SettingsValues::customFolderPath>(), value);
+}
+
+bool AppSettings::resizeEnabled() const
+{
+    return m_values->resizeEnabled;
 }
 
 void AppSettings::setResizeEnabled(bool value)
 {
-    assign(m_resizeEnabled, value, names::resizeEnabled, &AppSettings::resizeEnabledChanged);
+    assign(settingField<&SettingsValues::resizeEnabled>(), value);
+}
+
+const QString& AppSettings::resizeMaxDimensionText() const
+{
+    return m_values->resizeMaxDimensionText;
 }
 
 void AppSettings::setResizeMaxDimensionText(const QString& value)
 {
-    assign(m_resizeMaxDimensionText, value, names::resizeMaxDimensionText,
-           &AppSettings::resizeMaxDimensionTextChanged);
+    assign(settingField<&SettingsValues::resizeMaxDimensionText>(), value);
+}
+
+const QString& AppSettings::resizeMaxShortEdgeText() const
+{
+    return m_values->resizeMaxShortEdgeText;
 }
 
 void AppSettings::setResizeMaxShortEdgeText(const QString& value)
 {
-    assign(m_resizeMaxShortEdgeText, value, names::resizeMaxShortEdgeText,
-           &AppSettings::resizeMaxShortEdgeTextChanged);
+    assign(settingField<&SettingsValues::resizeMaxShortEdgeText>(), value);
+}
+
+const QString& AppSettings::resizeMaxWidthText() const
+{
+    return m_values->resizeMaxWidthText;
 }
 
 void AppSettings::setResizeMaxWidthText(const QString& value)
 {
-    assign(m_resizeMaxWidthText, value, names::resizeMaxWidthText, &AppSettings::resizeMaxWidthTextChanged);
+    assign(settingField<&SettingsValues::resizeMaxWidthText>(), value);
+}
+
+const QString& AppSettings::resizeMaxHeightText() const
+{
+    return m_values->resizeMaxHeightText;
 }
 
 void AppSettings::setResizeMaxHeightText(const QString& value)
 {
-    assign(m_resizeMaxHeightText, value, names::resizeMaxHeightText, &AppSettings::resizeMaxHeightTextChanged);
+    assign(settingField<&SettingsValues::resizeMaxHeightText>(), value);
+}
+
+const QString& AppSettings::resizeWidthText() const
+{
+    return m_values->resizeWidthText;
 }
 
 void AppSettings::setResizeWidthText(const QString& value)
 {
-    assign(m_resizeWidthText, value, names::resizeWidthText, &AppSettings::resizeWidthTextChanged);
+    assign(settingField<&SettingsValues::resizeWidthText>(), value);
+}
+
+const QString& AppSettings::resizeHeightText() const
+{
+    return m_values->resizeHeightText;
 }
 
 void AppSettings::setResizeHeightText(const QString& value)
 {
-    assign(m_resizeHeightText, value, names::resizeHeightText, &AppSettings::resizeHeightTextChanged);
+    assign(settingField<&SettingsValues::resizeHeightText>(), value);
+}
+
+const QString& AppSettings::resizePercentageText() const
+{
+    return m_values->resizePercentageText;
 }
 
 void AppSettings::setResizePercentageText(const QString& value)
 {
-    assign(m_resizePercentageText, value, names::resizePercentageText, &AppSettings::resizePercentageTextChanged);
+    assign(settingField<&SettingsValues::resizePercentageText>(), value);
+}
+
+AppSettings::ResizeModeOption AppSettings::resizeMode() const
+{
+    return m_values->resizeMode;
 }
 
 void AppSettings::setResizeMode(ResizeModeOption value)
 {
-    assign(m_resizeMode, value, names::resizeMode, &AppSettings::resizeModeChanged);
+    assign(settingField<&SettingsValues::resizeMode>(), value);
 }
 
 QUrl AppSettings::customFolderURL() const
 {
-    if (m_customFolderPath.isEmpty() || m_customFolderPath.endsWith(u'/'))
-        return QUrl::fromLocalFile(m_customFolderPath);
-    return QUrl::fromLocalFile(m_customFolderPath + u'/');
+    if (m_values->customFolderPath.isEmpty() || m_values->customFolderPath.endsWith(u'/'))
+        return QUrl::fromLocalFile(m_values->customFolderPath);
+    return QUrl::fromLocalFile(m_values->customFolderPath + u'/');
 }
 
 QString AppSettings::defaultCustomFolderPath()
@@ -409,44 +474,44 @@ QString AppSettings::defaultCustomFolderPath()
 
 int64_t AppSettings::resolvedResizeMaxDimension() const
 {
-    return resolvedPixelValue(m_resizeMaxDimensionText);
+    return resolvedPixelValue(m_values->resizeMaxDimensionText);
 }
 
 int64_t AppSettings::resolvedMaxShortEdge() const
 {
-    return resolvedPixelValue(m_resizeMaxShortEdgeText);
+    return resolvedPixelValue(m_values->resizeMaxShortEdgeText);
 }
 
 int64_t AppSettings::resolvedMaxWidth() const
 {
-    return resolvedPixelValue(m_resizeMaxWidthText);
+    return resolvedPixelValue(m_values->resizeMaxWidthText);
 }
 
 int64_t AppSettings::resolvedMaxHeight() const
 {
-    return resolvedPixelValue(m_resizeMaxHeightText);
+    return resolvedPixelValue(m_values->resizeMaxHeightText);
 }
 
 int64_t AppSettings::resolvedWidth() const
 {
-    return resolvedPixelValue(m_resizeWidthText);
+    return resolvedPixelValue(m_values->resizeWidthText);
 }
 
 int64_t AppSettings::resolvedHeight() const
 {
-    return resolvedPixelValue(m_resizeHeightText);
+    return resolvedPixelValue(m_values->resizeHeightText);
 }
 
 double AppSettings::resolvedPercentage() const
 {
-    return resolvedPercentageValue(m_resizePercentageText);
+    return resolvedPercentageValue(m_values->resizePercentageText);
 }
 
 AppSettings::ResizeModeOption AppSettings::effectiveResizeMode() const
 {
-    if (!m_resizeEnabled)
+    if (!m_values->resizeEnabled)
         return ResizeModeOption::original;
-    return m_resizeMode == ResizeModeOption::original ? ResizeModeOption::maxLongEdge : m_resizeMode;
+    return m_values->resizeMode == ResizeModeOption::original ? ResizeModeOption::maxLongEdge : m_values->resizeMode;
 }
 
 void AppSettings::selectResizeMode(ResizeModeOption option)
@@ -463,13 +528,13 @@ QString AppSettings::resizeValueText() const
 {
     switch (effectiveResizeMode()) {
     case ResizeModeOption::original: return QString();
-    case ResizeModeOption::maxLongEdge: return m_resizeMaxDimensionText;
-    case ResizeModeOption::maxShortEdge: return m_resizeMaxShortEdgeText;
-    case ResizeModeOption::maxWidth: return m_resizeMaxWidthText;
-    case ResizeModeOption::maxHeight: return m_resizeMaxHeightText;
-    case ResizeModeOption::width: return m_resizeWidthText;
-    case ResizeModeOption::height: return m_resizeHeightText;
-    case ResizeModeOption::percentage: return m_resizePercentageText;
+    case ResizeModeOption::maxLongEdge: return m_values->resizeMaxDimensionText;
+    case ResizeModeOption::maxShortEdge: return m_values->resizeMaxShortEdgeText;
+    case ResizeModeOption::maxWidth: return m_values->resizeMaxWidthText;
+    case ResizeModeOption::maxHeight: return m_values->resizeMaxHeightText;
+    case ResizeModeOption::width: return m_values->resizeWidthText;
+    case ResizeModeOption::height: return m_values->resizeHeightText;
+    case ResizeModeOption::percentage: return m_values->resizePercentageText;
     }
     return QString();
 }
@@ -490,14 +555,14 @@ void AppSettings::setResizeValueText(const QString& text)
 
 RenamingMode AppSettings::resolvedRenamingMode() const
 {
-    switch (m_renamingMode) {
+    switch (m_values->renamingMode) {
     case RenamingModeOption::none: return RenamingMode::none();
     case RenamingModeOption::sequence:
         // Digits as stored: any count but 0, negative ones too, numbers the files.
-        if (m_sequenceDigits != 0)
-            return RenamingMode::sequence(m_renamingBaseName, kResolvedSequenceNumber);
-        return RenamingMode::customBase(m_renamingBaseName);
-    case RenamingModeOption::prefixSuffix: return RenamingMode::prefixSuffix(m_renamingPrefix, m_renamingSuffix);
+        if (m_values->sequenceDigits != 0)
+            return RenamingMode::sequence(m_values->renamingBaseName, kResolvedSequenceNumber);
+        return RenamingMode::customBase(m_values->renamingBaseName);
+    case RenamingModeOption::prefixSuffix: return RenamingMode::prefixSuffix(m_values->renamingPrefix, m_values->renamingSuffix);
     }
     return RenamingMode::none();
 }
@@ -524,26 +589,26 @@ ResizeMode AppSettings::resolvedResize() const
 
 CompressionSettings AppSettings::currentCompressionSettings() const
 {
-    const CompressionMode mode = m_mode == CompressionModeOption::lossy ? CompressionMode::lossy(m_lossyQuality)
+    const CompressionMode mode = m_values->mode == CompressionModeOption::lossy ? CompressionMode::lossy(m_values->lossyQuality)
                                                                         : CompressionMode::lossless();
     const RenamingMode renaming = resolvedRenamingMode();
     const OutputMode outputMode = [&] {
-        switch (m_outputMode) {
+        switch (m_values->outputMode) {
         case OutputModeOption::copyAlongside: return OutputMode::copyAlongside();
         case OutputModeOption::inPlace:
             return renaming.isEffectivelyActive() ? OutputMode::copyAlongside()
-                                                  : OutputMode::inPlace(m_backupOnInPlace);
-        case OutputModeOption::customFolder: return OutputMode::customFolder(m_customFolderPath);
+                                                  : OutputMode::inPlace(m_values->backupOnInPlace);
+        case OutputModeOption::customFolder: return OutputMode::customFolder(m_values->customFolderPath);
         }
         return OutputMode::copyAlongside();
     }();
-    const OriginalFileHandling originalFileHandling = m_originalFileHandling == OriginalFileHandlingOption::moveToTrash
+    const OriginalFileHandling originalFileHandling = m_values->originalFileHandling == OriginalFileHandlingOption::moveToTrash
         ? OriginalFileHandling::moveToTrash
         : OriginalFileHandling::keep;
-    return CompressionSettings{mode,     outputMode,       engineTargetFormat(m_targetFormat),
+    return CompressionSettings{mode,     outputMode,       engineTargetFormat(m_values->targetFormat),
                                originalFileHandling,        renaming,
-                               resolvedResize(),            m_sequenceDigits,
-                               separatorText(m_sequenceSeparatorOption)};
+                               resolvedResize(),            m_values->sequenceDigits,
+                               separatorText(m_values->sequenceSeparatorOption)};
 }
 
 // --- Presets ---
@@ -558,31 +623,7 @@ void AppSettings::setPresets(const std::vector<SettingsPreset>& presets)
 
 SettingsValues AppSettings::currentValues() const
 {
-    SettingsValues v;
-    v.mode = m_mode;
-    v.lossyQuality = m_lossyQuality;
-    v.outputMode = m_outputMode;
-    v.backupOnInPlace = m_backupOnInPlace;
-    v.targetFormat = m_targetFormat;
-    v.originalFileHandling = m_originalFileHandling;
-    v.renamingMode = m_renamingMode;
-    v.renamingBaseName = m_renamingBaseName;
-    v.renamingPrefix = m_renamingPrefix;
-    v.renamingSuffix = m_renamingSuffix;
-    v.sequenceDigits = m_sequenceDigits;
-    v.sequenceSeparatorOption = m_sequenceSeparatorOption;
-    v.customFolderPath = m_customFolderPath;
-    v.resizeEnabled = m_resizeEnabled;
-    v.resizeMode = m_resizeMode;
-    v.resizeMaxDimensionText = m_resizeMaxDimensionText;
-    v.resizeMaxShortEdgeText = m_resizeMaxShortEdgeText;
-    v.resizeMaxWidthText = m_resizeMaxWidthText;
-    v.resizeMaxHeightText = m_resizeMaxHeightText;
-    v.resizeWidthText = m_resizeWidthText;
-    v.resizeHeightText = m_resizeHeightText;
-    v.resizePercentageText = m_resizePercentageText;
-    v.askForNameBeforeExport = m_askForNameBeforeExport;
-    return v;
+    return *m_values;
 }
 
 std::optional<SettingsPreset> AppSettings::activePreset() const
@@ -619,31 +660,14 @@ std::optional<SettingsPreset> AppSettings::savePreset(const QString& name)
 void AppSettings::applyPreset(const SettingsPreset& preset)
 {
     // A copy: the preset may live in the list, which a slot reacting to one of
-    // the 23 changes below is free to change.
-    const SettingsValues v = preset.values;
-    setMode(v.mode);
-    setLossyQuality(std::clamp(v.lossyQuality, kQualityMin, kQualityMax));
-    setOutputMode(v.outputMode);
-    setBackupOnInPlace(v.backupOnInPlace);
-    setTargetFormat(v.targetFormat);
-    setOriginalFileHandling(v.originalFileHandling);
-    setRenamingMode(v.renamingMode);
-    setRenamingBaseName(v.renamingBaseName);
-    setRenamingPrefix(v.renamingPrefix);
-    setRenamingSuffix(v.renamingSuffix);
-    setSequenceDigits(std::clamp(v.sequenceDigits, kDigitsMin, kDigitsMax));
-    setSequenceSeparatorOption(v.sequenceSeparatorOption);
-    setCustomFolderPath(v.customFolderPath.isEmpty() ? defaultCustomFolderPath() : v.customFolderPath);
-    setResizeEnabled(v.resizeEnabled);
-    setResizeMode(v.resizeMode);
-    setResizeMaxDimensionText(v.resizeMaxDimensionText);
-    setResizeMaxShortEdgeText(v.resizeMaxShortEdgeText);
-    setResizeMaxWidthText(v.resizeMaxWidthText);
-    setResizeMaxHeightText(v.resizeMaxHeightText);
-    setResizeWidthText(v.resizeWidthText);
-    setResizeHeightText(v.resizeHeightText);
-    setResizePercentageText(v.resizePercentageText);
-    setAskForNameBeforeExport(v.askForNameBeforeExport);
+    // the changes below is free to change.
+    const SettingsValues values = preset.values;
+    forEachSettingField([&](const auto& setting) {
+        auto value = values.*setting.field;
+        if (setting.repair)
+            value = setting.repair(std::move(value));
+        assign(setting, value);
+    });
 }
 
 void AppSettings::deletePreset(const QUuid& id)

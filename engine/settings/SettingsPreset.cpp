@@ -1,6 +1,7 @@
 #include "SettingsPreset.h"
 
 #include "CompressionError.h"
+#include "SettingField.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -8,146 +9,100 @@
 #include <QJsonParseError>
 #include <QJsonValue>
 
+#include <optional>
+#include <type_traits>
+#include <utility>
+
 namespace vantro {
 
 namespace {
-
-namespace names = settingNames;
 
 QLatin1StringView member(const char* name)
 {
     return QLatin1StringView(name);
 }
 
-QJsonObject encodeValues(const SettingsValues& v)
+QJsonValue toJson(const QString& value)
+{
+    return value;
+}
+
+QJsonValue toJson(int64_t value)
+{
+    return static_cast<qint64>(value);
+}
+
+QJsonValue toJson(bool value)
+{
+    return value;
+}
+
+template <typename Option>
+    requires std::is_enum_v<Option>
+QJsonValue toJson(Option value)
+{
+    return rawValue(value);
+}
+
+QJsonObject encodeValues(const SettingsValues& values)
 {
     QJsonObject object;
-    object.insert(member(names::mode), rawValue(v.mode));
-    object.insert(member(names::lossyQuality), static_cast<qint64>(v.lossyQuality));
-    object.insert(member(names::outputMode), rawValue(v.outputMode));
-    object.insert(member(names::backupOnInPlace), v.backupOnInPlace);
-    object.insert(member(names::targetFormat), rawValue(v.targetFormat));
-    object.insert(member(names::originalFileHandling), rawValue(v.originalFileHandling));
-    object.insert(member(names::renamingMode), rawValue(v.renamingMode));
-    object.insert(member(names::renamingBaseName), v.renamingBaseName);
-    object.insert(member(names::renamingPrefix), v.renamingPrefix);
-    object.insert(member(names::renamingSuffix), v.renamingSuffix);
-    object.insert(member(names::sequenceDigits), static_cast<qint64>(v.sequenceDigits));
-    object.insert(member(names::sequenceSeparatorOption), rawValue(v.sequenceSeparatorOption));
-    object.insert(member(names::customFolderPath), v.customFolderPath);
-    object.insert(member(names::resizeEnabled), v.resizeEnabled);
-    object.insert(member(names::resizeMode), rawValue(v.resizeMode));
-    object.insert(member(names::resizeMaxDimensionText), v.resizeMaxDimensionText);
-    object.insert(member(names::resizeMaxShortEdgeText), v.resizeMaxShortEdgeText);
-    object.insert(member(names::resizeMaxWidthText), v.resizeMaxWidthText);
-    object.insert(member(names::resizeMaxHeightText), v.resizeMaxHeightText);
-    object.insert(member(names::resizeWidthText), v.resizeWidthText);
-    object.insert(member(names::resizeHeightText), v.resizeHeightText);
-    object.insert(member(names::resizePercentageText), v.resizePercentageText);
-    object.insert(member(names::askForNameBeforeExport), v.askForNameBeforeExport);
+    forEachSettingField(
+        [&](const auto& setting) { object.insert(member(setting.name), toJson(values.*setting.field)); });
     return object;
 }
 
-// Reads typed members of one JSON object; the first missing, null or
-// mistyped member marks the whole read failed.
-class MemberReader {
-public:
-    explicit MemberReader(const QJsonObject& object) : m_object(object) {}
-
-    bool failed() const { return m_failed; }
-
-    QString text(const char* name)
-    {
-        const QJsonValue value = m_object.value(member(name));
-        if (!value.isString())
-            return fail<QString>();
-        return value.toString();
-    }
-
-    int64_t integer(const char* name)
-    {
-        const QJsonValue value = m_object.value(member(name));
-        if (!value.isDouble())
-            return fail<int64_t>();
+// Nothing for a missing or null member and one of the wrong JSON type.
+template <typename T>
+std::optional<T> fromJson(const QJsonValue& value)
+{
+    if constexpr (std::is_same_v<T, QString>) {
+        if (value.isString())
+            return value.toString();
+    } else if constexpr (std::is_same_v<T, int64_t>) {
         // A number that is no whole qint64 gives back the default, so two
         // different defaults tell it apart from a real value.
-        const qint64 reading = value.toInteger(0);
-        if (reading != value.toInteger(1))
-            return fail<int64_t>();
-        return reading;
+        if (value.isDouble() && value.toInteger(0) == value.toInteger(1))
+            return value.toInteger();
+    } else if constexpr (std::is_same_v<T, bool>) {
+        if (value.isBool())
+            return value.toBool();
+    } else if (value.isString()) {
+        return optionFromRawValue<T>(value.toString());
     }
+    return std::nullopt;
+}
 
-    bool flag(const char* name)
-    {
-        const QJsonValue value = m_object.value(member(name));
-        if (!value.isBool())
-            return fail<bool>();
-        return value.toBool();
-    }
-
-    // False when absent or null.
-    bool optionalFlag(const char* name)
-    {
-        const QJsonValue value = m_object.value(member(name));
-        if (value.isUndefined() || value.isNull())
-            return false;
-        return flag(name);
-    }
-
-    template <typename Option>
-    Option option(const char* name)
-    {
-        const QJsonValue value = m_object.value(member(name));
-        if (!value.isString())
-            return fail<Option>();
-        const std::optional<Option> parsed = optionFromRawValue<Option>(value.toString());
-        if (!parsed)
-            return fail<Option>();
-        return *parsed;
-    }
-
-private:
-    template <typename T>
-    T fail()
-    {
-        m_failed = true;
-        return T{};
-    }
-
-    const QJsonObject& m_object;
-    bool m_failed = false;
-};
+template <typename T>
+bool decode(const SettingField<T>& setting, const QJsonObject& object, SettingsValues& values)
+{
+    const QJsonValue value = object.value(member(setting.name));
+    if (setting.optionalInPresets && (value.isUndefined() || value.isNull()))
+        return true;
+    std::optional<T> decoded = fromJson<T>(value);
+    if (!decoded)
+        return false;
+    values.*setting.field = std::move(*decoded);
+    return true;
+}
 
 std::optional<SettingsValues> decodeValues(const QJsonObject& object)
 {
-    MemberReader read(object);
-    SettingsValues v;
-    v.mode = read.option<AppSettings::CompressionModeOption>(names::mode);
-    v.lossyQuality = read.integer(names::lossyQuality);
-    v.outputMode = read.option<AppSettings::OutputModeOption>(names::outputMode);
-    v.backupOnInPlace = read.flag(names::backupOnInPlace);
-    v.targetFormat = read.option<AppSettings::TargetFormatOption>(names::targetFormat);
-    v.originalFileHandling = read.option<AppSettings::OriginalFileHandlingOption>(names::originalFileHandling);
-    v.renamingMode = read.option<AppSettings::RenamingModeOption>(names::renamingMode);
-    v.renamingBaseName = read.text(names::renamingBaseName);
-    v.renamingPrefix = read.text(names::renamingPrefix);
-    v.renamingSuffix = read.text(names::renamingSuffix);
-    v.sequenceDigits = read.integer(names::sequenceDigits);
-    v.sequenceSeparatorOption = read.option<AppSettings::SequenceSeparatorOption>(names::sequenceSeparatorOption);
-    v.customFolderPath = read.text(names::customFolderPath);
-    v.resizeEnabled = read.flag(names::resizeEnabled);
-    v.resizeMode = read.option<AppSettings::ResizeModeOption>(names::resizeMode);
-    v.resizeMaxDimensionText = read.text(names::resizeMaxDimensionText);
-    v.resizeMaxShortEdgeText = read.text(names::resizeMaxShortEdgeText);
-    v.resizeMaxWidthText = read.text(names::resizeMaxWidthText);
-    v.resizeMaxHeightText = read.text(names::resizeMaxHeightText);
-    v.resizeWidthText = read.text(names::resizeWidthText);
-    v.resizeHeightText = read.text(names::resizeHeightText);
-    v.resizePercentageText = read.text(names::resizePercentageText);
-    v.askForNameBeforeExport = read.optionalFlag(names::askForNameBeforeExport);
-    if (read.failed())
+    SettingsValues values;
+    if (!everySettingField([&](const auto& setting) { return decode(setting, object, values); }))
         return std::nullopt;
-    return v;
+    return values;
+}
+
+bool sameValue(const QString& a, const QString& b)
+{
+    return canonicallyEqual(a, b);
+}
+
+template <typename T>
+bool sameValue(const T& a, const T& b)
+{
+    return a == b;
 }
 
 // The 36-character hyphenated form only, in either letter case.
@@ -186,22 +141,7 @@ std::optional<SettingsPreset> decodePreset(const QJsonValue& value)
 
 bool operator==(const SettingsValues& a, const SettingsValues& b)
 {
-    return a.mode == b.mode && a.lossyQuality == b.lossyQuality && a.outputMode == b.outputMode
-        && a.backupOnInPlace == b.backupOnInPlace && a.targetFormat == b.targetFormat
-        && a.originalFileHandling == b.originalFileHandling && a.renamingMode == b.renamingMode
-        && canonicallyEqual(a.renamingBaseName, b.renamingBaseName)
-        && canonicallyEqual(a.renamingPrefix, b.renamingPrefix)
-        && canonicallyEqual(a.renamingSuffix, b.renamingSuffix) && a.sequenceDigits == b.sequenceDigits
-        && a.sequenceSeparatorOption == b.sequenceSeparatorOption
-        && canonicallyEqual(a.customFolderPath, b.customFolderPath) && a.resizeEnabled == b.resizeEnabled
-        && a.resizeMode == b.resizeMode && canonicallyEqual(a.resizeMaxDimensionText, b.resizeMaxDimensionText)
-        && canonicallyEqual(a.resizeMaxShortEdgeText, b.resizeMaxShortEdgeText)
-        && canonicallyEqual(a.resizeMaxWidthText, b.resizeMaxWidthText)
-        && canonicallyEqual(a.resizeMaxHeightText, b.resizeMaxHeightText)
-        && canonicallyEqual(a.resizeWidthText, b.resizeWidthText)
-        && canonicallyEqual(a.resizeHeightText, b.resizeHeightText)
-        && canonicallyEqual(a.resizePercentageText, b.resizePercentageText)
-        && a.askForNameBeforeExport == b.askForNameBeforeExport;
+    return everySettingField([&](const auto& setting) { return sameValue(a.*setting.field, b.*setting.field); });
 }
 
 bool operator==(const SettingsPreset& a, const SettingsPreset& b)
