@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QTest>
 #include <QThread>
 
 #include <memory>

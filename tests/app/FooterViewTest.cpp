@@ -5,12 +5,6 @@
 #include "PresetMenu.h"
 #include "TestDoubles.h"
 
-#include <QLabel>
-#include <QMenu>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTest>
-#include <QToolButton>
 
 #include <functional>
 

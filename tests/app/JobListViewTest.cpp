@@ -8,13 +8,9 @@
 #include <QFont>
 #include <QGuiApplication>
 #include <QHeaderView>
-#include <QLabel>
-#include <QMenu>
 #include <QRandomGenerator>
 #include <QScrollBar>
-#include <QSignalSpy>
 #include <QTableView>
-#include <QTest>
 
 #include <algorithm>
 #include <memory>

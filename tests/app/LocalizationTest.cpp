@@ -2,7 +2,6 @@
 #include "Localization.h"
 #include "TestDoubles.h"
 
-#include <QTest>
 
 #include <limits>
 

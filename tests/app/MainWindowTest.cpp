@@ -22,15 +22,10 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QImage>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QThreadPool>
 #include <QTimer>
 

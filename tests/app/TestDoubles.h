@@ -1,15 +1,21 @@
 #pragma once
 
-// Stand-ins for the desktop, the prompts and the choosers, and small helpers
-// the window tests share.
+// Stand-ins for the desktop, the prompts and the choosers, and the helpers
+// and Qt headers the window tests share.
 
 #include "DesktopActions.h"
 #include "Job.h"
 #include "Prompts.h"
 
 #include <QAbstractButton>
+#include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
 
 #include <optional>
 #include <vector>
