@@ -80,59 +80,53 @@ private Q_SLOTS:
     {
         QTest::addColumn<Setup>("setup");
         QTest::addColumn<QString>("summary");
-        const QString head = QStringLiteral("Lossless | Copy alongside | ");
-        const QString kept = head + QStringLiteral("Keep original | ");
+        const QString names = QStringLiteral("Keep original | Keep names");
+        const auto folder = [](const char* path) {
+            return Setup([=](S& s) {
+                s.setOutputMode(S::OutputModeOption::customFolder);
+                s.setCustomFolderPath(QString::fromUtf8(path));
+            });
+        };
         const auto sequence = [](const char* base, int digits, S::TargetFormatOption format) {
-            return [=](S& s) {
+            return Setup([=](S& s) {
                 s.setRenamingMode(S::RenamingModeOption::sequence);
                 s.setRenamingBaseName(QString::fromUtf8(base));
                 s.setSequenceDigits(digits);
+                s.setSequenceSeparatorOption(S::SequenceSeparatorOption::underscore);
                 s.setTargetFormat(format);
-            };
+            });
         };
-        const auto resize = [](S::ResizeModeOption mode, const char* text) {
-            return [=](S& s) {
+        const auto resize = [](S::ResizeModeOption mode, bool enabled) {
+            return Setup([=](S& s) {
                 s.selectResizeMode(mode);
-                s.setResizePercentageText(QString::fromUtf8(text));
-                s.setResizeEnabled(mode != S::ResizeModeOption::original);
-            };
+                s.setResizePercentageText(QStringLiteral("55.9"));
+                s.setResizeEnabled(enabled);
+            });
         };
-        QTest::newRow("defaults") << Setup([](S&) {}) << kept + QStringLiteral("Keep names");
-        QTest::newRow("folder's own name") << Setup([](S& s) {
-            s.setOutputMode(S::OutputModeOption::customFolder);
-            s.setCustomFolderPath(QStringLiteral("/data/Out put/"));
-        }) << QStringLiteral("Lossless | Custom folder (Out put) | Keep original | Keep names");
-        QTest::newRow("root folder") << Setup([](S& s) {
-            s.setOutputMode(S::OutputModeOption::customFolder);
-            s.setCustomFolderPath(QStringLiteral("/"));
-        }) << QStringLiteral("Lossless | Custom folder | Keep original | Keep names");
+        QTest::newRow("defaults") << Setup([](S&) {}) << "Lossless | Copy alongside | " + names;
+        QTest::newRow("folder's own name") << folder("/a/Out put/") << "Lossless | Custom folder (Out put) | " + names;
+        QTest::newRow("root folder") << folder("/") << "Lossless | Custom folder | " + names;
         // An example name replaces format and renaming, numbered like the first file.
-        QTest::newRow("sequence, converted") << Setup([=](S& s) {
-            sequence("photo", 5, S::TargetFormatOption::webp)(s);
-            s.setSequenceSeparatorOption(S::SequenceSeparatorOption::underscore);
-        }) << head + QStringLiteral("photo_00001.webp");
-        QTest::newRow("sequence, no number") << Setup(sequence("photo", 0, S::TargetFormatOption::jpeg))
-                                             << head + QStringLiteral("photo.jpg");
-        QTest::newRow("sequence, base of spaces") << Setup(sequence("  ", 2, S::TargetFormatOption::jpeg))
-                                                  << head + QStringLiteral("  -01.jpg");
-        QTest::newRow("sequence, format kept") << Setup(sequence("photo", 2, S::TargetFormatOption::keepOriginal))
-                                               << kept + QStringLiteral("photo + number");
-        QTest::newRow("sequence, no base") << Setup(sequence("", 2, S::TargetFormatOption::keepOriginal))
-                                           << kept + QStringLiteral("Custom name + number");
+        QTest::newRow("sequence, converted") << sequence("photo", 5, S::TargetFormatOption::webp)
+                                             << "Lossless | Copy alongside | photo_00001.webp";
+        QTest::newRow("sequence, no number") << sequence("  ", 0, S::TargetFormatOption::jpeg)
+                                             << "Lossless | Copy alongside |   .jpg";
+        QTest::newRow("sequence, format kept") << sequence("photo", 2, S::TargetFormatOption::keepOriginal)
+                                               << "Lossless | Copy alongside | Keep original | photo + number";
+        QTest::newRow("sequence, no base") << sequence("", 2, S::TargetFormatOption::keepOriginal)
+                                           << "Lossless | Copy alongside | Keep original | Custom name + number";
         // Switched on without a chosen option, the longest side applies.
-        QTest::newRow("resize, no option") << Setup([](S& s) { s.setResizeEnabled(true); })
-                                           << kept + QStringLiteral(u"Keep names | \u22642000px");
-        QTest::newRow("resize, percentage") << Setup(resize(S::ResizeModeOption::percentage, "55.9"))
-                                            << kept + QStringLiteral("Keep names | 55%");
-        QTest::newRow("resize off") << Setup(resize(S::ResizeModeOption::original, "50"))
-                                    << kept + QStringLiteral("Keep names");
-        QTest::newRow("Czech") << Setup([](S& s) {
+        QTest::newRow("resize, no option") << resize(S::ResizeModeOption::original, true)
+                                           << QStringLiteral(u"Lossless | Copy alongside | Keep original | Keep names | \u22642000px");
+        QTest::newRow("resize, percentage") << resize(S::ResizeModeOption::percentage, true)
+                                            << "Lossless | Copy alongside | " + names + " | 55%";
+        QTest::newRow("resize off") << resize(S::ResizeModeOption::percentage, false)
+                                    << "Lossless | Copy alongside | " + names;
+        QTest::newRow("Czech") << Setup([=](S& s) {
             QLocale::setDefault(kCzech);
             s.setMode(S::CompressionModeOption::lossy);
-            s.setOutputMode(S::OutputModeOption::customFolder);
-            s.setCustomFolderPath(QStringLiteral("/tmp/Export"));
-            s.setRenamingMode(S::RenamingModeOption::sequence);
-            s.setRenamingBaseName(QStringLiteral("foto"));
+            folder("/tmp/Export")(s);
+            sequence("foto", 2, S::TargetFormatOption::keepOriginal)(s);
             s.setResizeEnabled(true);
             s.setResizeMode(S::ResizeModeOption::maxShortEdge);
         }) << QStringLiteral(u"Lossy | Vlastní složka (Export) | Zachovat původní | foto + číslo | "
