@@ -85,20 +85,6 @@ private Q_SLOTS:
         QVERIFY(coordinator.jobs().empty());
     }
 
-    void cancellingShowsTheWaitingJobsCancelled()
-    {
-        coordinator.queue().add(paths({"hold.jpg", "b.jpg", "c.jpg"}));
-        QVERIFY(engine.waitUntilHolding(1));
-        coordinator.queue().cancelAll();
-        coordinator.queue().jobs().wait();
-        QCoreApplication::sendPostedEvents();
-        QCOMPARE(kinds(coordinator.jobs()), (std::vector{K::processing, K::cancelled, K::cancelled}));
-        // The running job still ends on its own.
-        engine.release();
-        settle(coordinator);
-        QCOMPARE(kinds(coordinator.jobs()), (std::vector{K::done, K::cancelled, K::cancelled}));
-    }
-
     void aLateUpdateAfterTheCoordinatorIsGoneDoesNothing_data()
     {
         QTest::addColumn<bool>("goneFirst");
