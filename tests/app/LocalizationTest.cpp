@@ -96,6 +96,7 @@ private Q_SLOTS:
         row("largest bytes", 999, "999 B", "999 B");
         row("first kilobyte", 1000, "1.00 KB", "1,00 KB");
         row("half rounds up to ten", 9'995, "10.00 KB", "10,00 KB");
+        row("one decimal from ten", 10'000, "10.0 KB", "10,0 KB");
         row("decimal half, down to even", 1'005, "1.00 KB", "1,00 KB");
         row("decimal half, up to even", 1'015, "1.02 KB", "1,02 KB");
         row("half to even, up to a hundred", 99'950, "100.0 KB", "100,0 KB");
@@ -103,6 +104,7 @@ private Q_SLOTS:
         row("whole kilobytes, half up", 101'500, "102 KB", "102 KB");
         row("unit chosen before rounding", 999'999, "1,000 KB", "1_000 KB");
         row("first megabyte", 1'000'000, "1.00 MB", "1,00 MB");
+        row("first gigabyte", 1'000'000'000, "1.00 GB", "1,00 GB");
         row("gigabytes", 2'345'678'901, "2.35 GB", "2,35 GB");
         row("no unit above GB", 2'000'000'000'000, "2,000 GB", "2_000 GB");
         row("sign dropped", -2'500, "2.50 KB", "2,50 KB");
