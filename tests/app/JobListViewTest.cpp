@@ -341,10 +341,14 @@ private Q_SLOTS:
             QWidget* target = header->viewport();
             const QPoint from(header->sectionViewportPosition(column) + header->sectionSize(column) - 1,
                               header->height() / 2);
-            QTest::mousePress(target, Qt::LeftButton, {}, from);
+            const auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held) {
+                QMouseEvent event(type, at, target->mapToGlobal(at), button, held, Qt::NoModifier);
+                QCoreApplication::sendEvent(target, &event);
+            };
+            send(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
             for (int step = 1; step <= 4; ++step)
-                QTest::mouseMove(target, from + QPoint(dx * step / 4, 0));
-            QTest::mouseRelease(target, Qt::LeftButton, {}, from + QPoint(dx, 0));
+                send(QEvent::MouseMove, from + QPoint(dx * step / 4, 0), Qt::NoButton, Qt::LeftButton);
+            send(QEvent::MouseButtonRelease, from + QPoint(dx, 0), Qt::LeftButton, Qt::NoButton);
         };
         drag(JobTableModel::SizeColumn, 200);
         QCOMPARE(header->sectionSize(JobTableModel::SizeColumn), 120);
