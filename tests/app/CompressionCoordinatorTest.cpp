@@ -44,8 +44,7 @@ class CompressionCoordinatorTest : public QObject {
     Q_OBJECT
 
     FakeEngine engine;
-    // One job at a time, so held jobs keep the rest waiting.
-    CompressionCoordinator coordinator{plainSettings(), engine.function(), [] { return 2; }};
+    CompressionCoordinator coordinator{plainSettings(), engine.function()};
     std::vector<std::vector<K>> seen;
     bool allOnGuiThread = true;
 
