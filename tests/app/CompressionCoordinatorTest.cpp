@@ -1,20 +1,17 @@
 #include "CompressionCoordinator.h"
 #include "FakeEngine.h"
+#include "TestDoubles.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QPointer>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QThread>
 
-#include <chrono>
 #include <memory>
-#include <thread>
 #include <vector>
 
 using namespace vantro;
-using vantro::testing::FakeEngine;
+using namespace vantro::testing;
+using K = JobStatus::Kind;
 
 namespace {
 
@@ -25,172 +22,101 @@ CompressionSettings plainSettings()
                                2,                           QStringLiteral("-")};
 }
 
-// One job at a time, so held jobs keep the rest waiting.
-int oneAtATime()
-{
-    return 2;
-}
-
-// Waits until the queue has run every operation given so far and has gone
-// idle; every update it made is then posted to this thread, not yet delivered.
+// Runs until the queue is idle, then delivers the updates it posted here.
 void settle(CompressionCoordinator& coordinator)
 {
     coordinator.queue().whenIdle().wait();
     coordinator.queue().jobs().wait();
-}
-
-void deliver()
-{
     QCoreApplication::sendPostedEvents();
-    QCoreApplication::processEvents();
 }
 
-QStringList names(const QStringList& fileNames)
+QStringList paths(std::initializer_list<const char*> names)
 {
-    QStringList paths;
-    for (const QString& name : fileNames)
-        paths << QDir::temp().filePath(name);
-    return paths;
-}
-
-std::vector<JobStatus::Kind> kinds(const JobList& jobs)
-{
-    std::vector<JobStatus::Kind> result;
-    for (const Job& job : jobs)
-        result.push_back(job.status.kind());
+    QStringList result;
+    for (const char* name : names)
+        result << QDir::temp().filePath(QString::fromUtf8(name));
     return result;
 }
-
-struct Recorder {
-    std::vector<JobList> lists;
-    bool allOnGuiThread = true;
-
-    void connectTo(CompressionCoordinator& coordinator, QObject* context)
-    {
-        QObject::connect(&coordinator, &CompressionCoordinator::jobsChanged, context, [this](const JobList& jobs) {
-            allOnGuiThread = allOnGuiThread && QThread::currentThread() == QCoreApplication::instance()->thread();
-            lists.push_back(jobs);
-        });
-    }
-};
 
 } // namespace
 
 class CompressionCoordinatorTest : public QObject {
     Q_OBJECT
 
+    FakeEngine engine;
+    CompressionCoordinator coordinator{plainSettings(), engine.function()};
+    std::vector<std::vector<K>> seen;
+    bool allOnGuiThread = true;
+
 private Q_SLOTS:
-    void updatesGoNowhereUntilStarted()
+    void initTestCase()
     {
-        FakeEngine engine;
-        CompressionCoordinator coordinator(plainSettings(), engine.function());
-        Recorder recorder;
-        recorder.connectTo(coordinator, this);
-        QVERIFY(coordinator.jobs().empty());
-
-        coordinator.queue().add(names({QStringLiteral("a.jpg"), QStringLiteral("b.png")}));
-        settle(coordinator);
-        deliver();
-        QVERIFY(recorder.lists.empty());
-        QVERIFY(coordinator.jobs().empty());
-
-        // Registering alone reports nothing; the next change brings the
-        // jobs added before it.
-        coordinator.start();
-        settle(coordinator);
-        deliver();
-        QVERIFY(recorder.lists.empty());
-
-        coordinator.queue().removeJobs({});
-        settle(coordinator);
-        deliver();
-        QCOMPARE(recorder.lists.size(), std::size_t{1});
-        QCOMPARE(coordinator.jobs().size(), std::size_t{2});
-        QCOMPARE(kinds(coordinator.jobs()), (std::vector{JobStatus::Kind::done, JobStatus::Kind::done}));
+        connect(&coordinator, &CompressionCoordinator::jobsChanged, this, [this](const JobList& jobs) {
+            allOnGuiThread = allOnGuiThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+            seen.push_back(kinds(jobs));
+        });
     }
 
-    void everyUpdateArrivesOnceInOrderOnTheGuiThread()
+    void updatesGoNowhereUntilStartedThenArriveOnceInOrder()
     {
-        FakeEngine engine;
-        CompressionCoordinator coordinator(plainSettings(), engine.function(), oneAtATime);
-        Recorder recorder;
-        recorder.connectTo(coordinator, this);
-        // A second start replaces the first callback rather than adding one.
-        coordinator.start();
-        coordinator.start();
-
-        coordinator.queue().add(names({QStringLiteral("1.jpg"), QStringLiteral("2.jpg"), QStringLiteral("3.jpg")}));
+        coordinator.queue().add(paths({"1.jpg", "2.jpg"}));
         settle(coordinator);
-        deliver();
+        QVERIFY(seen.empty());
+        QVERIFY(coordinator.jobs().empty());
 
-        // The addition, then "processing" and "done" for each job.
-        QCOMPARE(recorder.lists.size(), std::size_t{7});
-        QVERIFY(recorder.allOnGuiThread);
-        using K = JobStatus::Kind;
-        QCOMPARE(kinds(recorder.lists[0]), (std::vector{K::pending, K::pending, K::pending}));
-        QCOMPARE(kinds(recorder.lists[1]), (std::vector{K::processing, K::pending, K::pending}));
-        QCOMPARE(kinds(recorder.lists[2]), (std::vector{K::done, K::pending, K::pending}));
-        QCOMPARE(kinds(recorder.lists[5]), (std::vector{K::done, K::done, K::processing}));
-        QCOMPARE(kinds(recorder.lists[6]), (std::vector{K::done, K::done, K::done}));
-        QCOMPARE(kinds(coordinator.jobs()), kinds(recorder.lists.back()));
+        // A second start replaces the first callback rather than adding one;
+        // registering alone reports nothing.
+        coordinator.start();
+        coordinator.start();
+        settle(coordinator);
+        QVERIFY(seen.empty());
 
-        // Removing every job publishes the empty list.
+        coordinator.queue().add(paths({"3.jpg"}));
+        settle(coordinator);
+        // The addition, then "processing" and "done" of the new job.
+        QCOMPARE(seen, (std::vector<std::vector<K>>{{K::done, K::done, K::pending},
+                                                    {K::done, K::done, K::processing},
+                                                    {K::done, K::done, K::done}}));
+        QVERIFY(allOnGuiThread);
+        QCOMPARE(kinds(coordinator.jobs()), seen.back());
         coordinator.queue().clearFinished();
         settle(coordinator);
-        deliver();
-        QCOMPARE(recorder.lists.size(), std::size_t{8});
         QVERIFY(coordinator.jobs().empty());
     }
 
-    void cancellingShowsTheWaitingJobsCancelled()
+    void aLateUpdateAfterTheCoordinatorIsGoneDoesNothing_data()
     {
-        FakeEngine engine;
-        CompressionCoordinator coordinator(plainSettings(), engine.function(), oneAtATime);
-        coordinator.start();
-        coordinator.queue().add(names({QStringLiteral("hold.jpg"), QStringLiteral("b.jpg"), QStringLiteral("c.jpg")}));
-        QVERIFY(engine.waitUntilHolding(1));
-        coordinator.queue().cancelAll();
-        coordinator.queue().jobs().wait();
-        deliver();
-        using K = JobStatus::Kind;
-        QCOMPARE(kinds(coordinator.jobs()), (std::vector{K::processing, K::cancelled, K::cancelled}));
-
-        // The running job still ends on its own.
-        engine.release();
-        settle(coordinator);
-        deliver();
-        QCOMPARE(kinds(coordinator.jobs()), (std::vector{K::done, K::cancelled, K::cancelled}));
+        QTest::addColumn<bool>("goneFirst");
+        QTest::newRow("coordinator alive") << false;
+        QTest::newRow("coordinator gone") << true;
     }
 
     void aLateUpdateAfterTheCoordinatorIsGoneDoesNothing()
     {
-        // Counts the hops that reach a coordinator, wherever they would land.
+        QFETCH(bool, goneFirst);
+        // Counts the hops that reach the coordinator, wherever they would land.
         struct HopCounter final : QObject {
             const QObject* target = nullptr;
             int hops = 0;
             bool eventFilter(QObject* receiver, QEvent* event) override
             {
-                if (receiver == target && event->type() == QEvent::MetaCall)
-                    ++hops;
+                hops += receiver == target && event->type() == QEvent::MetaCall;
                 return false;
             }
         } counter;
         QCoreApplication::instance()->installEventFilter(&counter);
-
-        FakeEngine engine;
-        for (const bool goneFirst : {false, true}) {
-            auto coordinator = std::make_unique<CompressionCoordinator>(plainSettings(), engine.function());
-            counter.target = coordinator.get();
-            counter.hops = 0;
-            coordinator->start();
-            coordinator->queue().add(names({QStringLiteral("a.jpg"), QStringLiteral("fail.jpg")}));
-            settle(*coordinator);
-            // The updates now wait in the GUI thread's queue.
-            if (goneFirst)
-                coordinator.reset();
-            deliver();
-            QCOMPARE(counter.hops, goneFirst ? 0 : 5);
-        }
+        FakeEngine ownEngine;
+        auto late = std::make_unique<CompressionCoordinator>(plainSettings(), ownEngine.function());
+        counter.target = late.get();
+        late->start();
+        late->queue().add(paths({"a.jpg", "fail.jpg"}));
+        late->queue().whenIdle().wait();
+        late->queue().jobs().wait();
+        // The updates now wait in the GUI thread's queue.
+        if (goneFirst)
+            late.reset();
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(counter.hops, goneFirst ? 0 : 5);
         QCoreApplication::instance()->removeEventFilter(&counter);
     }
 };

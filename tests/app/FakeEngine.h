@@ -1,10 +1,9 @@
 #pragma once
 
-// A stand-in for the compression engine, for tests and the screenshot tool.
-// Files whose name contains "fail" fail, files whose name contains "hold"
-// wait until release() (or until their job is told to stop, which cancels
-// it), and every other file "shrinks" to half its size without anything
-// being written.
+// A stand-in for the compression engine. Files whose name contains "fail"
+// fail, files whose name contains "hold" wait until release() (or until their
+// job is told to stop, which cancels it), and every other file "shrinks" to
+// half its size without anything being written.
 
 #include "CompressionError.h"
 #include "JobCancellation.h"
@@ -33,29 +32,22 @@ public:
     {
         return [state = m_state](const QString& path, const CompressionSettings& settings) -> CompressionResult {
             const QString name = QFileInfo(path).fileName();
-            {
-                std::unique_lock lock(state->mutex);
-                state->settingsSeen.push_back(settings);
-                if (name.contains(QStringLiteral("hold"))) {
-                    ++state->holding;
-                    state->changed.notify_all();
-                    // The stop flag raises no signal of its own: look at it often.
-                    while (!state->changed.wait_for(lock, std::chrono::milliseconds(5), [&] {
-                        return state->released || JobCancellation::requested();
-                    })) {
-                    }
-                    --state->holding;
-                    if (!state->released)
-                        throw JobCancelled();
+            std::unique_lock lock(state->mutex);
+            state->settingsSeen.push_back(settings);
+            if (name.contains(QStringLiteral("hold"))) {
+                ++state->holding;
+                state->changed.notify_all();
+                // The stop flag raises no signal of its own: look at it often.
+                while (!state->changed.wait_for(lock, std::chrono::milliseconds(5),
+                                                [&] { return state->released || JobCancellation::requested(); })) {
                 }
+                --state->holding;
+                if (!state->released)
+                    throw JobCancelled();
             }
             if (name.contains(QStringLiteral("fail")))
                 throw CompressionError::corruptFile(QStringLiteral("Could not read ") + name);
-            CompressionResult result;
-            result.originalSize = 200'000;
-            result.compressedSize = 100'000;
-            result.outputPath = path;
-            return result;
+            return CompressionResult{.originalSize = 200'000, .compressedSize = 100'000, .outputPath = path};
         };
     }
 
