@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QtEndian>
+
 #include <system_error>
 
 using namespace vantro;
@@ -43,7 +45,7 @@ TEST_F(WebPTest, RecompressionKeepsAlphaAsTheSourceHasItAndLosslessEveryPixel)
 
     const QString path = write("q.webp", vipsEncode(makeImage(96, 96, false), ".webp[lossless]"));
     const auto at = [&](int64_t quality) { return WebPEncoder::compress(path, CompressionMode::lossy(quality)); };
-    EXPECT_GE(at(90).size(), at(10).size());
+    EXPECT_GT(at(90).size(), at(10).size());
     EXPECT_EQ(WebPDecoder::decode(at(1), "x").width, 96);
     EXPECT_EQ(WebPDecoder::decode(at(100), "x").width, 96);
 }
@@ -91,6 +93,7 @@ TEST_F(WebPTest, EmbeddedSRGBProfileMakesAnExtendedFileWithTheSameImage)
     const QByteArray profile = WebPICCProfile::sRGBICCProfileData();
     EXPECT_EQ(profile.mid(36, 4), "acsp"); // an ICC profile's signature
     EXPECT_EQ(profile.mid(16, 4), "RGB ");
+    EXPECT_EQ(qFromBigEndian<uint32_t>(profile.constData()), profile.size()); // its declared size
     for (const auto& mode : {CompressionMode::lossy(75), CompressionMode::lossless()}) {
         const QByteArray simple = WebPEncoder::encode(makeImage(20, 10, false), mode, "s");
         ASSERT_NE(simple.mid(12, 4), "VP8X");
