@@ -43,7 +43,6 @@ protected:
 
     QByteArray run(const QString& path) const { return JPEGEncoder::losslessTool().run(path, {dir.filePath("bundle")}); }
     QByteArray run() const { return run(input); }
-    QString failure() const { return errorOf([&] { run(); }).message(); }
 
     void expectNothingLeft() const
     {
@@ -164,7 +163,7 @@ TEST_F(OptimiserToolTest, ToolsStayWithinTheirMeansAndStopWhenTheJobDoes)
         GTEST_SKIP() << "python3 is needed for the allocating stand-in";
     fakeTool("#!/usr/bin/env python3\nimport shutil, sys\nheld = [bytes(1 << 28) for _ in range(256)]\n"
              "shutil.copyfile(sys.argv[6], sys.argv[5])\n");
-    const QString exhausted = failure();
+    const QString exhausted = errorOf([&] { run(); }).message();
     EXPECT_TRUE(exhausted.startsWith("jpegtran failed: ") && exhausted.contains("MemoryError"))
         << exhausted.toStdString();
     expectNothingLeft();

@@ -52,9 +52,8 @@ TEST_F(WebPTest, RecompressionKeepsAlphaAsTheSourceHasItAndLosslessEveryPixel)
 
 TEST_F(WebPTest, BadFilesFailCleanly)
 {
+    // Decoding errors of every road are the decoder's (see the decoding tests).
     const QString notWebP = write("photo.webp", QByteArray::fromHex("89504e470d0a1a0a") + "a PNG, not a WebP");
-    EXPECT_EQ(errorOf([&] { WebPEncoder::compress(notWebP, CompressionMode::lossless()); }),
-              CompressionError::corruptFile("Cannot decode WebP: photo.webp"));
     EXPECT_EQ(errorOf([&] { WebPEncoder::readDimensions(notWebP); }),
               CompressionError::corruptFile("Cannot read WebP dimensions: photo.webp"));
     const QByteArray whole = vipsEncode(makeImage(64, 64, true), ".webp");
@@ -64,9 +63,7 @@ TEST_F(WebPTest, BadFilesFailCleanly)
     const QString header = write("header.webp", whole.left(12));
     EXPECT_EQ(errorOf([&] { WebPEncoder::readDimensions(header); }),
               CompressionError::corruptFile("Cannot read WebP dimensions: header.webp"));
-    const QString missing = dir.filePath("missing.webp");
-    EXPECT_THROW(WebPEncoder::compress(missing, CompressionMode::lossless()), std::system_error);
-    EXPECT_THROW(WebPEncoder::readDimensions(missing), std::system_error);
+    EXPECT_THROW(WebPEncoder::readDimensions(dir.filePath("missing.webp")), std::system_error);
 }
 
 TEST_F(WebPTest, RecompressionKeepsTheSourceProfileAndNoOtherMetadata)
