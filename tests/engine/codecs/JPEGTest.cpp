@@ -209,9 +209,9 @@ TEST_P(ExifOrientationTest, IsReadWhateverIntegerTypeHoldsIt)
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, ExifOrientationTest,
-                         testing::Values(IntegerType{"Byte", 1, 1}, IntegerType{"Short", 3, 2}, IntegerType{"Long", 4, 4},
-                                         IntegerType{"SignedByte", 6, 1}, IntegerType{"SignedShort", 8, 2},
-                                         IntegerType{"SignedLong", 9, 4}),
+                         testing::Values(IntegerType{"Byte", 1, 1}, IntegerType{"Short", 3, 2},
+                                         IntegerType{"Long", 4, 4}, IntegerType{"SignedByte", 6, 1},
+                                         IntegerType{"SignedShort", 8, 2}, IntegerType{"SignedLong", 9, 4}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST(JPEGMetadataTest, RestoreReadsOnlyWhatIsThere)
@@ -227,7 +227,8 @@ TEST(JPEGMetadataTest, RestoreReadsOnlyWhatIsThere)
     };
     // Little-endian EXIF with orientation 8 among other entries.
     const QByteArray littleEndian
-        = app1(QByteArray::fromHex("49492a0008000000" "0200" "0f01020004000000414243ff" "120103000100000008000000" "00000000"));
+        = app1(QByteArray::fromHex("49492a0008000000" "0200" "0f01020004000000414243ff" "120103000100000008000000"
+                                   "00000000"));
     const QByteArray restored = JPEGMetadata::restoreOrientationAndProfile(soi + littleEndian + icc + sos, optimised);
     EXPECT_EQ(orientationOf(restored), 8);
     EXPECT_EQ(iccMarkers(restored), std::vector<QByteArray>{icc.mid(4)});

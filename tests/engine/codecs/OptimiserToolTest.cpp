@@ -41,12 +41,16 @@ protected:
         ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     }
 
-    QByteArray run(const QString& path) const { return JPEGEncoder::losslessTool().run(path, {dir.filePath("bundle")}); }
+    QByteArray run(const QString& path) const
+    {
+        return JPEGEncoder::losslessTool().run(path, {dir.filePath("bundle")});
+    }
     QByteArray run() const { return run(input); }
 
     void expectNothingLeft() const
     {
-        EXPECT_EQ(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+        EXPECT_EQ(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                  QStringList());
         EXPECT_EQ(readFile(input), source);
     }
 
@@ -137,7 +141,8 @@ TEST_F(OptimiserToolTest, ToolsStayWithinTheirMeansAndStopWhenTheJobDoes)
     huge.replace(frame + 5, 4, QByteArray("\xFA\xFA\xFA\xFA", 4));
     const QString hugePath = write("huge.jpg", huge);
     EXPECT_EQ(errorOf([&] { run(hugePath); }),
-              CompressionError::corruptFile(QStringLiteral("Image too large to decode (64250 \u00D7 64250 pixels): huge.jpg")));
+              CompressionError::corruptFile(
+                  QStringLiteral("Image too large to decode (64250 \u00D7 64250 pixels): huge.jpg")));
     EXPECT_FALSE(QFileInfo::exists(ran));
 
     // A job told to stop kills its tool at once and leaves nothing behind.
@@ -177,23 +182,27 @@ TEST(ToolOutputCheckTest, OnlyAWholeImageOfTheSourcesSizePasses)
     QByteArray badCrc = png;
     badCrc[png.indexOf("IDAT") + 10] = static_cast<char>(badCrc[png.indexOf("IDAT") + 10] ^ 1);
     const QByteArray stray = QByteArray(jpeg).insert(jpeg.indexOf(QByteArray("\xFF\xDA", 2)), "x");
-    const auto check = [](const char* name, const QByteArray& bytes, ImageFormat format, int64_t width, const char* problem) {
-        // The message a fault gives starts with its text; no text means whole.
+    // The message a fault gives starts with its text; no text means whole.
+    const auto check = [](const char* name, const QByteArray& bytes, ImageFormat format, int64_t width,
+                          const char* problem) {
         const QString found = ToolOutputCheck::problem(bytes, format, width, 24).value_or(QString());
-        EXPECT_TRUE(*problem ? found.startsWith(QString::fromUtf8(problem)) : found.isEmpty()) << name << ": " << found.toStdString();
+        EXPECT_TRUE(*problem ? found.startsWith(QString::fromUtf8(problem)) : found.isEmpty())
+            << name << ": " << found.toStdString();
     };
+    const char* cutInAScan = "the output is cut short in or after scan ";
     check("whole JPEG", jpeg, ImageFormat::jpeg, 40, "");
-    check("JPEG cut in a scan", jpeg.left(jpeg.size() * 2 / 3), ImageFormat::jpeg, 40, "the output is cut short in or after scan ");
-    check("JPEG without EOI", jpeg.chopped(2), ImageFormat::jpeg, 40, "the output is cut short in or after scan ");
+    check("JPEG cut in a scan", jpeg.left(jpeg.size() * 2 / 3), ImageFormat::jpeg, 40, cutInAScan);
+    check("JPEG without EOI", jpeg.chopped(2), ImageFormat::jpeg, 40, cutInAScan);
     check("JPEG header only", jpeg.left(200), ImageFormat::jpeg, 40, "the output is cut short before its first scan");
-    check("JPEG of another size", jpeg, ImageFormat::jpeg, 41, "the output is 40 \u00D7 24 pixels instead of 41 \u00D7 24");
+    check("JPEG of another size", jpeg, ImageFormat::jpeg, 41, "the output is 40 \u00D7 24 pixels instead of 41 ");
     check("stray bytes", stray, ImageFormat::jpeg, 40, "the output has stray data at byte ");
     check("PNG as JPEG", png, ImageFormat::jpeg, 40, "the output is not a JPEG");
     check("whole PNG", png, ImageFormat::png, 40, "");
-    check("PNG cut short", png.left(png.indexOf("IDAT") + 20), ImageFormat::png, 40, "the output is cut short in its IDAT chunk");
+    const QByteArray cutPNG = png.left(png.indexOf("IDAT") + 20);
+    check("PNG cut short", cutPNG, ImageFormat::png, 40, "the output is cut short in its IDAT chunk");
     check("PNG without IEND", png.chopped(12), ImageFormat::png, 40, "the output is cut short before its IEND chunk");
     check("PNG with a bad CRC", badCrc, ImageFormat::png, 40, "the output's IDAT chunk fails its CRC check");
-    check("PNG of another size", png, ImageFormat::png, 39, "the output is 40 \u00D7 24 pixels instead of 39 \u00D7 24");
+    check("PNG of another size", png, ImageFormat::png, 39, "the output is 40 \u00D7 24 pixels instead of 39 ");
 }
 
 } // namespace

@@ -45,7 +45,10 @@ std::vector<uint8_t> samplesOf(const QByteArray& png)
 class PNGEncoderTest : public TemporaryFolderTest {
 protected:
     void SetUp() override { ASSERT_TRUE(QDir(dir.path()).mkdir("tmp")); }
-    QStringList leftovers() const { return QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }
+    QStringList leftovers() const
+    {
+        return QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    }
 
     const EnvironmentOverride temporaryFolder{"TMPDIR", dir.filePath("tmp")};
 };

@@ -40,6 +40,8 @@ TEST_P(FormatDetectorTest, LeadingBytesDecide)
 }
 
 const QByteArray kPNG("\x89PNG\r\n\x1A\n", 8);
+constexpr ImageFormat kAVIF = ImageFormat::avif;
+constexpr ImageFormat kHEIC = ImageFormat::heic;
 const CompressionError kTooSmall = CompressionError::corruptFile("File too small to identify: x.png");
 
 INSTANTIATE_TEST_SUITE_P(
@@ -47,11 +49,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Case{"JPEG", QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(16, '\0'), ImageFormat::jpeg},
                     Case{"PNG", kPNG + QByteArray(16, '\0'), ImageFormat::png},
                     Case{"WebPOfTwelveBytes", QByteArray("RIFF\0\0\0\0WEBP", 12), ImageFormat::webp},
-                    Case{"AVIF", isoMedia("avif"), ImageFormat::avif}, Case{"AVIS", isoMedia("avis"), ImageFormat::avif},
-                    Case{"HEIC", isoMedia("heic"), ImageFormat::heic}, Case{"HEIX", isoMedia("heix"), ImageFormat::heic},
-                    Case{"HEVC", isoMedia("hevc"), ImageFormat::heic}, Case{"HEIM", isoMedia("heim"), ImageFormat::heic},
-                    Case{"HEIS", isoMedia("heis"), ImageFormat::heic}, Case{"HEVM", isoMedia("hevm"), ImageFormat::heic},
-                    Case{"HEVS", isoMedia("hevs"), ImageFormat::heic},
+                    Case{"AVIF", isoMedia("avif"), kAVIF}, Case{"AVIS", isoMedia("avis"), kAVIF},
+                    Case{"HEIC", isoMedia("heic"), kHEIC}, Case{"HEIX", isoMedia("heix"), kHEIC},
+                    Case{"HEVC", isoMedia("hevc"), kHEIC}, Case{"HEIM", isoMedia("heim"), kHEIC},
+                    Case{"HEIS", isoMedia("heis"), kHEIC}, Case{"HEVM", isoMedia("hevm"), kHEIC},
+                    Case{"HEVS", isoMedia("hevs"), kHEIC},
                     Case{"Wave", QByteArray("RIFF\x10\0\0\0WAVE", 12), {}},
                     Case{"OnlyCompatibleWithHEIC", isoMedia("mif1", "heic"), {}},
                     Case{"UpperCaseBrand", isoMedia("AVIF"), {}}, Case{"GIF", "GIF89a......", {}},

@@ -36,8 +36,8 @@ class PixelScalerTest : public testing::TestWithParam<Case> {};
 TEST_P(PixelScalerTest, FlatPixelsKeepTheirValueAtExactlyTheTargetSize)
 {
     const Case& c = GetParam();
-    const std::vector<std::vector<uint8_t>> pixels = {{12, 200, 77}, {12, 200, 77, 255}, {12, 200, 77, 128}, {255, 0, 0, 0}};
-    for (const std::vector<uint8_t>& pixel : pixels) {
+    for (const std::vector<uint8_t>& pixel :
+         std::vector<std::vector<uint8_t>>{{12, 200, 77}, {12, 200, 77, 255}, {12, 200, 77, 128}, {255, 0, 0, 0}}) {
         const size_t n = pixel.size();
         const auto result = PixelScaler::scale(repeated(pixel, c.width * c.height), c.width, c.height, n == 4,
                                                c.toWidth, c.toHeight);
@@ -45,7 +45,7 @@ TEST_P(PixelScalerTest, FlatPixelsKeepTheirValueAtExactlyTheTargetSize)
         const std::vector<uint8_t> expected = n == 4 && pixel[3] == 0 ? std::vector<uint8_t>(4, 0) : pixel;
         const int tolerance = n == 4 && pixel[3] == 128 ? 1 : 0;
         for (size_t i = 0; i < result.size(); ++i)
-            ASSERT_NEAR(result[i], expected[i % n], i % n < 3 ? tolerance : 0) << "byte " << i << " of " << n << "-byte pixels";
+            ASSERT_NEAR(result[i], expected[i % n], i % n < 3 ? tolerance : 0) << "byte " << i << ", pixels of " << n;
     }
 }
 
@@ -63,7 +63,8 @@ TEST(PixelScalerEdgeTest, BadSizesFailBeforeAllocating)
         EXPECT_EQ(errorOf([&] { PixelScaler::scale(pixels, width, height, alpha, toWidth, toHeight); }),
                   CompressionError::encoderFailed(message));
     };
-    fails(source, 10, 10, false, 100000, 100000, QStringLiteral("Resize target too large (100000 \u00D7 100000 pixels)"));
+    fails(source, 10, 10, false, 100000, 100000,
+          QStringLiteral("Resize target too large (100000 \u00D7 100000 pixels)"));
     fails(source, 10, 10, false, int64_t{1} << 40, 1,
           QStringLiteral("Resize target too large (1099511627776 \u00D7 1 pixels)"));
     fails(source, 10, 10, false, 0, 5, QStringLiteral("Cannot create resize context"));
