@@ -11,12 +11,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include <chrono>
-#include <optional>
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -30,53 +27,45 @@ namespace {
 
 // Runs the jpegtran protocol against fake tools in a private bundle folder,
 // with a private temporary folder so that leftovers can be seen.
-class OptimiserToolTest : public ::testing::Test {
+class OptimiserToolTest : public TemporaryFolderTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(root.isValid());
-        ASSERT_TRUE(QDir(root.path()).mkpath("bundle"));
-        ASSERT_TRUE(QDir(root.path()).mkpath("tmp"));
-        temporaryFolder.emplace("TMPDIR", tmp());
-        input = root.filePath("input.jpg");
-        writeFile(input, source);
+        ASSERT_TRUE(QDir(dir.path()).mkpath("bundle") && QDir(dir.path()).mkpath("tmp"));
         ::chmod(QFile::encodeName(input).constData(), 0600);
     }
 
-    QString bundle() const { return root.filePath("bundle"); }
-    QString tmp() const { return root.filePath("tmp"); }
-
-    void fakeTool(const QByteArray& body, const QString& name = "jpegtran",
-                  QFileDevice::Permissions permissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                      | QFileDevice::ExeOwner)
+    void fakeTool(const QByteArray& body) const
     {
-        const QString path = QDir(bundle()).filePath(name);
+        const QString path = dir.filePath("bundle/jpegtran");
         QFile::remove(path);
         writeFile(path, body.startsWith("#!") ? body : "#!/bin/sh\n" + body);
-        ASSERT_TRUE(QFile::setPermissions(path, permissions));
+        ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     }
 
-    QByteArray run() const { return JPEGEncoder::losslessTool().run(input, {bundle()}); }
-    QString failure() const { return errorOf([&] { run(); }).message(); }
+    QByteArray run(const QString& path) const
+    {
+        return JPEGEncoder::losslessTool().run(path, {dir.filePath("bundle")});
+    }
+    QByteArray run() const { return run(input); }
 
     void expectNothingLeft() const
     {
-        EXPECT_TRUE(QDir(tmp()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
-            << QDir(tmp()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ').toStdString();
+        EXPECT_EQ(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                  QStringList());
         EXPECT_EQ(readFile(input), source);
     }
 
     const QByteArray source = vipsEncode(photoLike(16, 8), ".jpg");
-    QTemporaryDir root;
-    QString input;
-    std::optional<EnvironmentOverride> temporaryFolder;
+    const QString input = write("input.jpg", source);
+    const EnvironmentOverride temporaryFolder{"TMPDIR", dir.filePath("tmp")};
 };
 
 TEST_F(OptimiserToolTest, PassesTheArgumentsIntoAPrivateFolderAndReturnsTheOutput)
 {
     // The tool reports its arguments and the mode of its output's folder as
     // it runs, then copies its input.
-    const QString report = root.filePath("report");
+    const QString report = dir.filePath("report");
     fakeTool("for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + report.toUtf8() + "'\n"
              "stat -c %a \"$(dirname \"$5\")\" >> '" + report.toUtf8() + "'\ncp \"$6\" \"$5\"\n");
     EXPECT_EQ(run(), source);
@@ -85,17 +74,13 @@ TEST_F(OptimiserToolTest, PassesTheArgumentsIntoAPrivateFolderAndReturnsTheOutpu
     EXPECT_EQ(lines.mid(0, 4), QStringList({"-copy", "none", "-optimize", "-outfile"}));
     // A folder of its own in the temporary folder that nobody else may enter.
     const QFileInfo output(lines[4]);
-    EXPECT_EQ(QFileInfo(output.absolutePath()).absolutePath(), QFileInfo(tmp()).absoluteFilePath());
+    EXPECT_EQ(QFileInfo(output.absolutePath()).absolutePath(), QFileInfo(dir.filePath("tmp")).absoluteFilePath());
     EXPECT_EQ(lines[6], "700");
-    EXPECT_TRUE(QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.jpg$")
-                    .match(output.fileName())
-                    .hasMatch())
-        << output.fileName().toStdString();
     EXPECT_EQ(lines[5], input);
     expectNothingLeft();
 
     // An image held in memory is staged in that private folder too.
-    EXPECT_EQ(JPEGEncoder::losslessTool().runOnData(source, "staging: ", {bundle()}), source);
+    EXPECT_EQ(JPEGEncoder::losslessTool().runOnData(source, "staging: ", {dir.filePath("bundle")}), source);
     const QStringList staged = QString::fromUtf8(readFile(report)).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(staged.size(), 7);
     EXPECT_EQ(QFileInfo(staged[5]).absolutePath(), QFileInfo(staged[4]).absolutePath());
@@ -108,7 +93,7 @@ TEST_F(OptimiserToolTest, PassesTheArgumentsIntoAPrivateFolderAndReturnsTheOutpu
 // nothing that is not such a folder of a process that is gone.
 TEST_F(OptimiserToolTest, TheFirstRunRemovesWhatKilledRunsLeft)
 {
-    const QString started = root.filePath("started");
+    const QString started = dir.filePath("started");
     fakeTool("cp \"$6\" \"$5\"\ntouch '" + started.toUtf8() + "'\nexec sleep 30\n");
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -123,86 +108,87 @@ TEST_F(OptimiserToolTest, TheFirstRunRemovesWhatKilledRunsLeft)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ::kill(child, SIGKILL);
     ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-    const QStringList killed = QDir(tmp()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList killed = QDir(dir.filePath("tmp")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     ASSERT_EQ(killed.size(), 1);
     EXPECT_TRUE(killed[0].startsWith(QStringLiteral("vantro-%1-").arg(child))) << killed[0].toStdString();
-    EXPECT_EQ(QDir(tmp() + '/' + killed[0]).entryList(QDir::Files).size(), 1);
+    EXPECT_EQ(QDir(dir.filePath("tmp") + '/' + killed[0]).entryList(QDir::Files).size(), 1);
 
     // A live process's folder, a link and a name that only looks like one stay.
     const QString dead = QString::number(child);
-    ASSERT_TRUE(QDir(tmp()).mkpath(QStringLiteral("vantro-%1-abc123").arg(::getppid())));
-    ASSERT_TRUE(QDir(root.path()).mkpath("target/kept"));
-    ASSERT_TRUE(QFile::link(root.filePath("target"), tmp() + "/vantro-" + dead + "-link00"));
-    ASSERT_TRUE(QDir(tmp()).mkpath("vantro-" + dead + "-abc123-not"));
+    ASSERT_TRUE(QDir(dir.filePath("tmp")).mkpath(QStringLiteral("vantro-%1-abc123").arg(::getppid())));
+    ASSERT_TRUE(QDir(dir.path()).mkpath("target/kept"));
+    ASSERT_TRUE(QFile::link(dir.filePath("target"), dir.filePath("tmp") + "/vantro-" + dead + "-link00"));
+    ASSERT_TRUE(QDir(dir.filePath("tmp")).mkpath("vantro-" + dead + "-abc123-not"));
     fakeTool("cp \"$6\" \"$5\"\n");
     EXPECT_EQ(run(), source);
     QStringList kept{QStringLiteral("vantro-%1-abc123").arg(::getppid()), "vantro-" + dead + "-abc123-not",
                      "vantro-" + dead + "-link00"};
     kept.sort();
-    EXPECT_EQ(QDir(tmp()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name), kept);
-    EXPECT_TRUE(QFileInfo::exists(root.filePath("target/kept")));
+    EXPECT_EQ(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name), kept);
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath("target/kept")));
 }
 
-TEST_F(OptimiserToolTest, FailuresCarryTheToolsStandardError)
+struct Failure {
+    const char* name;
+    QByteArray script;
+    QString message; // the whole message, or its start when `prefix`
+    bool prefix = false;
+};
+
+class OptimiserFailureTest : public OptimiserToolTest, public testing::WithParamInterface<Failure> {};
+
+// Every way a tool can fail is an encoderFailed error that says how, with the
+// tool's standard error as UTF-8, unchanged; nothing of its output is left.
+TEST_P(OptimiserFailureTest, IsReportedAndLeavesNothing)
 {
-    fakeTool("printf boom >&2\nexit 3\n");
-    EXPECT_EQ(errorOf([&] { run(); }), CompressionError::encoderFailed("jpegtran failed: boom"));
-    // Unchanged, not trimmed.
-    fakeTool("printf '  line one\\nline two\\n' >&2\nexit 1\n");
-    EXPECT_EQ(failure(), "jpegtran failed:   line one\nline two\n");
-    fakeTool("exit 1\n");
-    EXPECT_EQ(failure(), "jpegtran failed: ");
-    fakeTool("printf '\\377\\376 bad' >&2\nexit 2\n");
-    EXPECT_EQ(failure(), "jpegtran failed: unknown error");
-    // A sequence cut short at the very end is not valid UTF-8 either.
-    fakeTool("printf 'price \\342\\202' >&2\nexit 2\n");
-    EXPECT_EQ(failure(), "jpegtran failed: unknown error");
-    fakeTool("printf 'caf\\303\\251' >&2\nexit 2\n");
-    EXPECT_EQ(failure(), QString::fromUtf8("jpegtran failed: caf\xC3\xA9"));
-    // A partial output written before the failure is removed too.
-    fakeTool("printf partial > \"$5\"\nexit 4\n");
-    EXPECT_EQ(failure(), "jpegtran failed: ");
-    // Far more standard error than a pipe holds does not stall the run.
-    fakeTool("head -c 3000000 /dev/zero | tr '\\0' x >&2\nexit 5\n");
-    EXPECT_EQ(failure().size(), QString("jpegtran failed: ").size() + 3000000);
+    fakeTool(GetParam().script);
+    const CompressionError error = errorOf([&] { run(); });
+    EXPECT_EQ(error.kind(), CompressionError::Kind::encoderFailed);
+    if (GetParam().prefix)
+        EXPECT_TRUE(error.message().startsWith(GetParam().message)) << error.message().toStdString();
+    else
+        EXPECT_EQ(error.message(), GetParam().message);
     expectNothingLeft();
 }
 
-TEST_F(OptimiserToolTest, SuccessWithoutAWholeOutputCrashesAndStartFailuresAreFailures)
-{
-    fakeTool("exit 0\n");
-    EXPECT_EQ(errorOf([&] { run(); }), CompressionError::encoderFailed("jpegtran failed: no output was written"));
-    fakeTool(": > \"$5\"\n");
-    EXPECT_EQ(failure(), "jpegtran failed: no output was written");
-    // A status of 0 after a failed write: what was wrong, then what the tool said.
-    fakeTool("head -c $(( $(stat -c %s \"$6\") - 20 )) \"$6\" > \"$5\"\nprintf 'No space left on device' >&2\n");
-    EXPECT_EQ(failure(), "jpegtran failed: the output is cut short in or after scan 1: No space left on device");
+const QString kFailed = QStringLiteral("jpegtran failed: ");
 
-    fakeTool("printf 'half done' > \"$5\"\nprintf dying >&2\nkill -SEGV $$\n");
-    const QString crashed = failure();
-    EXPECT_TRUE(crashed.startsWith("jpegtran failed: crashed")) << crashed.toStdString();
-    EXPECT_TRUE(crashed.endsWith("dying")) << crashed.toStdString();
-
-    // Executable, but the system cannot run it.
-    fakeTool("#!/nonexistent/interpreter\n");
-    const QString notStarted = failure();
-    EXPECT_TRUE(notStarted.startsWith("jpegtran failed: could not start (")) << notStarted.toStdString();
-    expectNothingLeft();
-}
+INSTANTIATE_TEST_SUITE_P(
+    Tools, OptimiserFailureTest,
+    testing::Values(
+        Failure{"StandardError", "printf '  line one\\nline two\\n' >&2\nexit 3\n", kFailed + "  line one\nline two\n"},
+        Failure{"Silent", "exit 1\n", kFailed},
+        Failure{"NotUTF8", "printf '\\377\\376 bad' >&2\nexit 2\n", kFailed + "unknown error"},
+        // A sequence cut short at the very end is not valid UTF-8 either.
+        Failure{"UTF8CutShort", "printf 'price \\342\\202' >&2\nexit 2\n", kFailed + "unknown error"},
+        Failure{"UTF8", "printf 'caf\\303\\251' >&2\nexit 2\n", kFailed + QString::fromUtf8("caf\xC3\xA9")},
+        Failure{"PartialOutput", "printf partial > \"$5\"\nexit 4\n", kFailed},
+        // Far more standard error than a pipe holds does not stall the run.
+        Failure{"Flood", "head -c 3000000 /dev/zero | tr '\\0' x >&2\nexit 5\n", kFailed + QString(3000000, u'x')},
+        Failure{"ExitZeroWithoutOutput", "exit 0\n", kFailed + "no output was written"},
+        Failure{"EmptyOutput", ": > \"$5\"\n", kFailed + "no output was written"},
+        // A status of 0 after a failed write: what was wrong, then what the tool said.
+        Failure{"ExitZeroAfterAFailedWrite",
+                "head -c $(( $(stat -c %s \"$6\") - 20 )) \"$6\" > \"$5\"\nprintf 'No space left on device' >&2\n",
+                kFailed + "the output is cut short in or after scan 1: No space left on device"},
+        Failure{"Crash", "printf 'half done' > \"$5\"\nprintf dying >&2\nkill -SEGV $$\n", kFailed + "crashed: dying"},
+        // Executable, but the system cannot run it.
+        Failure{"CannotStart", "#!/nonexistent/interpreter\n", kFailed + "could not start (", true}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(OptimiserToolTest, ToolsStayWithinTheirMeansAndStopWhenTheJobDoes)
 {
     // A header beyond the pixel budget never reaches the tool.
-    const QString ran = root.filePath("ran");
+    const QString ran = dir.filePath("ran");
     fakeTool("touch '" + ran.toUtf8() + "'\ncp \"$6\" \"$5\"\n");
     QByteArray huge = source;
     const qsizetype frame = huge.indexOf(QByteArray("\xFF\xC0", 2));
     ASSERT_GT(frame, 0);
     huge.replace(frame + 5, 4, QByteArray("\xFA\xFA\xFA\xFA", 4));
-    const QString hugePath = root.filePath("huge.jpg");
-    writeFile(hugePath, huge);
-    EXPECT_EQ(errorOf([&] { JPEGEncoder::losslessTool().run(hugePath, {bundle()}); }),
-              CompressionError::corruptFile(QStringLiteral("Image too large to decode (64250 \u00D7 64250 pixels): huge.jpg")));
+    const QString hugePath = write("huge.jpg", huge);
+    EXPECT_EQ(errorOf([&] { run(hugePath); }),
+              CompressionError::corruptFile(
+                  QStringLiteral("Image too large to decode (64250 \u00D7 64250 pixels): huge.jpg")));
     EXPECT_FALSE(QFileInfo::exists(ran));
 
     // A job told to stop kills its tool at once and leaves nothing behind.
@@ -228,7 +214,7 @@ TEST_F(OptimiserToolTest, ToolsStayWithinTheirMeansAndStopWhenTheJobDoes)
         GTEST_SKIP() << "python3 is needed for the allocating stand-in";
     fakeTool("#!/usr/bin/env python3\nimport shutil, sys\nheld = [bytes(1 << 28) for _ in range(256)]\n"
              "shutil.copyfile(sys.argv[6], sys.argv[5])\n");
-    const QString exhausted = failure();
+    const QString exhausted = errorOf([&] { run(); }).message();
     EXPECT_TRUE(exhausted.startsWith("jpegtran failed: ") && exhausted.contains("MemoryError"))
         << exhausted.toStdString();
     expectNothingLeft();
@@ -241,41 +227,28 @@ TEST(ToolOutputCheckTest, OnlyAWholeImageOfTheSourcesSizePasses)
     const QByteArray png = vipsEncode(photoLike(40, 24), ".png");
     QByteArray badCrc = png;
     badCrc[png.indexOf("IDAT") + 10] = static_cast<char>(badCrc[png.indexOf("IDAT") + 10] ^ 1);
-    QByteArray stray = jpeg;
-    stray.insert(jpeg.indexOf(QByteArray("\xFF\xDA", 2)), "x");
-
+    const QByteArray stray = QByteArray(jpeg).insert(jpeg.indexOf(QByteArray("\xFF\xDA", 2)), "x");
     // The message a fault gives starts with its text; no text means whole.
-    struct Case {
-        const char* name;
-        QByteArray bytes;
-        ImageFormat format;
-        int64_t width;
-        const char* problem;
+    const auto check = [](const char* name, const QByteArray& bytes, ImageFormat format, int64_t width,
+                          const char* problem) {
+        const QString found = ToolOutputCheck::problem(bytes, format, width, 24).value_or(QString());
+        EXPECT_TRUE(*problem ? found.startsWith(QString::fromUtf8(problem)) : found.isEmpty())
+            << name << ": " << found.toStdString();
     };
-    const std::vector<Case> cases = {
-        {"whole JPEG", jpeg, ImageFormat::jpeg, 40, nullptr},
-        {"JPEG cut in a scan", jpeg.left(jpeg.size() * 2 / 3), ImageFormat::jpeg, 40, "the output is cut short in or after scan "},
-        {"JPEG without EOI", jpeg.chopped(2), ImageFormat::jpeg, 40, "the output is cut short in or after scan "},
-        {"JPEG header only", jpeg.left(200), ImageFormat::jpeg, 40, "the output is cut short before its first scan"},
-        {"JPEG of another size", jpeg, ImageFormat::jpeg, 41, "the output is 40 \u00D7 24 pixels instead of 41 \u00D7 24"},
-        {"stray bytes between segments", stray, ImageFormat::jpeg, 40, "the output has stray data at byte "},
-        {"PNG as JPEG", png, ImageFormat::jpeg, 40, "the output is not a JPEG"},
-        {"whole PNG", png, ImageFormat::png, 40, nullptr},
-        {"PNG cut short", png.left(png.indexOf("IDAT") + 20), ImageFormat::png, 40, "the output is cut short in its IDAT chunk"},
-        {"PNG without IEND", png.chopped(12), ImageFormat::png, 40, "the output is cut short before its IEND chunk"},
-        {"PNG with a bad CRC", badCrc, ImageFormat::png, 40, "the output's IDAT chunk fails its CRC check"},
-        {"PNG of another size", png, ImageFormat::png, 39, "the output is 40 \u00D7 24 pixels instead of 39 \u00D7 24"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::optional<QString> problem = ToolOutputCheck::problem(c.bytes, c.format, c.width, 24);
-        if (!c.problem)
-            EXPECT_EQ(problem, std::nullopt) << problem->toStdString();
-        else if (!problem)
-            ADD_FAILURE() << "no problem found";
-        else
-            EXPECT_TRUE(problem->startsWith(QString::fromUtf8(c.problem))) << problem->toStdString();
-    }
+    const char* cutInAScan = "the output is cut short in or after scan ";
+    check("whole JPEG", jpeg, ImageFormat::jpeg, 40, "");
+    check("JPEG cut in a scan", jpeg.left(jpeg.size() * 2 / 3), ImageFormat::jpeg, 40, cutInAScan);
+    check("JPEG without EOI", jpeg.chopped(2), ImageFormat::jpeg, 40, cutInAScan);
+    check("JPEG header only", jpeg.left(200), ImageFormat::jpeg, 40, "the output is cut short before its first scan");
+    check("JPEG of another size", jpeg, ImageFormat::jpeg, 41, "the output is 40 \u00D7 24 pixels instead of 41 ");
+    check("stray bytes", stray, ImageFormat::jpeg, 40, "the output has stray data at byte ");
+    check("PNG as JPEG", png, ImageFormat::jpeg, 40, "the output is not a JPEG");
+    check("whole PNG", png, ImageFormat::png, 40, "");
+    const QByteArray cutPNG = png.left(png.indexOf("IDAT") + 20);
+    check("PNG cut short", cutPNG, ImageFormat::png, 40, "the output is cut short in its IDAT chunk");
+    check("PNG without IEND", png.chopped(12), ImageFormat::png, 40, "the output is cut short before its IEND chunk");
+    check("PNG with a bad CRC", badCrc, ImageFormat::png, 40, "the output's IDAT chunk fails its CRC check");
+    check("PNG of another size", png, ImageFormat::png, 39, "the output is 40 \u00D7 24 pixels instead of 39 ");
 }
 
 } // namespace

@@ -15,93 +15,68 @@ using namespace vantro::test;
 
 namespace {
 
-class FormatDetectorTest : public TemporaryFolderTest {
-protected:
-    QByteArray isoMedia(const char* brand, const char* compatible = "mif1")
-    {
-        QByteArray b("\x00\x00\x00\x18" "ftyp", 8);
-        b += brand;
-        b += QByteArray("\x00\x00\x00\x00", 4);
-        b += compatible;
-        return b;
-    }
+QByteArray isoMedia(const char* brand, const char* compatible = "mif1")
+{
+    return QByteArray("\0\0\0\x18" "ftyp", 8) + brand + QByteArray(4, '\0') + compatible;
+}
+
+struct Case {
+    const char* name;
+    QByteArray bytes;
+    std::optional<ImageFormat> format; // nothing: refused with `error`
+    CompressionError error = CompressionError::unsupportedFormat();
 };
 
-} // namespace
+class FormatDetectorTest : public TemporaryFolderTest, public testing::WithParamInterface<Case> {};
 
-TEST_F(FormatDetectorTest, RecognisesEachSignature)
+TEST_P(FormatDetectorTest, LeadingBytesDecide)
 {
-    const QByteArray pad(16, '\0');
-    EXPECT_EQ(FormatDetector::detectFormat(write("a.bin", QByteArray("\xFF\xD8\xFF\xE0", 4) + pad)), ImageFormat::jpeg);
-    EXPECT_EQ(FormatDetector::detectFormat(write("b.jpg", QByteArray("\x89PNG\r\n\x1A\n", 8) + pad)), ImageFormat::png);
-    EXPECT_EQ(FormatDetector::detectFormat(write("c", QByteArray("RIFF\x10\x00\x00\x00WEBP", 12))), ImageFormat::webp);
-    for (const char* brand : {"avif", "avis"})
-        EXPECT_EQ(FormatDetector::detectFormat(write("d", isoMedia(brand))), ImageFormat::avif) << brand;
-    for (const char* brand : {"heic", "heix", "hevc", "heim", "heis", "hevm", "hevs"})
-        EXPECT_EQ(FormatDetector::detectFormat(write("e", isoMedia(brand))), ImageFormat::heic) << brand;
+    const Case& c = GetParam();
+    const QString path = write("x.png", c.bytes);
+    if (c.format)
+        EXPECT_EQ(FormatDetector::detectFormat(path), *c.format);
+    else
+        EXPECT_EQ(errorOf([&] { FormatDetector::detectFormat(path); }), c.error);
 }
 
-TEST_F(FormatDetectorTest, RefusesOtherContent)
-{
-    const auto unsupported = [&](const QByteArray& bytes) {
-        try {
-            FormatDetector::detectFormat(write("x.png", bytes));
-            ADD_FAILURE() << "accepted " << bytes.toHex().constData();
-        } catch (const CompressionError& e) {
-            EXPECT_EQ(e, CompressionError::unsupportedFormat());
-        }
-    };
-    unsupported(QByteArray("RIFF\x10\x00\x00\x00WAVE", 12));
-    unsupported(isoMedia("mif1", "heic"));
-    unsupported(isoMedia("AVIF"));
-    unsupported(isoMedia("\xE4vif"));
-    unsupported(QByteArray("GIF89a......"));
-    unsupported(QByteArray(64, '\0'));
-}
+const QByteArray kPNG("\x89PNG\r\n\x1A\n", 8);
+constexpr ImageFormat kAVIF = ImageFormat::avif;
+constexpr ImageFormat kHEIC = ImageFormat::heic;
+const CompressionError kTooSmall = CompressionError::corruptFile("File too small to identify: x.png");
 
-TEST_F(FormatDetectorTest, JudgesOnlyTheFirstSixteenBytes)
-{
-    // A PNG signature after byte 16 changes nothing.
-    try {
-        FormatDetector::detectFormat(write("late.png", QByteArray(16, 'x') + QByteArray("\x89PNG\r\n\x1A\n", 8)));
-        ADD_FAILURE();
-    } catch (const CompressionError& e) {
-        EXPECT_EQ(e.kind(), CompressionError::Kind::unsupportedFormat);
-    }
-    EXPECT_EQ(FormatDetector::detectFormat(write("big.jpg", QByteArray("\xFF\xD8\xFF", 3) + QByteArray(100000, 'z'))),
-              ImageFormat::jpeg);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Signatures, FormatDetectorTest,
+    testing::Values(Case{"JPEG", QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(16, '\0'), ImageFormat::jpeg},
+                    Case{"PNG", kPNG + QByteArray(16, '\0'), ImageFormat::png},
+                    Case{"WebPOfTwelveBytes", QByteArray("RIFF\0\0\0\0WEBP", 12), ImageFormat::webp},
+                    Case{"AVIF", isoMedia("avif"), kAVIF}, Case{"AVIS", isoMedia("avis"), kAVIF},
+                    Case{"HEIC", isoMedia("heic"), kHEIC}, Case{"HEIX", isoMedia("heix"), kHEIC},
+                    Case{"HEVC", isoMedia("hevc"), kHEIC}, Case{"HEIM", isoMedia("heim"), kHEIC},
+                    Case{"HEIS", isoMedia("heis"), kHEIC}, Case{"HEVM", isoMedia("hevm"), kHEIC},
+                    Case{"HEVS", isoMedia("hevs"), kHEIC},
+                    Case{"Wave", QByteArray("RIFF\x10\0\0\0WAVE", 12), {}},
+                    Case{"OnlyCompatibleWithHEIC", isoMedia("mif1", "heic"), {}},
+                    Case{"UpperCaseBrand", isoMedia("AVIF"), {}}, Case{"GIF", "GIF89a......", {}},
+                    Case{"Zeros", QByteArray(64, '\0'), {}},
+                    Case{"PNGAfterTheSixteenthByte", QByteArray(16, 'x') + kPNG, {}},
+                    Case{"ElevenBytes", QByteArray("\xFF\xD8\xFF\xE0\0\x10JFIF", 11), {}, kTooSmall},
+                    Case{"Empty", QByteArray(), {}, kTooSmall}),
+    [](const auto& p) { return std::string(p.param.name); });
 
-TEST_F(FormatDetectorTest, ShortMissingAndUnreadableFiles)
-{
-    const auto expectError = [](const QString& path, const CompressionError& expected) {
-        try {
-            FormatDetector::detectFormat(path);
-            ADD_FAILURE() << "no error for " << path.toStdString();
-        } catch (const CompressionError& e) {
-            EXPECT_EQ(e, expected) << e.text().toStdString();
-        }
-    };
-    expectError(write("tiny.jpg", QByteArray("\xFF\xD8\xFF\xE0\x00\x10JFIF", 11)),
-                CompressionError::corruptFile("File too small to identify: tiny.jpg"));
-    expectError(write("empty.png", QByteArray()), CompressionError::corruptFile("File too small to identify: empty.png"));
-    EXPECT_EQ(FormatDetector::detectFormat(write("riff12", QByteArray("RIFF\x00\x00\x00\x00WEBP", 12))), ImageFormat::webp);
-    expectError(dir.filePath("missing.jpg"), CompressionError::ioFailure("Cannot open missing.jpg"));
+using FormatDetectorFileTest = TemporaryFolderTest;
 
+TEST_F(FormatDetectorFileTest, ReportsFilesItCannotRead)
+{
+    EXPECT_EQ(errorOf([&] { FormatDetector::detectFormat(dir.filePath("missing.jpg")); }),
+              CompressionError::ioFailure("Cannot open missing.jpg"));
     if (geteuid() != 0) { // root reads anything
         const QString locked = write("locked.jpg", QByteArray(20, '\xFF'));
         ::chmod(QFile::encodeName(locked).constData(), 0);
-        expectError(locked, CompressionError::ioFailure("Cannot open locked.jpg"));
+        EXPECT_EQ(errorOf([&] { FormatDetector::detectFormat(locked); }),
+                  CompressionError::ioFailure("Cannot open locked.jpg"));
     }
     // A folder opens but cannot be read: the file system's error passes unchanged.
     EXPECT_THROW(FormatDetector::detectFormat(dir.path()), std::system_error);
 }
 
-TEST(ImageFormatTest, RawValuesRoundTrip)
-{
-    for (ImageFormat f : {ImageFormat::jpeg, ImageFormat::png, ImageFormat::webp, ImageFormat::avif, ImageFormat::heic})
-        EXPECT_EQ(imageFormatFromRawValue(rawValue(f)), f);
-    EXPECT_EQ(rawValue(ImageFormat::heic), "heic");
-    EXPECT_FALSE(imageFormatFromRawValue("JPEG").has_value());
-    EXPECT_EQ(std::hash<ImageFormat>{}(ImageFormat::png), qHash(QStringLiteral("png")));
-}
+} // namespace

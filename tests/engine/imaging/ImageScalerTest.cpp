@@ -8,55 +8,59 @@
 using namespace vantro;
 
 namespace {
+
 using Size = std::optional<std::pair<int64_t, int64_t>>;
-Size size(int64_t w, int64_t h)
+
+struct Case {
+    const char* name;
+    int64_t width, height;
+    ResizeMode resize;
+    Size expected; // nothing: the image keeps its size
+};
+
+class ImageScalerTest : public testing::TestWithParam<Case> {};
+
+TEST_P(ImageScalerTest, ScaledDimensions)
 {
-    return std::make_pair(w, h);
+    const Case& c = GetParam();
+    EXPECT_EQ(ImageScaler::scaledDimensions(c.width, c.height, c.resize), c.expected);
 }
+
+constexpr double kHuge = std::numeric_limits<double>::max();
+constexpr int64_t kSaturated = std::numeric_limits<int64_t>::max();
+
+// The maximum cases only shrink; the exact and percentage cases also enlarge.
+// Halves round away from zero and no side goes below 1.
+INSTANTIATE_TEST_SUITE_P(
+    Resize, ImageScalerTest,
+    testing::Values(Case{"MaxDimensionLandscape", 3000, 2000, ResizeMode::maxDimension(1000), {{1000, 667}}},
+                    Case{"MaxDimensionPortrait", 2000, 3000, ResizeMode::maxDimension(1000), {{667, 1000}}},
+                    Case{"MaxDimensionAtTheSize", 3000, 2000, ResizeMode::maxDimension(3000), {}},
+                    Case{"MaxDimensionNeverBelowOne", 3000, 1, ResizeMode::maxDimension(1000), {{1000, 1}}},
+                    Case{"MaxShortEdge", 3000, 2000, ResizeMode::maxShortEdge(1000), {{1500, 1000}}},
+                    Case{"MaxShortEdgeAtTheSize", 3000, 2000, ResizeMode::maxShortEdge(2000), {}},
+                    Case{"MaxShortEdgeNegative", 3000, 2000, ResizeMode::maxShortEdge(-4), {}},
+                    Case{"MaxWidth", 3000, 2000, ResizeMode::maxWidth(1500), {{1500, 1000}}},
+                    Case{"MaxWidthAtTheSize", 3000, 2000, ResizeMode::maxWidth(3000), {}},
+                    Case{"MaxWidthZero", 3000, 2000, ResizeMode::maxWidth(0), {}},
+                    Case{"MaxHeight", 3000, 2000, ResizeMode::maxHeight(500), {{750, 500}}},
+                    Case{"MaxHeightAbove", 3000, 2000, ResizeMode::maxHeight(2001), {}},
+                    Case{"ExactWidthEnlarges", 800, 600, ResizeMode::exactWidth(1600), {{1600, 1200}}},
+                    Case{"ExactWidthAtTheSize", 800, 600, ResizeMode::exactWidth(800), {}},
+                    Case{"ExactWidthShrinks", 800, 600, ResizeMode::exactWidth(400), {{400, 300}}},
+                    Case{"ExactHeightEnlarges", 800, 600, ResizeMode::exactHeight(900), {{1200, 900}}},
+                    Case{"ExactHeightAtTheSize", 800, 600, ResizeMode::exactHeight(600), {}},
+                    Case{"PercentHalvesRoundUp", 3, 3, ResizeMode::percentage(50), {{2, 2}}},
+                    Case{"PercentFraction", 1000, 200, ResizeMode::percentage(100.5), {{1005, 201}}},
+                    Case{"PercentNeverBelowOne", 5, 5, ResizeMode::percentage(1e-300), {{1, 1}}},
+                    Case{"PercentSaturates", 1, 1, ResizeMode::percentage(kHuge), {{kSaturated, kSaturated}}},
+                    Case{"PercentInfinite", 5, 5, ResizeMode::percentage(INFINITY), {{kSaturated, kSaturated}}},
+                    Case{"PercentHundred", 1000, 200, ResizeMode::percentage(100), {}},
+                    Case{"PercentZero", 1000, 200, ResizeMode::percentage(0), {}},
+                    Case{"PercentNegative", 1000, 200, ResizeMode::percentage(-5), {}},
+                    Case{"PercentNaN", 1000, 200, ResizeMode::percentage(std::nan("")), {}},
+                    Case{"None", 1000, 200, ResizeMode::none(), {}},
+                    Case{"EmptySource", 0, 10, ResizeMode::exactWidth(5), {}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
 } // namespace
-
-TEST(ImageScalerTest, MaximumCasesOnlyShrink)
-{
-    EXPECT_EQ(ImageScaler::scaledDimensions(3000, 2000, ResizeMode::maxDimension(1000)), size(1000, 667));
-    EXPECT_EQ(ImageScaler::scaledDimensions(3000, 2000, ResizeMode::maxDimension(3000)), std::nullopt);
-    EXPECT_EQ(ImageScaler::scaledDimensions(3000, 2000, ResizeMode::maxDimension(4000)), std::nullopt);
-    EXPECT_EQ(ImageScaler::scaledDimensions(2000, 3000, ResizeMode::maxDimension(1000)), size(667, 1000));
-    EXPECT_EQ(ImageScaler::scaledDimensions(3000, 2000, ResizeMode::maxShortEdge(1000)), size(1500, 1000));
-    EXPECT_EQ(ImageScaler::scaledDimensions(3000, 2000, ResizeMode::maxShortEdge(2000)), std::nullopt);
-    EXPECT_EQ(ImageScaler::scaledDimensions(3000, 2000, ResizeMode::maxWidth(1500)), size(1500, 1000));
-    EXPECT_EQ(ImageScaler::scaledDimensions(3000, 2000, ResizeMode::maxWidth(3000)), std::nullopt);
-    EXPECT_EQ(ImageScaler::scaledDimensions(3000, 2000, ResizeMode::maxHeight(500)), size(750, 500));
-    EXPECT_EQ(ImageScaler::scaledDimensions(3000, 2000, ResizeMode::maxHeight(2001)), std::nullopt);
-    EXPECT_EQ(ImageScaler::scaledDimensions(3000, 1, ResizeMode::maxDimension(1000)), size(1000, 1));
-    EXPECT_EQ(ImageScaler::scaledDimensions(3000, 2000, ResizeMode::maxWidth(0)), std::nullopt);
-    EXPECT_EQ(ImageScaler::scaledDimensions(3000, 2000, ResizeMode::maxShortEdge(-4)), std::nullopt);
-}
-
-TEST(ImageScalerTest, ExactAndPercentageCasesAlsoEnlarge)
-{
-    EXPECT_EQ(ImageScaler::scaledDimensions(800, 600, ResizeMode::exactWidth(1600)), size(1600, 1200));
-    EXPECT_EQ(ImageScaler::scaledDimensions(800, 600, ResizeMode::exactWidth(800)), std::nullopt);
-    EXPECT_EQ(ImageScaler::scaledDimensions(800, 600, ResizeMode::exactWidth(400)), size(400, 300));
-    EXPECT_EQ(ImageScaler::scaledDimensions(800, 600, ResizeMode::exactHeight(900)), size(1200, 900));
-    EXPECT_EQ(ImageScaler::scaledDimensions(800, 600, ResizeMode::exactHeight(600)), std::nullopt);
-    EXPECT_EQ(ImageScaler::scaledDimensions(3, 3, ResizeMode::percentage(50)), size(2, 2));
-    EXPECT_EQ(ImageScaler::scaledDimensions(1000, 200, ResizeMode::percentage(100.5)), size(1005, 201));
-    EXPECT_EQ(ImageScaler::scaledDimensions(1000, 200, ResizeMode::percentage(1000)), size(10000, 2000));
-    EXPECT_EQ(ImageScaler::scaledDimensions(1000, 1, ResizeMode::percentage(1)), size(10, 1));
-    for (double p : {100.0, 0.0, -5.0, std::nan("")})
-        EXPECT_EQ(ImageScaler::scaledDimensions(1000, 200, ResizeMode::percentage(p)), std::nullopt) << p;
-    EXPECT_EQ(ImageScaler::scaledDimensions(1000, 200, ResizeMode::none()), std::nullopt);
-}
-
-TEST(ImageScalerTest, OutOfRangeInputsNeitherFailNorOverflow)
-{
-    const auto huge = ImageScaler::scaledDimensions(1, 1, ResizeMode::percentage(std::numeric_limits<double>::max()));
-    ASSERT_TRUE(huge.has_value());
-    EXPECT_GT(huge->first, 0);
-    const auto inf = ImageScaler::scaledDimensions(5, 5, ResizeMode::percentage(std::numeric_limits<double>::infinity()));
-    ASSERT_TRUE(inf.has_value());
-    EXPECT_GT(inf->second, 0);
-    EXPECT_EQ(ImageScaler::scaledDimensions(0, 10, ResizeMode::exactWidth(5)), std::nullopt);
-    const auto tiny = ImageScaler::scaledDimensions(5, 5, ResizeMode::percentage(1e-300));
-    EXPECT_EQ(tiny, size(1, 1));
-}
