@@ -33,9 +33,6 @@ DecodedImage paintedImage(int width, int height, bool alpha,
 // A smooth picture with fine grain, like a photo; alpha 200 when asked for.
 DecodedImage photoLike(int width, int height, bool alpha = false);
 
-// One colour everywhere.
-DecodedImage flatImage(int width, int height, std::vector<uint8_t> pixel);
-
 // Encodes with libvips (the system codecs), e.g. suffix ".jpg[Q=92]" or ".png".
 // The orientation and the profile, when given, are written into the file.
 QByteArray vipsEncode(const DecodedImage& image, const char* suffix, std::optional<int> orientation = std::nullopt,
@@ -50,9 +47,6 @@ QByteArray builtInProfile(const char* name);
 // An AVIF encoded by libavif at its fastest, at one quantizer for colour and
 // alpha: a still image of one frame, an image sequence of several.
 QByteArray avifEncode(const avifImage* const* frames, size_t count, int quantizer);
-
-// A still AVIF of a generated picture, 8-bit 4:2:0, at a libavif quantizer.
-QByteArray avifPicture(int width, int height, bool alpha = false, int quantizer = 24);
 
 // A PNG chunk: length, type, data and CRC, all in order.
 void appendBigEndian(QByteArray& out, uint32_t value);

@@ -114,7 +114,7 @@ TEST_F(CompressionEngineTest, ResizedSameFormatOutputIsAlwaysWritten)
     EXPECT_EQ(WebPEncoder::readDimensions(half.outputPath), dims(45, 30));
     EXPECT_EQ(WebPICCProfile::iccProfile(readFile(half.outputPath)), p3);
 
-    const QString avif = write("still.avif", avifPicture(64, 48, true));
+    const QString avif = write("still.avif", vipsEncode(photoLike(64, 48, true), ".avif"));
     const CompressionResult smaller = engine.compress(
         avif, settings(CompressionMode::lossy(60), TargetFormat::keepOriginal, ResizeMode::maxDimension(32)));
     EXPECT_EQ(AVIFEncoder::readDimensions(smaller.outputPath), dims(32, 24));
@@ -213,7 +213,7 @@ TEST_F(CompressionEngineTest, RefusalsComeBeforeAnyWork)
     EXPECT_TRUE(QDir::setCurrent(workingFolder));
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("exports")));
 
-    const QString avif = write("a.avif", avifPicture(16, 16));
+    const QString avif = write("a.avif", vipsEncode(photoLike(16, 16), ".avif"));
     EXPECT_EQ(errorFor(avif, settings(CompressionMode::lossless(), TargetFormat::png)),
               CompressionError::unsupportedFormat());
     // Refused on every road before any tool runs, not by whatever the tool does.
