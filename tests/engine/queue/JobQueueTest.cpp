@@ -51,29 +51,68 @@ std::vector<K> kinds(const JobList& jobs)
     return out;
 }
 
-// An engine that, while held, blocks each call until its path is released (or,
-// when it heeds the stop flag, until told to stop) and fails the paths told to
-// fail; and an observer of the queue's updates. Everything is read and written
-// under one lock.
-struct Harness {
-    struct Call {
-        QString path;
-        CompressionSettings settings;
-        std::thread::id thread;
-    };
+// The fixture is the engine and the observer of its queue. The engine, while
+// held, blocks each call until its path is released (or, when it heeds the stop
+// flag, until told to stop) and fails the paths told to fail. Everything is
+// read and written under one lock.
+class JobQueueTest : public ::testing::Test {
+protected:
+    // Held engine calls return before the queue goes, so a failed assertion
+    // ends the test instead of hanging it.
+    ~JobQueueTest() override
+    {
+        change([&] { held = false; });
+        queue.reset();
+    }
 
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool held = false;
-    bool heedsStop = true;
-    std::set<QString> released;
-    std::map<QString, std::function<void()>> failures;
-    std::vector<Call> calls;
-    int running = 0;
-    int maxRunning = 0;
-    std::vector<JobList> updates;
-    std::set<std::thread::id> updateThreads;
-    std::atomic<bool> inside{false}, reentered{false}, queueGone{false}, afterDestruction{false};
+    void start(int processorCount, const CompressionSettings& settings = settingsWith(RenamingMode::none()))
+    {
+        processors = processorCount;
+        queue = std::make_unique<JobQueue>(settings, [this](const QString& path, const CompressionSettings& s) {
+            return compress(path, s);
+        }, [this] { return processors.load(); });
+        queue->setOnUpdate(observer());
+    }
+
+    CompressionResult compress(const QString& path, const CompressionSettings& settings)
+    {
+        std::function<void()> thrower;
+        {
+            std::unique_lock lock(mutex);
+            calls.emplace(path, settings);
+            ++callCount;
+            engineThreads.insert(std::this_thread::get_id());
+            maxRunning = std::max(maxRunning, ++running);
+            changed.notify_all();
+            const auto go = [&] { return !held || released.count(path) > 0; };
+            // The stop flag rings no bell: look at it now and then.
+            while (!changed.wait_for(lock, 5ms, [&] { return go() || (heedsStop && JobCancellation::requested()); })) {
+            }
+            thrower = !go() ? [] { throw JobCancelled(); } : failures[path];
+            --running;
+            changed.notify_all();
+        }
+        if (thrower)
+            thrower();
+        CompressionResult result;
+        result.outputPath = path + ".out";
+        return result;
+    }
+
+    JobQueue::UpdateCallback observer()
+    {
+        return [this](const JobList& list) {
+            if (inside.exchange(true))
+                reentered = true;
+            if (queueGone)
+                afterDestruction = true;
+            change([&] {
+                updates.push_back(list);
+                updateThreads.insert(std::this_thread::get_id());
+            });
+            inside = false;
+        };
+    }
 
     template <typename Read>
     auto locked(Read read)
@@ -91,6 +130,11 @@ struct Harness {
         std::unique_lock lock(mutex);
         return changed.wait_for(lock, kGuard, ready);
     }
+    bool waitForStarted(std::size_t count)
+    {
+        return waitUntil([&] { return callCount >= count; });
+    }
+    void hold() { change([&] { held = true; }); }
     void release(const QString& path) { change([&] { released.insert(path); }); }
     void releaseAll() { change([&] { held = false; }); }
     void failWith(const QString& path, std::function<void()> thrower) { change([&] { failures[path] = thrower; }); }
@@ -99,94 +143,30 @@ struct Harness {
     CompressionSettings settingsOf(const QString& path)
     {
         const std::lock_guard lock(mutex);
-        const auto found = std::find_if(calls.begin(), calls.end(), [&](const Call& c) { return c.path == path; });
-        EXPECT_NE(found, calls.end()) << "no call for " << path.toStdString();
-        return found == calls.end() ? settingsWith(RenamingMode::customBase("none")) : found->settings;
-    }
-
-    JobQueue::EngineFunction engine()
-    {
-        return [this](const QString& path, const CompressionSettings& settings) {
-            std::function<void()> thrower;
-            {
-                std::unique_lock lock(mutex);
-                calls.push_back({path, settings, std::this_thread::get_id()});
-                maxRunning = std::max(maxRunning, ++running);
-                changed.notify_all();
-                const auto go = [&] { return !held || released.count(path) > 0; };
-                // The stop flag rings no bell: look at it now and then.
-                while (!changed.wait_for(lock, 5ms, [&] { return go() || (heedsStop && JobCancellation::requested()); })) {
-                }
-                if (!go())
-                    thrower = [] { throw JobCancelled(); };
-                else if (failures.count(path))
-                    thrower = failures[path];
-                --running;
-                changed.notify_all();
-            }
-            if (thrower)
-                thrower();
-            CompressionResult result;
-            result.outputPath = path + ".out";
-            return result;
-        };
-    }
-
-    JobQueue::UpdateCallback observer()
-    {
-        return [this](const JobList& jobs) {
-            if (inside.exchange(true))
-                reentered = true;
-            if (queueGone)
-                afterDestruction = true;
-            change([&] {
-                updates.push_back(jobs);
-                updateThreads.insert(std::this_thread::get_id());
-            });
-            inside = false;
-        };
-    }
-};
-
-class JobQueueTest : public ::testing::Test {
-protected:
-    // Held engine calls return before the queue goes, so a failed assertion
-    // ends the test instead of hanging it.
-    ~JobQueueTest() override
-    {
-        h.releaseAll();
-        queue.reset();
-    }
-
-    void start(int processorCount, const CompressionSettings& settings = settingsWith(RenamingMode::none()))
-    {
-        processors = processorCount;
-        queue = std::make_unique<JobQueue>(settings, h.engine(), [this] { return processors.load(); });
-        queue->setOnUpdate(h.observer());
+        EXPECT_TRUE(calls.count(path)) << "no call for " << path.toStdString();
+        return calls.count(path) ? calls.at(path) : settingsWith(RenamingMode::customBase("none"));
     }
     JobList jobs() const { return queue->jobs().get(); }
     void waitIdle() const { ASSERT_EQ(queue->whenIdle().wait_for(kGuard), std::future_status::ready); }
-    void hold() { h.change([&] { h.held = true; }); }
-    bool waitForStarted(std::size_t count)
-    {
-        return h.waitUntil([&] { return h.calls.size() >= count; });
-    }
 
-    void expectPromptShutdown(bool heedsStop);
+    void expectPromptShutdown(bool heeds);
 
-    Harness h;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false;
+    bool heedsStop = true;
+    std::set<QString> released;
+    std::map<QString, std::function<void()>> failures;
+    std::map<QString, CompressionSettings> calls;
+    std::set<std::thread::id> engineThreads, updateThreads;
+    std::size_t callCount = 0;
+    int running = 0;
+    int maxRunning = 0;
+    std::vector<JobList> updates;
+    std::atomic<bool> inside{false}, reentered{false}, queueGone{false}, afterDestruction{false};
     std::atomic<int> processors{2};
     std::unique_ptr<JobQueue> queue;
 };
-
-const Job& jobAt(const JobList& jobs, const QString& path)
-{
-    for (const Job& job : jobs) {
-        if (job.path == path)
-            return job;
-    }
-    throw std::runtime_error("no job for " + path.toStdString());
-}
 
 } // namespace
 
@@ -212,30 +192,27 @@ TEST(JobListTest, ChangesLeaveEarlierListsAsTheyWere)
 
 TEST_F(JobQueueTest, NumbersFollowFileBrowserOrderAndContinuePerBaseName)
 {
+    hold();
     start(2, settingsWith(RenamingMode::sequence("trip", 99)));
     queue->add(pathsNamed({"img10.png", "IMG2.png", "img1.png"}));
     queue->add(pathsNamed({"z.jpg"}), QString("   ")); // a blank one-off base: numbered under "trip"
     queue->add(pathsNamed({"y.jpg", "x.jpg"}), QString(" one/off "));
     queue->add(pathsNamed({"w.jpg"}), QString("one-off")); // the same cleaned base continues
-    queue->add({});
-    waitIdle();
     // Another base name starts at 1; the first one's counter is kept.
     queue->updateSettings(settingsWith(RenamingMode::sequence(" beach ", 1)));
     queue->add(pathsNamed({"v.jpg"}));
-    waitIdle();
     queue->updateSettings(settingsWith(RenamingMode::sequence("trip", 1)));
     queue->add(pathsNamed({"u.jpg"}));
-    waitIdle();
+    std::vector<std::optional<int64_t>> numbers;
+    for (const Job& job : jobs())
+        numbers.push_back(job.sequenceNumber);
+    EXPECT_EQ(numbers, (std::vector<std::optional<int64_t>>{3, 2, 1, 4, 2, 1, 3, 1, 5}));
 
     // Each job runs with its own number and base; the settings' number is not used.
-    const std::map<QString, RenamingMode> expected{
-        {"img1.png", RenamingMode::sequence("trip", 1)}, {"IMG2.png", RenamingMode::sequence("trip", 2)},
-        {"img10.png", RenamingMode::sequence("trip", 3)}, {"z.jpg", RenamingMode::sequence("trip", 4)},
-        {"x.jpg", RenamingMode::sequence("one-off", 1)}, {"y.jpg", RenamingMode::sequence("one-off", 2)},
-        {"w.jpg", RenamingMode::sequence("one-off", 3)}, {"v.jpg", RenamingMode::sequence(" beach ", 1)},
-        {"u.jpg", RenamingMode::sequence("trip", 5)}};
-    for (const auto& [name, renaming] : expected)
-        EXPECT_EQ(h.settingsOf("/photos/" + name).renaming, renaming) << name.toStdString();
+    releaseAll();
+    waitIdle();
+    EXPECT_EQ(settingsOf("/photos/img1.png").renaming, RenamingMode::sequence("trip", 1));
+    EXPECT_EQ(settingsOf("/photos/x.jpg").renaming, RenamingMode::sequence("one-off", 1));
 }
 
 TEST_F(JobQueueTest, AFileGetsNoSecondJobWhileItsJobIsPendingOrProcessing)
@@ -271,8 +248,8 @@ TEST_F(JobQueueTest, AFileGetsNoSecondJobWhileItsJobIsPendingOrProcessing)
     // Cancelled, failed and done jobs no longer hold their files.
     queue->cancelAll();
     queue->add({b});
-    h.failWith(b, [] { throw std::runtime_error("no"); });
-    h.releaseAll();
+    failWith(b, [] { throw std::runtime_error("no"); });
+    releaseAll();
     waitIdle();
     queue->add({b, link, c});
     waitIdle();
@@ -296,14 +273,14 @@ TEST_F(JobQueueTest, RenamingAndSettingsAreTakenWhenTheJobStarts)
     queue->add(pathsNamed({"custom.jpg"}), QString("cover"));
     queue->updateSettings(settingsWith(RenamingMode::sequence("trip", 1), "second"));
     jobs(); // the change has been made
-    h.release("/photos/1.jpg");
+    release("/photos/1.jpg");
     ASSERT_TRUE(waitForStarted(3));
-    h.releaseAll();
+    releaseAll();
     waitIdle();
-    EXPECT_EQ(h.settingsOf("/photos/2.jpg").sequenceSeparator, "first");
-    EXPECT_EQ(h.settingsOf("/photos/3.jpg").sequenceSeparator, "second");
-    EXPECT_EQ(h.settingsOf("/photos/plain.jpg").renaming, RenamingMode::none());
-    EXPECT_EQ(h.settingsOf("/photos/custom.jpg").renaming, RenamingMode::none());
+    EXPECT_EQ(settingsOf("/photos/2.jpg").sequenceSeparator, "first");
+    EXPECT_EQ(settingsOf("/photos/3.jpg").sequenceSeparator, "second");
+    EXPECT_EQ(settingsOf("/photos/plain.jpg").renaming, RenamingMode::none());
+    EXPECT_EQ(settingsOf("/photos/custom.jpg").renaming, RenamingMode::none());
 
     // A custom base takes the batch's one-off name; prefix and suffix stay.
     queue->updateSettings(settingsWith(RenamingMode::customBase("base")));
@@ -313,9 +290,9 @@ TEST_F(JobQueueTest, RenamingAndSettingsAreTakenWhenTheJobStarts)
     queue->updateSettings(settingsWith(RenamingMode::prefixSuffix("p", "s")));
     queue->add(pathsNamed({"three.jpg"}), QString("cover"));
     waitIdle();
-    EXPECT_EQ(h.settingsOf("/photos/one.jpg").renaming, RenamingMode::customBase("cover"));
-    EXPECT_EQ(h.settingsOf("/photos/two.jpg").renaming, RenamingMode::customBase("base"));
-    EXPECT_EQ(h.settingsOf("/photos/three.jpg").renaming, RenamingMode::prefixSuffix("p", "s"));
+    EXPECT_EQ(settingsOf("/photos/one.jpg").renaming, RenamingMode::customBase("cover"));
+    EXPECT_EQ(settingsOf("/photos/two.jpg").renaming, RenamingMode::customBase("base"));
+    EXPECT_EQ(settingsOf("/photos/three.jpg").renaming, RenamingMode::prefixSuffix("p", "s"));
 }
 
 TEST_F(JobQueueTest, AtMostTheLimitRunAndAFinishedJobLetsTheNextStart)
@@ -336,7 +313,7 @@ TEST_F(JobQueueTest, AtMostTheLimitRunAndAFinishedJobLetsTheNextStart)
 
         // The last running job ends and the next starts at once, while the
         // others still run: a window, not batches.
-        h.release(paths[static_cast<qsizetype>(limit) - 1]);
+        release(paths[static_cast<qsizetype>(limit) - 1]);
         ASSERT_TRUE(waitForStarted(started + limit + 1));
         const JobList list = jobs();
         EXPECT_EQ(list[0].status.kind(), limit > 1 ? K::processing : K::done);
@@ -344,9 +321,9 @@ TEST_F(JobQueueTest, AtMostTheLimitRunAndAFinishedJobLetsTheNextStart)
         EXPECT_EQ(list[limit].status.kind(), K::processing);
         EXPECT_EQ(list[limit + 1].status.kind(), K::pending);
 
-        h.releaseAll();
+        releaseAll();
         waitIdle();
-        EXPECT_EQ(h.locked([&] { return h.maxRunning; }), static_cast<int>(limit));
+        EXPECT_EQ(locked([&] { return maxRunning; }), static_cast<int>(limit));
         queue->clearFinished();
         started += limit + 2;
     }
@@ -358,20 +335,20 @@ TEST_F(JobQueueTest, StopCancelsWaitingJobsAndLetsRunningOnesFinish)
     start(3);
     const QStringList paths = pathsNamed({"0.jpg", "1.jpg", "2.jpg", "3.jpg", "4.jpg", "late.jpg"});
     queue->add(paths.mid(0, 5));
-    ASSERT_TRUE(h.waitUntil([&] { return h.calls.size() >= 2 && h.updates.size() >= 3; }));
+    ASSERT_TRUE(waitUntil([&] { return callCount >= 2 && updates.size() >= 3; }));
     queue->cancelAll();
     // Added while the stopped pass still waits for its running jobs.
     queue->add({paths[5]});
     jobs();
-    ASSERT_EQ(h.updateCount(), 5u);
-    EXPECT_EQ(kinds(h.locked([&] { return h.updates[3]; })),
+    ASSERT_EQ(updateCount(), 5u);
+    EXPECT_EQ(kinds(locked([&] { return updates[3]; })),
               std::vector<K>({K::processing, K::processing, K::cancelled, K::cancelled, K::cancelled}));
 
     // Anything an engine throws, also what no std::exception is, ends only its job.
-    h.failWith(paths[0], [] { throw 42; });
-    h.failWith(paths[1], [] { throw JobCancelled(); });
-    h.failWith(paths[5], [] { throw std::runtime_error(""); });
-    h.releaseAll();
+    failWith(paths[0], [] { throw 42; });
+    failWith(paths[1], [] { throw JobCancelled(); });
+    failWith(paths[5], [] { throw std::runtime_error(""); });
+    releaseAll();
     waitIdle();
     const JobList list = jobs();
     const std::vector<K> ended{K::failed, K::cancelled, K::cancelled, K::cancelled, K::cancelled, K::failed};
@@ -379,14 +356,14 @@ TEST_F(JobQueueTest, StopCancelsWaitingJobsAndLetsRunningOnesFinish)
     EXPECT_EQ(list[0].status.message(), "Unknown error");
     EXPECT_EQ(list[5].status.message(), "Unknown error");
     // One update per running job's end, then the late job's two.
-    EXPECT_EQ(h.updateCount(), 5u + 2u + 2u);
-    EXPECT_EQ(h.locked([&] { return h.calls.size(); }), 3u);
+    EXPECT_EQ(updateCount(), 5u + 2u + 2u);
+    EXPECT_EQ(locked([&] { return callCount; }), 3u);
 
     // Stop with nothing pending still reports, and a terminal job stays terminal.
     queue->cancelAll();
     jobs();
-    EXPECT_EQ(h.updateCount(), 10u);
-    EXPECT_EQ(kinds(h.locked([&] { return h.updates.back(); })), ended);
+    EXPECT_EQ(updateCount(), 10u);
+    EXPECT_EQ(kinds(locked([&] { return updates.back(); })), ended);
 }
 
 TEST_F(JobQueueTest, RemovingFinishedJobsDuringAPassKeepsOutcomesOnTheRightJobs)
@@ -396,7 +373,7 @@ TEST_F(JobQueueTest, RemovingFinishedJobsDuringAPassKeepsOutcomesOnTheRightJobs)
     const QStringList paths = pathsNamed({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"});
     queue->add(paths);
     ASSERT_TRUE(waitForStarted(2));
-    h.release(paths[0]);
+    release(paths[0]);
     ASSERT_TRUE(waitForStarted(3)); // a done, c started
 
     QSet<QUuid> every;
@@ -406,20 +383,21 @@ TEST_F(JobQueueTest, RemovingFinishedJobsDuringAPassKeepsOutcomesOnTheRightJobs)
     EXPECT_EQ(kinds(jobs()), std::vector<K>({K::processing, K::processing, K::pending, K::pending}));
 
     // Later jobs moved up one place; each outcome must still land on its own job.
-    h.failWith(paths[2], [] { throw std::runtime_error("Zkouška selhala"); });
-    h.release(paths[2]);
+    failWith(paths[2], [] { throw std::runtime_error("Zkouška selhala"); });
+    release(paths[2]);
     ASSERT_TRUE(waitForStarted(4));
-    EXPECT_EQ(jobAt(jobs(), paths[2]).status.message(), QString::fromUtf8("Zkouška selhala"));
+    EXPECT_EQ(jobs()[1].path, paths[2]);
+    EXPECT_EQ(jobs()[1].status.message(), QString::fromUtf8("Zkouška selhala"));
     queue->clearFinished();
-    queue->removeJob(jobAt(jobs(), paths[1]).id); // processing: ignored
+    queue->removeJob(jobs()[0].id); // b, processing: ignored
     EXPECT_EQ(kinds(jobs()), std::vector<K>({K::processing, K::processing, K::pending}));
 
-    const std::size_t before = h.updateCount();
+    const std::size_t before = updateCount();
     queue->removeJobs({QUuid::createUuid()}); // no match: still reported
     jobs();
-    EXPECT_EQ(h.updateCount(), before + 1);
+    EXPECT_EQ(updateCount(), before + 1);
 
-    h.releaseAll();
+    releaseAll();
     waitIdle();
     const JobList list = jobs();
     for (const Job& job : list)
@@ -432,33 +410,32 @@ TEST_F(JobQueueTest, EveryChangeDeliversTheWholeListOnTheQueueThreadOneAtATime)
 {
     start(4);
     queue->updateSettings(settingsWith(RenamingMode::none())); // no update
-    queue->setOnUpdate([&, inner = h.observer()](const JobList& list) {
+    queue->setOnUpdate([&, inner = observer()](const JobList& list) {
         inner(list);
         // Calling into the queue from the callback must neither deadlock nor re-enter it.
         queue->updateSettings(settingsWith(RenamingMode::none()));
     });
     jobs();
-    EXPECT_EQ(h.updateCount(), 0u);
+    EXPECT_EQ(updateCount(), 0u);
     queue->add({});
     queue->add(pathsNamed({"a.jpg", "b.jpg", "c.jpg"}));
     waitIdle();
 
-    const std::vector<JobList> lists = h.locked([&] { return h.updates; });
+    const std::vector<JobList> lists = locked([&] { return updates; });
     ASSERT_EQ(lists.size(), 1u + 1u + 2u * 3u);
     EXPECT_TRUE(lists[0].empty());
     EXPECT_EQ(kinds(lists[1]), std::vector<K>(3, K::pending));
     EXPECT_EQ(kinds(lists.back()), std::vector<K>(3, K::done));
-    EXPECT_FALSE(h.reentered);
-    const std::set<std::thread::id> threads = h.locked([&] { return h.updateThreads; });
+    EXPECT_FALSE(reentered);
+    const std::set<std::thread::id> threads = locked([&] { return updateThreads; });
     ASSERT_EQ(threads.size(), 1u);
     EXPECT_NE(*threads.begin(), std::this_thread::get_id());
-    for (const Harness::Call& call : h.locked([&] { return h.calls; }))
-        EXPECT_NE(call.thread, *threads.begin());
+    EXPECT_FALSE(locked([&] { return engineThreads.count(*threads.begin()); }));
 }
 
-void JobQueueTest::expectPromptShutdown(bool heedsStop)
+void JobQueueTest::expectPromptShutdown(bool heeds)
 {
-    h.heedsStop = heedsStop;
+    heedsStop = heeds;
     hold();
     start(3);
     queue->add(pathsNamed({"a.png", "b.png", "c.png", "d.png", "e.png"}));
@@ -466,18 +443,18 @@ void JobQueueTest::expectPromptShutdown(bool heedsStop)
 
     const auto begin = std::chrono::steady_clock::now();
     queue.reset();
-    h.queueGone = true;
+    queueGone = true;
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 1500ms);
 
     // A deaf engine's calls are abandoned, still processing.
-    const K running = heedsStop ? K::cancelled : K::processing;
-    EXPECT_EQ(kinds(h.locked([&] { return h.updates.back(); })),
-              std::vector<K>({running, running, K::cancelled, K::cancelled, K::cancelled}));
-    h.releaseAll();
-    ASSERT_TRUE(h.waitUntil([&] { return h.running == 0; }));
-    EXPECT_EQ(h.locked([&] { return h.calls.size(); }), 2u);
+    const K stopped = heeds ? K::cancelled : K::processing;
+    EXPECT_EQ(kinds(locked([&] { return updates.back(); })),
+              std::vector<K>({stopped, stopped, K::cancelled, K::cancelled, K::cancelled}));
+    releaseAll();
+    ASSERT_TRUE(waitUntil([&] { return running == 0; }));
+    EXPECT_EQ(locked([&] { return callCount; }), 2u);
     std::this_thread::sleep_for(50ms); // lets an abandoned call try to report
-    EXPECT_FALSE(h.afterDestruction);
+    EXPECT_FALSE(afterDestruction);
 }
 
 TEST_F(JobQueueTest, DestroyingTheQueueStopsRunningJobsPromptlyAndReportsNoMore)
