@@ -8,10 +8,7 @@
 #include "WebPEncoder.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-
-#include <gtest/gtest.h>
 
 #include <sys/stat.h>
 

@@ -3,13 +3,9 @@
 #include "ImageDropExpander.h"
 
 #include <QDir>
-#include <QFile>
-
-#include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <thread>
-#include <vector>
 
 using namespace vantro;
 

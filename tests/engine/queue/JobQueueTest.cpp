@@ -1,24 +1,19 @@
 #include "TestImages.h"
 
-#include "CompressionError.h"
 #include "JobCancellation.h"
 #include "JobQueue.h"
 
 #include <QFile>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <set>
 #include <stdexcept>
 #include <thread>
-#include <vector>
 
 using namespace vantro;
 using namespace std::chrono_literals;
