@@ -197,6 +197,7 @@ TEST_F(CompressionEngineTest, RefusalsComeBeforeAnyWork)
                       folder.isEmpty() ? QStringLiteral("No custom output folder is set")
                                        : QStringLiteral("The custom output folder must be an absolute path: ") + folder));
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(errorFor(dir.filePath("missing.png"), custom), errorFor(photo, custom));
     }
     EXPECT_TRUE(QDir::setCurrent(workingFolder));
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("exports")));
