@@ -291,36 +291,41 @@ TEST_F(OutputPlacementTest, CustomFoldersAndConversions)
     EXPECT_EQ(entries(dir.path()), QStringList({"Trip-001.png", "a-1.webp", "a.jpg", "a.webp", "out"}));
 }
 
+// Through a symbolic link, the file it points to is the one replaced and backed up; the link stays.
 TEST_F(OutputPlacementTest, InPlaceKeepsModeAndOwnerAndNeverReplacesABackup)
 {
-    const QString source = write("photo.jpg", "original", 0640);
+    const QString source = write("real/photo.jpg", "original", 0640);
+    const QString link = path("link.jpg");
+    ASSERT_EQ(::symlink(QFile::encodeName(source).constData(), QFile::encodeName(link).constData()), 0);
     const bool root = ::geteuid() == 0;
     if (root) {
         ASSERT_EQ(::chown(QFile::encodeName(source).constData(), 1234, 2345), 0);
     }
-    EXPECT_EQ(place("first", source, OutputMode::inPlace(true)), source);
+    EXPECT_EQ(place("first", link, OutputMode::inPlace(true)), link);
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), source);
     EXPECT_EQ(readFile(source), "first");
     EXPECT_EQ(modeOf(source), 0640u);
     struct stat info {};
     ::stat(QFile::encodeName(source).constData(), &info);
     EXPECT_EQ(info.st_uid, root ? 1234u : ::geteuid());
     EXPECT_EQ(info.st_gid, root ? 2345u : ::getegid());
-    const QString backupFolder = placement.backupRoot() + dir.path();
+    const QString backupFolder = placement.backupRoot() + QFileInfo(source).canonicalPath();
     EXPECT_EQ(readFile(backupFolder + "/photo.jpg"), "original");
     EXPECT_EQ(modeOf(backupFolder + "/photo.jpg"), 0640u);
 
     // A second backup never replaces the first: the original survives.
-    place("second", source, OutputMode::inPlace(true));
+    place("second", link, OutputMode::inPlace(true));
     EXPECT_EQ(readFile(backupFolder + "/photo.jpg"), "original");
     EXPECT_EQ(readFile(backupFolder + "/photo-1.jpg"), "first");
 
     // With no free backup name left, the source is not replaced.
     const OutputPlacement limited(placement.backupRoot(), 2);
-    expectError([&] { limited.writeOutput("third", source, OutputMode::inPlace(true), {}, 3, "_"); },
+    expectError([&] { limited.writeOutput("third", link, OutputMode::inPlace(true), {}, 3, "_"); },
                 CompressionError::Kind::ioFailure, "Failed to finalize backup: no free backup name after 2 attempts");
     EXPECT_EQ(readFile(source), "second");
     EXPECT_EQ(entries(backupFolder), QStringList({"photo-1.jpg", "photo.jpg"}));
-    EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "photo.jpg"}));
+    EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "link.jpg", "real"}));
+    EXPECT_EQ(entries(path("real")), QStringList({"photo.jpg"}));
 }
 
 namespace {
@@ -362,21 +367,6 @@ TEST_F(OutputPlacementTest, InPlaceKeepsExtendedAttributesAndACLs)
     EXPECT_EQ(readFile(plain), "new");
     EXPECT_TRUE(attribute(plain, "system.posix_acl_access").isEmpty());
     EXPECT_EQ(modeOf(plain), 0600u);
-}
-
-TEST_F(OutputPlacementTest, InPlaceThroughALinkReplacesTheFileItPointsTo)
-{
-    const QString target = write("real/photo.jpg", "original", 0640);
-    const QString link = path("link.jpg");
-    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
-
-    EXPECT_EQ(place("new", link, OutputMode::inPlace(true)), link);
-    EXPECT_EQ(QFileInfo(link).symLinkTarget(), target);
-    EXPECT_EQ(readFile(target), "new");
-    EXPECT_EQ(modeOf(target), 0640u);
-    EXPECT_EQ(readFile(placement.backupRoot() + QFileInfo(target).canonicalFilePath()), "original");
-    EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "link.jpg", "real"}));
-    EXPECT_EQ(entries(path("real")), QStringList({"photo.jpg"}));
 }
 
 // New outputs are 0644 at most, narrowed to the source's bits and the umask.
