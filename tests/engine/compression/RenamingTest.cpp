@@ -20,6 +20,11 @@ struct SanitizeCase {
     QString expected;
 };
 
+void PrintTo(const SanitizeCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
 class SanitizeTest : public ::testing::TestWithParam<SanitizeCase> {};
 
 const QString kFamily = QString::fromUtf8("\U0001F468\u200D\U0001F469\u200D\U0001F467");

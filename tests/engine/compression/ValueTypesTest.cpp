@@ -15,6 +15,7 @@ TEST(ValueTypesTest, EqualityComparesCaseAndPayload)
     const auto nan = ResizeMode::percentage(std::nan(""));
     EXPECT_FALSE(nan == nan);
     EXPECT_NE(CompressionError::corruptFile("x"), CompressionError::encoderFailed("x"));
+    EXPECT_NE(CompressionError::ioFailure("a"), CompressionError::ioFailure("b"));
     // "é" precomposed and as e + combining acute accent.
     EXPECT_EQ(CompressionError::ioFailure(QString::fromUtf8("caf\u00e9")),
               CompressionError::ioFailure(QString::fromUtf8("cafe\u0301")));
