@@ -30,14 +30,6 @@ CompressionSettings settingsWith(RenamingMode renaming, const QString& separator
             OriginalFileHandling::keep, renaming, ResizeMode::none(), 3, separator};
 }
 
-QStringList pathsNamed(const QStringList& names)
-{
-    QStringList paths;
-    for (const QString& name : names)
-        paths << "/photos/" + name;
-    return paths;
-}
-
 std::vector<K> kinds(const JobList& jobs)
 {
     std::vector<K> out;
@@ -189,15 +181,15 @@ TEST_F(JobQueueTest, NumbersFollowFileBrowserOrderAndContinuePerBaseName)
 {
     hold();
     start(2, settingsWith(RenamingMode::sequence("trip", 99)));
-    queue->add(pathsNamed({"img10.png", "IMG2.png", "img1.png"}));
-    queue->add(pathsNamed({"z.jpg"}), QString("   ")); // a blank one-off base: numbered under "trip"
-    queue->add(pathsNamed({"y.jpg", "x.jpg"}), QString(" one/off "));
-    queue->add(pathsNamed({"w.jpg"}), QString("one-off")); // the same cleaned base continues
+    queue->add(QStringList({"img10.png", "IMG2.png", "img1.png"}));
+    queue->add(QStringList({"z.jpg"}), QString("   ")); // a blank one-off base: numbered under "trip"
+    queue->add(QStringList({"y.jpg", "x.jpg"}), QString(" one/off "));
+    queue->add(QStringList({"w.jpg"}), QString("one-off")); // the same cleaned base continues
     // Another base name starts at 1; the first one's counter is kept.
     queue->updateSettings(settingsWith(RenamingMode::sequence(" beach ", 1)));
-    queue->add(pathsNamed({"v.jpg"}));
+    queue->add(QStringList({"v.jpg"}));
     queue->updateSettings(settingsWith(RenamingMode::sequence("trip", 1)));
-    queue->add(pathsNamed({"u.jpg"}));
+    queue->add(QStringList({"u.jpg"}));
     std::vector<std::optional<int64_t>> numbers;
     for (const Job& job : jobs())
         numbers.push_back(job.sequenceNumber);
@@ -206,8 +198,8 @@ TEST_F(JobQueueTest, NumbersFollowFileBrowserOrderAndContinuePerBaseName)
     // Each job runs with its own number and base; the settings' number is not used.
     releaseAll();
     waitIdle();
-    EXPECT_EQ(settingsOf("/photos/img1.png").renaming, RenamingMode::sequence("trip", 1));
-    EXPECT_EQ(settingsOf("/photos/x.jpg").renaming, RenamingMode::sequence("one-off", 1));
+    EXPECT_EQ(settingsOf("img1.png").renaming, RenamingMode::sequence("trip", 1));
+    EXPECT_EQ(settingsOf("x.jpg").renaming, RenamingMode::sequence("one-off", 1));
 }
 
 TEST_F(JobQueueTest, AFileGetsNoSecondJobWhileItsJobIsPendingOrProcessing)
@@ -260,34 +252,34 @@ TEST_F(JobQueueTest, RenamingAndSettingsAreTakenWhenTheJobStarts)
 {
     hold();
     start(3, settingsWith(RenamingMode::none(), "first"));
-    queue->add(pathsNamed({"1.jpg", "2.jpg", "3.jpg"}));
+    queue->add(QStringList({"1.jpg", "2.jpg", "3.jpg"}));
     ASSERT_TRUE(waitForStarted(2));
     // Added without sequence renaming: no numbers, so the jobs run without
     // renaming even though sequence renaming is on when they start.
-    queue->add(pathsNamed({"plain.jpg"}));
-    queue->add(pathsNamed({"custom.jpg"}), QString("cover"));
+    queue->add(QStringList({"plain.jpg"}));
+    queue->add(QStringList({"custom.jpg"}), QString("cover"));
     queue->updateSettings(settingsWith(RenamingMode::sequence("trip", 1), "second"));
     jobs(); // the change has been made
-    release("/photos/1.jpg");
+    release("1.jpg");
     ASSERT_TRUE(waitForStarted(3));
     releaseAll();
     waitIdle();
-    EXPECT_EQ(settingsOf("/photos/2.jpg").sequenceSeparator, "first");
-    EXPECT_EQ(settingsOf("/photos/3.jpg").sequenceSeparator, "second");
-    EXPECT_EQ(settingsOf("/photos/plain.jpg").renaming, RenamingMode::none());
-    EXPECT_EQ(settingsOf("/photos/custom.jpg").renaming, RenamingMode::none());
+    EXPECT_EQ(settingsOf("2.jpg").sequenceSeparator, "first");
+    EXPECT_EQ(settingsOf("3.jpg").sequenceSeparator, "second");
+    EXPECT_EQ(settingsOf("plain.jpg").renaming, RenamingMode::none());
+    EXPECT_EQ(settingsOf("custom.jpg").renaming, RenamingMode::none());
 
     // A custom base takes the batch's one-off name; prefix and suffix stay.
     queue->updateSettings(settingsWith(RenamingMode::customBase("base")));
-    queue->add(pathsNamed({"one.jpg"}), QString("cover"));
-    queue->add(pathsNamed({"two.jpg"}));
+    queue->add(QStringList({"one.jpg"}), QString("cover"));
+    queue->add(QStringList({"two.jpg"}));
     waitIdle();
     queue->updateSettings(settingsWith(RenamingMode::prefixSuffix("p", "s")));
-    queue->add(pathsNamed({"three.jpg"}), QString("cover"));
+    queue->add(QStringList({"three.jpg"}), QString("cover"));
     waitIdle();
-    EXPECT_EQ(settingsOf("/photos/one.jpg").renaming, RenamingMode::customBase("cover"));
-    EXPECT_EQ(settingsOf("/photos/two.jpg").renaming, RenamingMode::customBase("base"));
-    EXPECT_EQ(settingsOf("/photos/three.jpg").renaming, RenamingMode::prefixSuffix("p", "s"));
+    EXPECT_EQ(settingsOf("one.jpg").renaming, RenamingMode::customBase("cover"));
+    EXPECT_EQ(settingsOf("two.jpg").renaming, RenamingMode::customBase("base"));
+    EXPECT_EQ(settingsOf("three.jpg").renaming, RenamingMode::prefixSuffix("p", "s"));
 }
 
 TEST_F(JobQueueTest, AtMostTheLimitRunAndAFinishedJobLetsTheNextStart)
@@ -301,7 +293,7 @@ TEST_F(JobQueueTest, AtMostTheLimitRunAndAFinishedJobLetsTheNextStart)
         hold();
         QStringList paths;
         for (std::size_t i = 0; i < limit + 2; ++i)
-            paths << QString("/photos/%1-%2.jpg").arg(count).arg(i);
+            paths << QString("%1-%2.jpg").arg(count).arg(i);
         queue->add(paths);
         ASSERT_TRUE(waitForStarted(started + limit));
         EXPECT_EQ(jobs()[limit].status.kind(), K::pending);
@@ -328,7 +320,7 @@ TEST_F(JobQueueTest, StopCancelsWaitingJobsAndLetsRunningOnesFinish)
 {
     hold();
     start(3);
-    const QStringList paths = pathsNamed({"0.jpg", "1.jpg", "2.jpg", "3.jpg", "4.jpg", "late.jpg"});
+    const QStringList paths = QStringList({"0.jpg", "1.jpg", "2.jpg", "3.jpg", "4.jpg", "late.jpg"});
     queue->add(paths.mid(0, 5));
     ASSERT_TRUE(waitUntil([&] { return callCount >= 2 && updates.size() >= 3; }));
     queue->cancelAll();
@@ -365,7 +357,7 @@ TEST_F(JobQueueTest, RemovingFinishedJobsDuringAPassKeepsOutcomesOnTheRightJobs)
 {
     hold();
     start(3);
-    const QStringList paths = pathsNamed({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"});
+    const QStringList paths = QStringList({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"});
     queue->add(paths);
     ASSERT_TRUE(waitForStarted(2));
     release(paths[0]);
@@ -413,7 +405,7 @@ TEST_F(JobQueueTest, EveryChangeDeliversTheWholeListOnTheQueueThreadOneAtATime)
     jobs();
     EXPECT_EQ(updateCount(), 0u);
     queue->add({});
-    queue->add(pathsNamed({"a.jpg", "b.jpg", "c.jpg"}));
+    queue->add(QStringList({"a.jpg", "b.jpg", "c.jpg"}));
     waitIdle();
 
     const std::vector<JobList> lists = locked([&] { return updates; });
@@ -433,7 +425,7 @@ void JobQueueTest::expectPromptShutdown(bool heeds)
     heedsStop = heeds;
     hold();
     start(3);
-    queue->add(pathsNamed({"a.png", "b.png", "c.png", "d.png", "e.png"}));
+    queue->add(QStringList({"a.png", "b.png", "c.png", "d.png", "e.png"}));
     ASSERT_TRUE(waitForStarted(2));
 
     const auto begin = std::chrono::steady_clock::now();
