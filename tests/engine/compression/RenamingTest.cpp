@@ -6,14 +6,6 @@ using namespace vantro;
 
 namespace {
 
-QString repeated(const QString& unit, int count)
-{
-    QString out;
-    for (int i = 0; i < count; ++i)
-        out += unit;
-    return out;
-}
-
 struct SanitizeCase {
     const char* name;
     QString input;
@@ -50,8 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SanitizeCase{"InnerDotsStay", ".a.", ".a."},
                       SanitizeCase{"CutAt100", QString(150, u'a'), QString(100, u'a')},
                       SanitizeCase{"SpaceAt100Kept", QString(99, u'b') + " c", QString(99, u'b') + " "},
-                      SanitizeCase{"JoinedEmojiCountOnce", repeated(kFamily, 101), repeated(kFamily, 100)},
-                      SanitizeCase{"CombiningAccentCountsOnce", repeated(kAccented, 101), repeated(kAccented, 100)}),
+                      SanitizeCase{"JoinedEmojiCountOnce", kFamily.repeated(101), kFamily.repeated(100)},
+                      SanitizeCase{"CombiningAccentCountsOnce", kAccented.repeated(101), kAccented.repeated(100)}),
     [](const ::testing::TestParamInfo<SanitizeCase>& row) { return std::string(row.param.name); });
 
 TEST(RenamingTest, StemsAndEffectiveActivity)
