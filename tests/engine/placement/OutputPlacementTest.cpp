@@ -161,6 +161,11 @@ struct KillCase {
     bool linkClaim;
 };
 
+void PrintTo(const KillCase& kase, std::ostream* out)
+{
+    *out << kase.name;
+}
+
 class PlacementKillTest : public OutputPlacementTest, public ::testing::WithParamInterface<KillCase> {};
 
 // Whatever step a kill lands on, the final name holds nothing or the whole new
