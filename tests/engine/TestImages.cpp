@@ -125,23 +125,6 @@ QByteArray avifEncode(const avifImage* const* frames, size_t count, int quantize
     return bytes;
 }
 
-QByteArray avifPicture(int width, int height, bool alpha, int quantizer)
-{
-    const DecodedImage picture = photoLike(width, height, alpha);
-    const std::unique_ptr<avifImage, decltype(&avifImageDestroy)> image(
-        avifImageCreate(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 8, AVIF_PIXEL_FORMAT_YUV420),
-        &avifImageDestroy);
-    avifRGBImage rgb;
-    avifRGBImageSetDefaults(&rgb, image.get());
-    rgb.format = alpha ? AVIF_RGB_FORMAT_RGBA : AVIF_RGB_FORMAT_RGB;
-    rgb.depth = 8;
-    rgb.pixels = const_cast<uint8_t*>(picture.pixels.data());
-    rgb.rowBytes = static_cast<uint32_t>(width * picture.channels());
-    EXPECT_EQ(avifImageRGBToYUV(image.get(), &rgb), AVIF_RESULT_OK);
-    const avifImage* frames[] = {image.get()};
-    return avifEncode(frames, 1, quantizer);
-}
-
 void appendBigEndian(QByteArray& out, uint32_t value)
 {
     for (int shift = 24; shift >= 0; shift -= 8)

@@ -51,9 +51,6 @@ QByteArray builtInProfile(const char* name);
 // alpha: a still image of one frame, an image sequence of several.
 QByteArray avifEncode(const avifImage* const* frames, size_t count, int quantizer);
 
-// A still AVIF of a generated picture, 8-bit 4:2:0, at a libavif quantizer.
-QByteArray avifPicture(int width, int height, bool alpha = false, int quantizer = 24);
-
 // A PNG chunk: length, type, data and CRC, all in order.
 void appendBigEndian(QByteArray& out, uint32_t value);
 QByteArray pngChunk(const char* type, const QByteArray& data);

@@ -1,29 +1,22 @@
 #include "TestImages.h"
 
-#include "CompressionError.h"
 #include "JobCancellation.h"
 #include "OutputPlacement.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <cstring>
-#include <functional>
 #include <latch>
 #include <set>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 using namespace vantro;
 using namespace vantro::test;
@@ -43,22 +36,16 @@ protected:
 
     QString write(const QString& name, const QByteArray& bytes, mode_t mode = 0644) const
     {
+        QDir().mkpath(QFileInfo(path(name)).path());
         const QString file = TemporaryFolderTest::write(name, bytes);
         ::chmod(QFile::encodeName(file).constData(), mode);
         return file;
     }
 
-    // Every entry of a folder, hidden ones and broken links included.
-    static QStringList entries(const QString& folder)
+    // Every entry of a folder, hidden ones (staging files) and broken links included.
+    static QStringList entries(const QString& folder, QDir::Filters hidden = QDir::Hidden | QDir::System)
     {
-        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                      QDir::Name);
-    }
-
-    // The visible entries: staging files left by a killed run are hidden.
-    static QStringList visibleEntries(const QString& folder)
-    {
-        return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
+        return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | hidden, QDir::Name);
     }
 
     static mode_t modeOf(const QString& file)
@@ -68,11 +55,14 @@ protected:
         return info.st_mode & 07777;
     }
 
-    QString copyAlongside(const QByteArray& bytes, const QString& source,
-                          const RenamingMode& renaming = RenamingMode::none(), int64_t digits = 3,
-                          const QString& separator = QStringLiteral("_")) const
+    QString place(const QByteArray& bytes, const QString& source, const OutputMode& mode = OutputMode::copyAlongside(),
+                  const RenamingMode& renaming = RenamingMode::none(), int64_t digits = 3) const
     {
-        return placement.writeOutput(bytes, source, OutputMode::copyAlongside(), renaming, digits, separator);
+        return placement.writeOutput(bytes, source, mode, renaming, digits, "_");
+    }
+    QString convert(const QByteArray& bytes, const QString& source, const OutputMode& mode, ImageFormat format) const
+    {
+        return placement.writeConversionOutput(bytes, source, mode, format, {}, 3, "_");
     }
 
     OutputPlacement placement{dir.filePath(QStringLiteral("backup-root"))};
@@ -87,79 +77,76 @@ void expectError(const std::function<void()>& call, CompressionError::Kind kind,
 
 } // namespace
 
-TEST_F(OutputPlacementTest, CopyNamesSkipEveryTakenEntry)
+TEST_F(OutputPlacementTest, NewNamesSkipEveryTakenEntry)
 {
     const QString source = write("photo.jpg", "original");
-    EXPECT_EQ(copyAlongside("one", source), path("photo-optim.jpg"));
-    EXPECT_EQ(copyAlongside("two", source), path("photo-optim-1.jpg"));
-    EXPECT_EQ(readFile(path("photo-optim.jpg")), "one");
-    EXPECT_EQ(readFile(path("photo-optim-1.jpg")), "two");
-
+    EXPECT_EQ(place("one", source), path("photo-optim.jpg"));
     // A folder and a broken symbolic link hold their names too.
-    ASSERT_TRUE(QDir(dir.path()).mkdir("photo-optim-2.jpg"));
-    ASSERT_EQ(::symlink("nowhere", QFile::encodeName(path("photo-optim-3.jpg")).constData()), 0);
-    EXPECT_EQ(copyAlongside("three", source), path("photo-optim-4.jpg"));
-    EXPECT_EQ(readFile(source), "original");
-
-    // Prefix and suffix renaming numbers like the plain name.
-    const RenamingMode prefixed = RenamingMode::prefixSuffix("x_", "");
-    EXPECT_EQ(copyAlongside("p", source, prefixed), path("x_photo.jpg"));
-    EXPECT_EQ(copyAlongside("q", source, prefixed), path("x_photo-1.jpg"));
-
-    // No extension still gives base, dot, extension.
-    EXPECT_EQ(copyAlongside("raw", write("scan", "s")), path("scan-optim."));
-}
-
-TEST_F(OutputPlacementTest, SequenceNumbersAdvanceInsteadOfSuffixes)
-{
-    const QString source = write("photo.jpg", "original");
-    const RenamingMode trip = RenamingMode::sequence("Trip", 1);
-    EXPECT_EQ(copyAlongside("a", source, trip), path("Trip_001.jpg"));
-    EXPECT_EQ(copyAlongside("b", source, trip), path("Trip_002.jpg"));
-    EXPECT_EQ(copyAlongside("c", source, RenamingMode::sequence("Trip", 1000)), path("Trip_1000.jpg"));
-    EXPECT_EQ(copyAlongside("d", source, RenamingMode::sequence("Trip", 7), 2, ""), path("Trip07.jpg"));
-    EXPECT_EQ(readFile(path("Trip_002.jpg")), "b");
-}
-
-TEST_F(OutputPlacementTest, ThousandTakenNamesFailAndWriteNothing)
-{
-    const QString source = write("photo.jpg", "original");
-    write("photo-optim.jpg", "");
-    for (int i = 1; i < 1000; ++i)
-        write(QStringLiteral("photo-optim-%1.jpg").arg(i), "");
+    ASSERT_TRUE(QDir(dir.path()).mkdir("photo-optim-1.jpg"));
+    ASSERT_EQ(::symlink("nowhere", QFile::encodeName(path("photo-optim-2.jpg")).constData()), 0);
+    EXPECT_EQ(place("two", source), path("photo-optim-3.jpg"));
+    EXPECT_EQ(readFile(path("photo-optim.jpg")), "one");
+    EXPECT_EQ(readFile(path("photo-optim-3.jpg")), "two");
+    // With every candidate taken nothing is written; the engine's own limit is the one honoured.
     const QStringList before = entries(dir.path());
-    expectError([&] { copyAlongside("new", source); }, CompressionError::Kind::ioFailure,
-                "Could not find a free output filename after 1000 attempts");
+    const OutputPlacement limited(placement.backupRoot(), 4);
+    expectError([&] { limited.writeOutput("new", source, OutputMode::copyAlongside(), {}, 3, "_"); },
+                CompressionError::Kind::ioFailure, "Could not find a free output filename after 4 attempts");
     EXPECT_EQ(entries(dir.path()), before);
 
-    // The engine's own limit is the one honoured.
-    const OutputPlacement limited(placement.backupRoot(), 3);
-    expectError([&] { limited.writeOutput("new", source, OutputMode::copyAlongside(), {}, 3, "_"); },
-                CompressionError::Kind::ioFailure, "Could not find a free output filename after 3 attempts");
-    EXPECT_EQ(entries(dir.path()), before);
+    const RenamingMode prefixed = RenamingMode::prefixSuffix("x_", "");
+    EXPECT_EQ(place("p", source, OutputMode::copyAlongside(), prefixed), path("x_photo.jpg"));
+    EXPECT_EQ(place("q", source, OutputMode::copyAlongside(), prefixed), path("x_photo-1.jpg"));
+    // Sequence numbers advance instead of taking suffixes.
+    const RenamingMode trip = RenamingMode::sequence("Trip", 999);
+    EXPECT_EQ(place("a", source, OutputMode::copyAlongside(), trip), path("Trip_999.jpg"));
+    EXPECT_EQ(place("b", source, OutputMode::copyAlongside(), trip), path("Trip_1000.jpg"));
+    // No extension still gives base, dot, extension.
+    EXPECT_EQ(place("raw", write("scan", "s")), path("scan-optim."));
 }
 
-TEST_F(OutputPlacementTest, ParallelPlacementsClaimDistinctNames)
+// Runs on one source at once: every copy takes its own name, and each in-place
+// backup too, so the original survives whichever run backs it up.
+TEST_F(OutputPlacementTest, ParallelRunsClaimDistinctNamesAndKeepTheOriginal)
 {
-    const QString source = write("photo.jpg", "original");
+    const QByteArray original(65536, 'o');
+    const QString source = write("photo.jpg", original);
     constexpr int kThreads = 8;
-    std::vector<QString> outputs(kThreads);
-    std::latch start(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            start.arrive_and_wait();
-            outputs[static_cast<size_t>(t)] = copyAlongside(QByteArray(4096, static_cast<char>('a' + t)), source);
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
+    const auto bytesOf = [](int t) { return QByteArray(32768, static_cast<char>('a' + t)); };
+    const auto runAll = [&](const OutputMode& mode) {
+        std::vector<QString> outputs(kThreads);
+        std::latch start(kThreads);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                start.arrive_and_wait();
+                outputs[static_cast<size_t>(t)] = place(bytesOf(t), source, mode);
+            });
+        }
+        for (auto& thread : threads)
+            thread.join();
+        return outputs;
+    };
 
-    std::set<QString> distinct(outputs.begin(), outputs.end());
-    EXPECT_EQ(distinct.size(), static_cast<size_t>(kThreads));
+    const std::vector<QString> copies = runAll(OutputMode::copyAlongside());
+    EXPECT_EQ(std::set<QString>(copies.begin(), copies.end()).size(), size_t{kThreads});
     for (int t = 0; t < kThreads; ++t)
-        EXPECT_EQ(readFile(outputs[static_cast<size_t>(t)]), QByteArray(4096, static_cast<char>('a' + t)));
+        EXPECT_EQ(readFile(copies[static_cast<size_t>(t)]), bytesOf(t));
     EXPECT_EQ(entries(dir.path()).size(), kThreads + 1); // no staging files left
+
+    runAll(OutputMode::inPlace(true));
+    std::set<QByteArray> versions{original};
+    for (int t = 0; t < kThreads; ++t)
+        versions.insert(bytesOf(t));
+    const QString backupFolder = placement.backupRoot() + dir.path();
+    std::set<QByteArray> backups;
+    for (const QString& name : entries(backupFolder))
+        backups.insert(readFile(backupFolder + "/" + name));
+    EXPECT_EQ(entries(backupFolder).size(), kThreads);
+    EXPECT_TRUE(backups.count(original));
+    EXPECT_TRUE(std::includes(versions.begin(), versions.end(), backups.begin(), backups.end()));
+    EXPECT_TRUE(versions.count(readFile(source)));
+    EXPECT_EQ(entries(dir.path()).size(), kThreads + 2);
 }
 
 // Counts down the steps of a placement in a forked child and kills it at zero,
@@ -183,6 +170,11 @@ struct KillCase {
     Staging staging;
 };
 
+void PrintTo(const KillCase& kase, std::ostream* out)
+{
+    *out << kase.name;
+}
+
 class PlacementKillTest : public OutputPlacementTest, public ::testing::WithParamInterface<KillCase> {};
 
 // Whatever step a kill lands on, the final name holds nothing or the whole new
@@ -194,7 +186,6 @@ TEST_P(PlacementKillTest, AKillAtAnyStepLeavesNoPartialFile)
     const QByteArray compressed(150000, 'c');
     for (int k = 1;; ++k) {
         const QString folder = path(QString::number(k));
-        ASSERT_TRUE(QDir().mkpath(folder));
         const QString source = write(QString::number(k) + "/photo.jpg", original);
         const OutputPlacement killed(path(QStringLiteral("backup-%1").arg(k)));
         const pid_t child = ::fork();
@@ -217,43 +208,31 @@ TEST_P(PlacementKillTest, AKillAtAnyStepLeavesNoPartialFile)
         const bool wasKilled = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
         ASSERT_TRUE(wasKilled || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << "step " << k;
 
+        SCOPED_TRACE(k);
+        const QStringList visible = entries(folder, {});
+        EXPECT_TRUE(visible == QStringList({"photo.jpg"})
+                    || (!kase.inPlace && visible == QStringList({"photo-optim.jpg", "photo.jpg"})))
+            << visible.join(", ").toStdString();
+        const QString output = kase.inPlace ? source : folder + "/photo-optim.jpg";
+        const QByteArray now = QFileInfo::exists(output) ? readFile(output) : compressed;
+        EXPECT_TRUE(now == compressed || (kase.inPlace && now == original)) << now.size() << " bytes";
         const QString backup = killed.backupRoot() + folder + "/photo.jpg";
-        if (kase.inPlace) {
-            const QByteArray now = readFile(source);
-            EXPECT_TRUE(now == original || now == compressed) << "step " << k << ": " << now.size() << " bytes";
-            if (now == compressed || QFileInfo::exists(backup)) {
-                EXPECT_EQ(readFile(backup), original) << "step " << k;
-            }
-            EXPECT_EQ(visibleEntries(folder), QStringList({"photo.jpg"})) << "step " << k;
-        } else {
-            EXPECT_EQ(readFile(source), original);
-            const QStringList visible = visibleEntries(folder);
-            EXPECT_TRUE(visible == QStringList({"photo.jpg"})
-                        || visible == QStringList({"photo-optim.jpg", "photo.jpg"}))
-                << "step " << k << ": " << visible.join(", ").toStdString();
-            if (visible.contains("photo-optim.jpg")) {
-                EXPECT_EQ(readFile(folder + "/photo-optim.jpg"), compressed) << "step " << k;
-            }
-        }
+        const bool backedUp = kase.inPlace && (now == compressed || QFileInfo::exists(backup));
+        EXPECT_EQ(readFile(backedUp ? backup : source), original);
         // A file without a name leaves nothing, but for a replacement killed
         // between taking its hidden name and the rename.
         if (kase.staging == Staging::unnamed && wasKilled) {
             const bool window = kase.inPlace && *killedAt == OutputPlacement::Step::linked;
-            EXPECT_EQ(entries(folder).size() - visibleEntries(folder).size(), window ? 1 : 0) << "step " << k;
+            EXPECT_EQ(entries(folder).size() - visible.size(), window ? 1 : 0);
             const QString backups = killed.backupRoot() + folder;
-            EXPECT_EQ(entries(backups), visibleEntries(backups)) << "step " << k;
+            EXPECT_EQ(entries(backups), entries(backups, {}));
         }
         if (!wasKilled) {
             EXPECT_GE(k, 5);
-            EXPECT_EQ(entries(folder), visibleEntries(folder)) << "a finished placement left its staging file";
+            EXPECT_EQ(entries(folder), visible) << "a finished placement left its staging file";
             break;
         }
     }
-}
-
-void PrintTo(const KillCase& kase, std::ostream* out)
-{
-    *out << kase.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(, PlacementKillTest,
@@ -269,11 +248,8 @@ INSTANTIATE_TEST_SUITE_P(, PlacementKillTest,
 QString intruder;
 void intrudeBeforeClaim(OutputPlacement::Step point)
 {
-    if (point == OutputPlacement::Step::claiming && !QFileInfo::exists(intruder)) {
-        QFile file(intruder);
-        if (file.open(QIODevice::WriteOnly))
-            file.write("intruder");
-    }
+    if (point == OutputPlacement::Step::claiming && !QFileInfo::exists(intruder))
+        writeFile(intruder, "intruder");
 }
 
 // Another program creating the chosen name between staging and claiming keeps its file.
@@ -283,10 +259,9 @@ TEST_F(OutputPlacementTest, ANameTakenJustBeforeTheClaimIsNeverReplaced)
     for (const QString claim : {"unnamed", "rename", "link"}) {
         OutputPlacement::forceNamedStaging = claim == "rename";
         OutputPlacement::forceLinkClaim = claim == "link";
-        ASSERT_TRUE(QDir(dir.path()).mkdir(claim));
         const QString source = write(claim + "/photo.jpg", "original");
         intruder = path(claim + "/photo-optim.jpg");
-        EXPECT_EQ(copyAlongside("new", source), path(claim + "/photo-optim-1.jpg"));
+        EXPECT_EQ(place("new", source), path(claim + "/photo-optim-1.jpg"));
         EXPECT_EQ(readFile(intruder), "intruder");
         EXPECT_EQ(readFile(path(claim + "/photo-optim-1.jpg")), "new");
         EXPECT_EQ(entries(path(claim)), QStringList({"photo-optim-1.jpg", "photo-optim.jpg", "photo.jpg"}));
@@ -300,160 +275,87 @@ TEST_F(OutputPlacementTest, ACancelledJobPlacesNothing)
     const JobCancellation::Flag flag = JobCancellation::makeFlag();
     flag->store(true);
     const JobCancellation::Scope scope(flag);
-    EXPECT_THROW(copyAlongside("new", source), JobCancelled);
-    EXPECT_THROW(placement.writeOutput("new", source, OutputMode::inPlace(false), {}, 3, "_"), JobCancelled);
-    EXPECT_THROW(placement.writeOutput("new", source, OutputMode::inPlace(true), {}, 3, "_"), JobCancelled);
-    EXPECT_THROW(
-        placement.writeConversionOutput("new", source, OutputMode::copyAlongside(), ImageFormat::webp, {}, 3, "_"),
-        JobCancelled);
+    for (const OutputMode& mode : {OutputMode::copyAlongside(), OutputMode::inPlace(false), OutputMode::inPlace(true)})
+        EXPECT_THROW(place("new", source, mode), JobCancelled);
     EXPECT_EQ(readFile(source), "original");
     EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "photo.jpg"}));
     EXPECT_TRUE(entries(placement.backupRoot() + dir.path()).isEmpty());
 }
 
-// Runs at once on one file: each backup takes its own name, so the original
-// survives whichever run backs it up.
-TEST_F(OutputPlacementTest, ParallelInPlaceRunsKeepTheOriginalInABackup)
+TEST_F(OutputPlacementTest, CustomFoldersAndConversions)
 {
-    const QByteArray original(65536, 'o');
-    const QString source = write("photo.jpg", original);
-    constexpr int kThreads = 8;
-    std::set<QByteArray> versions{original};
-    for (int t = 0; t < kThreads; ++t)
-        versions.insert(QByteArray(32768, static_cast<char>('a' + t)));
-    std::latch start(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            start.arrive_and_wait();
-            placement.writeOutput(QByteArray(32768, static_cast<char>('a' + t)), source, OutputMode::inPlace(true), {},
-                                  3, "_");
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
-
-    const QString backupFolder = placement.backupRoot() + dir.path();
-    const QStringList backups = entries(backupFolder);
-    EXPECT_EQ(backups.size(), kThreads);
-    bool originalKept = false;
-    for (const QString& name : backups) {
-        const QByteArray bytes = readFile(backupFolder + "/" + name);
-        EXPECT_TRUE(versions.count(bytes)) << name.toStdString() << ": " << bytes.size() << " bytes";
-        originalKept = originalKept || bytes == original;
-    }
-    EXPECT_TRUE(originalKept);
-    EXPECT_TRUE(versions.count(readFile(source)));
-    EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "photo.jpg"}));
-}
-
-TEST_F(OutputPlacementTest, CustomFolders)
-{
-    const QString source = write("photo.jpg", "original");
+    const QString source = write("a.jpg", "png bytes");
     const QString nested = path("out/a/b");
-    EXPECT_EQ(placement.writeOutput("x", source, OutputMode::customFolder(nested), {}, 3, "_"),
-              nested + "/photo-optim.jpg");
-    EXPECT_EQ(placement.writeOutput("y", source, OutputMode::customFolder(dir.path()), {}, 3, "_"),
-              path("photo-optim.jpg"));
-
-    const QString underFile = path("photo.jpg/sub");
-    expectError([&] { placement.writeOutput("z", source, OutputMode::customFolder(underFile), {}, 3, "_"); },
-                CompressionError::Kind::ioFailure,
+    EXPECT_EQ(place("x", source, OutputMode::customFolder(nested)), nested + "/a-optim.jpg");
+    const QString underFile = path("a.jpg/sub");
+    expectError([&] { place("z", source, OutputMode::customFolder(underFile)); }, CompressionError::Kind::ioFailure,
                 "Failed to create destination folder " + underFile + ": Not a directory");
-    EXPECT_EQ(readFile(source), "original");
-}
 
-TEST_F(OutputPlacementTest, OutputsThatWouldLandOnTheSourceAreRefused)
-{
-    const QString source = write("photo.jpg", "original");
-    expectError([&] { copyAlongside("x", source, RenamingMode::customBase("photo")); },
-                CompressionError::Kind::invalidConfiguration,
-                "Renamed output path collides with the original file at photo.jpg; refusing to overwrite it");
-
-    // A PNG named a.jpg converted to JPEG in place.
-    const QString png = write("a.jpg", "png bytes");
-    expectError(
-        [&] { placement.writeConversionOutput("x", png, OutputMode::inPlace(true), ImageFormat::jpeg, {}, 3, "_"); },
-        CompressionError::Kind::ioFailure,
-        "Conversion output path collides with the original file at a.jpg; refusing to overwrite it");
-    EXPECT_EQ(readFile(source), "original");
-    EXPECT_EQ(readFile(png), "png bytes");
-    EXPECT_EQ(entries(dir.path()), QStringList({"a.jpg", "photo.jpg"}));
-}
-
-TEST_F(OutputPlacementTest, InPlaceConversionStandsBesideTheSourceAndBacksNothingUp)
-{
-    const QString source = write("a.png", "png");
-    const auto convert = [&](const QByteArray& bytes) {
-        return placement.writeConversionOutput(bytes, source, OutputMode::inPlace(true), ImageFormat::webp, {}, 3,
-                                               "_");
-    };
-    EXPECT_EQ(convert("w1"), path("a.webp"));
-    EXPECT_EQ(convert("w2"), path("a-1.webp"));
+    // In place, a conversion stands beside the source under its stem and backs nothing up.
+    EXPECT_EQ(convert("w1", source, OutputMode::inPlace(true), ImageFormat::webp), path("a.webp"));
+    EXPECT_EQ(convert("w2", source, OutputMode::inPlace(true), ImageFormat::webp), path("a-1.webp"));
     EXPECT_EQ(readFile(path("a-1.webp")), "w2");
-    EXPECT_EQ(readFile(source), "png");
-    // Neither a conversion nor a replacement without backup writes under the backup root.
-    EXPECT_EQ(placement.writeOutput("p", source, OutputMode::inPlace(false), {}, 3, "_"), source);
-    EXPECT_EQ(readFile(source), "p");
     EXPECT_FALSE(QFileInfo::exists(placement.backupRoot()));
-
-    EXPECT_EQ(placement.writeConversionOutput("j", source, OutputMode::copyAlongside(), ImageFormat::jpeg,
+    EXPECT_EQ(placement.writeConversionOutput("j", source, OutputMode::copyAlongside(), ImageFormat::png,
                                               RenamingMode::sequence("Trip", 1), 3, "-"),
-              path("Trip-001.jpg"));
+              path("Trip-001.png"));
+
+    // Outputs that would land on the source are refused.
+    expectError([&] { place("x", source, OutputMode::copyAlongside(), RenamingMode::customBase("a")); },
+                CompressionError::Kind::invalidConfiguration,
+                "Renamed output path collides with the original file at a.jpg; refusing to overwrite it");
+    expectError([&] { convert("x", source, OutputMode::inPlace(true), ImageFormat::jpeg); },
+                CompressionError::Kind::ioFailure,
+                "Conversion output path collides with the original file at a.jpg; refusing to overwrite it");
+    EXPECT_EQ(readFile(source), "png bytes");
+    EXPECT_EQ(entries(dir.path()), QStringList({"Trip-001.png", "a-1.webp", "a.jpg", "a.webp", "out"}));
 }
 
-TEST_F(OutputPlacementTest, InPlaceKeepsModeAndOwnerAndBacksUpTheOriginal)
+// Through a symbolic link, the file it points to is the one replaced and backed up; the link stays.
+TEST_F(OutputPlacementTest, InPlaceKeepsModeAndOwnerAndNeverReplacesABackup)
 {
-    const QString source = write("photo.jpg", "original", 0640);
+    const QString source = write("real/photo.jpg", "original", 0640);
+    const QString link = path("link.jpg");
+    ASSERT_EQ(::symlink(QFile::encodeName(source).constData(), QFile::encodeName(link).constData()), 0);
     const bool root = ::geteuid() == 0;
     if (root) {
         ASSERT_EQ(::chown(QFile::encodeName(source).constData(), 1234, 2345), 0);
     }
-
-    EXPECT_EQ(placement.writeOutput("first", source, OutputMode::inPlace(true), {}, 3, "_"), source);
+    EXPECT_EQ(place("first", link, OutputMode::inPlace(true)), link);
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), source);
     EXPECT_EQ(readFile(source), "first");
     EXPECT_EQ(modeOf(source), 0640u);
-    if (root) {
-        struct stat info {};
-        ::stat(QFile::encodeName(source).constData(), &info);
-        EXPECT_EQ(info.st_uid, 1234u);
-        EXPECT_EQ(info.st_gid, 2345u);
-    }
-
-    const QString backupFolder = placement.backupRoot() + dir.path();
-    const QString backup = backupFolder + "/photo.jpg";
-    EXPECT_EQ(readFile(backup), "original");
-    EXPECT_EQ(modeOf(backup), 0640u);
+    struct stat info {};
+    ::stat(QFile::encodeName(source).constData(), &info);
+    EXPECT_EQ(info.st_uid, root ? 1234u : ::geteuid());
+    EXPECT_EQ(info.st_gid, root ? 2345u : ::getegid());
+    const QString backupFolder = placement.backupRoot() + QFileInfo(source).canonicalPath();
+    EXPECT_EQ(readFile(backupFolder + "/photo.jpg"), "original");
+    EXPECT_EQ(modeOf(backupFolder + "/photo.jpg"), 0640u);
 
     // A second backup never replaces the first: the original survives.
-    ::chmod(QFile::encodeName(source).constData(), 0600);
-    placement.writeOutput("second", source, OutputMode::inPlace(true), {}, 3, "_");
-    EXPECT_EQ(readFile(source), "second");
-    EXPECT_EQ(modeOf(source), 0600u);
-    EXPECT_EQ(readFile(backup), "original");
+    place("second", link, OutputMode::inPlace(true));
+    EXPECT_EQ(readFile(backupFolder + "/photo.jpg"), "original");
     EXPECT_EQ(readFile(backupFolder + "/photo-1.jpg"), "first");
-    EXPECT_EQ(entries(backupFolder), QStringList({"photo-1.jpg", "photo.jpg"}));
 
     // With no free backup name left, the source is not replaced.
     const OutputPlacement limited(placement.backupRoot(), 2);
-    expectError([&] { limited.writeOutput("third", source, OutputMode::inPlace(true), {}, 3, "_"); },
+    expectError([&] { limited.writeOutput("third", link, OutputMode::inPlace(true), {}, 3, "_"); },
                 CompressionError::Kind::ioFailure, "Failed to finalize backup: no free backup name after 2 attempts");
     EXPECT_EQ(readFile(source), "second");
     EXPECT_EQ(entries(backupFolder), QStringList({"photo-1.jpg", "photo.jpg"}));
-    EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "photo.jpg"}));
+    EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "link.jpg", "real"}));
+    EXPECT_EQ(entries(path("real")), QStringList({"photo.jpg"}));
 }
 
 namespace {
-
 QByteArray attribute(const QString& file, const char* name)
 {
     QByteArray value(4096, '\0');
-    const ssize_t size
-        = ::getxattr(QFile::encodeName(file).constData(), name, value.data(), static_cast<size_t>(value.size()));
+    const ssize_t size = ::getxattr(QFile::encodeName(file).constData(), name, value.data(), 4096);
     value.resize(size < 0 ? 0 : size);
     return value;
 }
-
 } // namespace
 
 // A replacement and its backup keep the source's extended attributes and ACL, and
@@ -469,39 +371,22 @@ TEST_F(OutputPlacementTest, InPlaceKeepsExtendedAttributesAndACLs)
     ASSERT_FALSE(acl.isEmpty());
     const mode_t mode = modeOf(source);
 
-    placement.writeOutput("new", source, OutputMode::inPlace(true), {}, 3, "_");
+    place("new", source, OutputMode::inPlace(true));
     EXPECT_EQ(readFile(source), "new");
     for (const QString& file : {source, placement.backupRoot() + source}) {
-        EXPECT_EQ(attribute(file, "system.posix_acl_access"), acl) << file.toStdString();
-        EXPECT_EQ(attribute(file, "user.vantro.note"), "kept") << file.toStdString();
-        EXPECT_EQ(modeOf(file), mode) << file.toStdString();
+        SCOPED_TRACE(file.toStdString());
+        EXPECT_EQ(attribute(file, "system.posix_acl_access"), acl);
+        EXPECT_EQ(attribute(file, "user.vantro.note"), "kept");
+        EXPECT_EQ(modeOf(file), mode);
     }
 
     // A folder whose default ACL would open new files to others does not open a replaced one.
-    ASSERT_TRUE(QDir(dir.path()).mkdir("shared"));
     const QString plain = write("shared/plain.jpg", "original", 0600);
     ASSERT_EQ(QProcess::execute("setfacl", {"-d", "-m", "u:nobody:rw-", path("shared")}), 0);
-    placement.writeOutput("new", plain, OutputMode::inPlace(false), {}, 3, "_");
+    place("new", plain, OutputMode::inPlace(false));
     EXPECT_EQ(readFile(plain), "new");
     EXPECT_TRUE(attribute(plain, "system.posix_acl_access").isEmpty());
     EXPECT_EQ(modeOf(plain), 0600u);
-}
-
-TEST_F(OutputPlacementTest, InPlaceThroughALinkReplacesTheFileItPointsTo)
-{
-    ASSERT_TRUE(QDir(dir.path()).mkdir("real"));
-    const QString target = write("real/photo.jpg", "original", 0640);
-    const QString link = path("link.jpg");
-    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
-
-    EXPECT_EQ(placement.writeOutput("new", link, OutputMode::inPlace(true), {}, 3, "_"), link);
-    EXPECT_TRUE(QFileInfo(link).isSymLink());
-    EXPECT_EQ(QFileInfo(link).symLinkTarget(), target);
-    EXPECT_EQ(readFile(target), "new");
-    EXPECT_EQ(modeOf(target), 0640u);
-    EXPECT_EQ(readFile(placement.backupRoot() + QFileInfo(target).canonicalFilePath()), "original");
-    EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "link.jpg", "real"}));
-    EXPECT_EQ(entries(path("real")), QStringList({"photo.jpg"}));
 }
 
 // New outputs are 0644 at most, narrowed to the source's bits and the umask.
@@ -510,15 +395,11 @@ TEST_F(OutputPlacementTest, NewFilesAreNeverMoreOpenThanTheSource)
     const mode_t umaskNow = ::umask(0);
     ::umask(umaskNow);
     const QString open = write("open.png", "png", 0664);
-    EXPECT_EQ(modeOf(copyAlongside("o", open)), 0644u & ~umaskNow);
-    EXPECT_EQ(modeOf(placement.writeOutput("c", open, OutputMode::customFolder(path("out")), {}, 3, "_")),
-              0644u & ~umaskNow);
-
+    EXPECT_EQ(modeOf(place("o", open)), 0644u & ~umaskNow);
+    EXPECT_EQ(modeOf(place("c", open, OutputMode::customFolder(path("out")))), 0644u & ~umaskNow);
     const QString secret = write("secret.png", "png", 0600);
-    EXPECT_EQ(modeOf(copyAlongside("s", secret)), 0600u);
-    EXPECT_EQ(modeOf(placement.writeConversionOutput("w", secret, OutputMode::inPlace(false), ImageFormat::webp, {},
-                                                     3, "_")),
-              0600u);
+    EXPECT_EQ(modeOf(place("s", secret)), 0600u);
+    EXPECT_EQ(modeOf(convert("w", secret, OutputMode::inPlace(false), ImageFormat::webp)), 0600u);
 }
 
 TEST_F(OutputPlacementTest, FailedWritesLeaveTheSourceAndNoStrayFiles)
@@ -526,31 +407,23 @@ TEST_F(OutputPlacementTest, FailedWritesLeaveTheSourceAndNoStrayFiles)
     const QString source = write("photo.jpg", QByteArray(4096, 's'));
     const QByteArray big(8192, 'b');
     {
-        FileSizeLimit limit(1024);
-        expectError([&] { copyAlongside(big, source); }, CompressionError::Kind::ioFailure,
+        const FileSizeLimit limit(1024);
+        expectError([&] { place(big, source); }, CompressionError::Kind::ioFailure,
                     "Failed to write photo-optim.jpg: File too large");
-        const QString staging =
-            errorOf([&] { placement.writeOutput(big, source, OutputMode::inPlace(false), {}, 3, "_"); }).message();
-        EXPECT_TRUE(staging.startsWith("Failed to stage compressed output: Failed to write .vantro-tmp-"))
-            << staging.toStdString();
-        EXPECT_TRUE(staging.endsWith(": File too large"));
-        expectError([&] { placement.writeOutput("small", source, OutputMode::inPlace(true), {}, 3, "_"); },
-                    CompressionError::Kind::ioFailure, "Failed to stage backup copy: File too large");
+        const QString staging = errorOf([&] { place(big, source, OutputMode::inPlace(false)); }).message();
+        EXPECT_TRUE(staging.startsWith("Failed to stage compressed output: Failed to write .vantro-tmp-"));
+        EXPECT_TRUE(staging.endsWith(": File too large")) << staging.toStdString();
+        expectError([&] { place("small", source, OutputMode::inPlace(true)); }, CompressionError::Kind::ioFailure,
+                    "Failed to stage backup copy: File too large");
     }
-    EXPECT_EQ(readFile(source), QByteArray(4096, 's'));
-    EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "photo.jpg"}));
-    EXPECT_TRUE(entries(placement.backupRoot() + dir.path()).isEmpty());
-
-    // A name longer than the file system allows.
+    // A name longer than the file system allows is no taken name.
     const QString longSource = write(QString(250, u'l') + ".jpg", "long");
-    expectError([&] { copyAlongside("x", longSource); }, CompressionError::Kind::ioFailure,
+    expectError([&] { place("x", longSource); }, CompressionError::Kind::ioFailure,
                 "Failed to reserve output path " + QString(250, u'l') + "-optim.jpg: File name too long");
-
     // The replacement itself fails: the "source" is a folder.
     ASSERT_TRUE(QDir(dir.path()).mkpath("folder.jpg/inside"));
-    expectError([&] { placement.writeOutput("x", path("folder.jpg"), OutputMode::inPlace(false), {}, 3, "_"); },
-                CompressionError::Kind::ioFailure, "Failed to replace original file: Is a directory");
-
+    expectError([&] { place("x", path("folder.jpg"), OutputMode::inPlace(false)); }, CompressionError::Kind::ioFailure,
+                "Failed to replace original file: Is a directory");
     // The backup root cannot be made.
     const OutputPlacement blocked(source + "/root");
     expectError([&] { blocked.writeOutput("x", source, OutputMode::inPlace(true), {}, 3, "_"); },
@@ -558,48 +431,39 @@ TEST_F(OutputPlacementTest, FailedWritesLeaveTheSourceAndNoStrayFiles)
 
     EXPECT_EQ(readFile(source), QByteArray(4096, 's'));
     EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "folder.jpg", longSource.section('/', -1), "photo.jpg"}));
+    EXPECT_TRUE(entries(placement.backupRoot() + dir.path()).isEmpty());
 }
 
-TEST_F(OutputPlacementTest, RecycleMovesFilesToTheFreedesktopTrash)
+// Rows: a home whose data folder does not exist yet (Qt then found no Trash),
+// and no Trash at all (Qt then "trashed" into the working folder).
+TEST_F(OutputPlacementTest, RecycleMovesFilesToTheFreedesktopTrashOrLeavesThemInPlace)
 {
-    // Home on the same file system as the files, so Qt picks the home Trash; the
-    // data folder does not exist yet.
+    // Home on the same file system as the files, so Qt picks the home Trash.
+    const QString file = write("work/a.png", "png");
     ASSERT_TRUE(QDir(dir.path()).mkdir("home"));
     const EnvironmentOverride home("HOME", path("home"));
+    const QString cwd = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(path("work")));
+    const auto trashError = [](const QString& name) -> std::string {
+        try {
+            OutputPlacement::recycleViaWorkspace({name});
+        } catch (const TrashError& e) {
+            return e.what();
+        }
+        return "trashed";
+    };
+    {
+        write("blocker", "");
+        const EnvironmentOverride data("XDG_DATA_HOME", path("blocker/data"));
+        EXPECT_EQ(trashError(file), "\"a.png\" could not be moved to the Trash: no Trash folder is available");
+        EXPECT_EQ(readFile(file), "png");
+    }
     const EnvironmentOverride data("XDG_DATA_HOME", path("home/data"));
-    const QString file = write("a.png", "png");
-
-    OutputPlacement::recycleViaWorkspace({file});
+    EXPECT_EQ(trashError(file), "trashed");
+    EXPECT_TRUE(QDir::setCurrent(cwd));
     EXPECT_FALSE(QFileInfo::exists(file));
     EXPECT_EQ(readFile(path("home/data/Trash/files/a.png")), "png");
     EXPECT_TRUE(QFileInfo::exists(path("home/data/Trash/info/a.png.trashinfo")));
-
-    try {
-        OutputPlacement::recycleViaWorkspace({path("missing.png")});
-        ADD_FAILURE() << "a missing file was trashed";
-    } catch (const TrashError& e) {
-        EXPECT_STREQ(e.what(), "\"missing.png\" could not be moved to the Trash: No such file or directory");
-    }
-}
-
-TEST_F(OutputPlacementTest, RecycleWithoutAnyTrashFolderLeavesTheFileInPlace)
-{
-    const QString cwd = QDir::currentPath();
-    ASSERT_TRUE(QDir(dir.path()).mkdir("work"));
-    ASSERT_TRUE(QDir(dir.path()).mkdir("home"));
-    ASSERT_TRUE(QDir::setCurrent(path("work")));
-    const QString file = write("b.png", "png");
-    write("blocker", "");
-    {
-        const EnvironmentOverride home("HOME", path("home"));
-        const EnvironmentOverride data("XDG_DATA_HOME", path("blocker/data"));
-        try {
-            OutputPlacement::recycleViaWorkspace({file});
-            ADD_FAILURE() << "trashed without a Trash";
-        } catch (const TrashError& e) {
-            EXPECT_STREQ(e.what(), "\"b.png\" could not be moved to the Trash: no Trash folder is available");
-        }
-    }
-    QDir::setCurrent(cwd);
-    EXPECT_EQ(readFile(file), "png");
+    EXPECT_EQ(trashError(path("missing.png")),
+              "\"missing.png\" could not be moved to the Trash: No such file or directory");
 }
