@@ -33,7 +33,8 @@ void CompressionCoordinator::start()
     // destructor), so the pointer is valid whenever the callback runs. Each
     // update is its own hop, delivered in the order the queue reported them.
     m_queue->setOnUpdate([this](const JobList& jobs) {
-        QMetaObject::invokeMethod(this, [this, jobs] { publish(jobs); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, jobs] { publish(jobs); }, Qt::QueuedConnection);
     });
 }
 

@@ -71,7 +71,8 @@ ContentView::ContentView(AppSettings& settings, CompressionCoordinator& coordina
     });
     connect(m_jobList, &JobListView::clearFinishedRequested, this,
             [this] { post([this] { m_coordinator.queue().clearFinished(); }); });
-    connect(m_footer, &FooterView::stopRequested, this, [this] { post([this] { m_coordinator.queue().cancelAll(); }); });
+    connect(m_footer, &FooterView::stopRequested, this,
+            [this] { post([this] { m_coordinator.queue().cancelAll(); }); });
     connect(m_footer, &FooterView::openSettingsRequested, this, &ContentView::openSettingsRequested);
 
     watchSettings();
@@ -136,8 +137,8 @@ void ContentView::syncSettings()
 
 void ContentView::takeFiles(const QStringList& paths)
 {
-    const bool askForName = m_settings.askForNameBeforeExport()
-        && m_settings.renamingMode() == AppSettings::RenamingModeOption::sequence;
+    const bool askForName
+        = m_settings.askForNameBeforeExport() && m_settings.renamingMode() == AppSettings::RenamingModeOption::sequence;
     if (!askForName) {
         if (!paths.isEmpty())
             post([this, paths] { m_coordinator.queue().add(paths); });

@@ -34,8 +34,8 @@ class ContentView final : public QMainWindow {
     Q_OBJECT
 
 public:
-    ContentView(AppSettings& settings, CompressionCoordinator& coordinator, DesktopActions& desktop,
-                TextPrompt& prompt, FileChooser& chooser, QWidget* parent = nullptr);
+    ContentView(AppSettings& settings, CompressionCoordinator& coordinator, DesktopActions& desktop, TextPrompt& prompt,
+                FileChooser& chooser, QWidget* parent = nullptr);
     ~ContentView() override;
 
     // The image files of one drop or one confirmed choice, on the GUI thread.

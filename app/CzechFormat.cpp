@@ -36,8 +36,8 @@ NumberStyle numberStyle(AppLanguage language)
 std::string scaledRoundedDigits(double magnitude, int decimals)
 {
     std::array<char, 64> buffer{};
-    const auto result =
-        std::to_chars(buffer.data(), buffer.data() + buffer.size(), magnitude, std::chars_format::scientific);
+    const auto result
+        = std::to_chars(buffer.data(), buffer.data() + buffer.size(), magnitude, std::chars_format::scientific);
     const std::string_view text(buffer.data(), static_cast<size_t>(result.ptr - buffer.data()));
 
     // "d.ddde+xx": the significant digits, the first of weight 10^exponent.

@@ -86,8 +86,8 @@ DropZoneView::~DropZoneView() = default;
 
 void DropZoneView::tintIcon()
 {
-    m_icon->setPixmap(
-        SymbolIcons::pixmap(QStringLiteral("drop-arrow"), kIconSize, JobColors::secondary(palette()), devicePixelRatioF()));
+    m_icon->setPixmap(SymbolIcons::pixmap(QStringLiteral("drop-arrow"), kIconSize, JobColors::secondary(palette()),
+                                          devicePixelRatioF()));
 }
 
 void DropZoneView::changeEvent(QEvent* event)

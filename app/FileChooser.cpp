@@ -32,8 +32,8 @@ public:
         const auto* nameField = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         // ".." typed into the field means "go up", as in the plain dialog.
         const bool goingUp = nameField != nullptr && nameField->text() == QStringLiteral("..");
-        const bool allExist = std::all_of(paths.begin(), paths.end(),
-                                          [](const QString& path) { return QFileInfo::exists(path); });
+        const bool allExist
+            = std::all_of(paths.begin(), paths.end(), [](const QString& path) { return QFileInfo::exists(path); });
         if (paths.isEmpty() || goingUp || !allExist) {
             // Navigation, or a typed name that is not there: the plain
             // dialog's handling moves or tells the user.

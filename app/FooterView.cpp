@@ -41,8 +41,8 @@ void tintSymbol(QToolButton* button)
 {
     const QString symbol = button->property("symbol").toString();
     const int side = button->iconSize().width();
-    button->setIcon(SymbolIcons::pixmap(symbol, side, button->palette().color(QPalette::ButtonText),
-                                        button->devicePixelRatioF()));
+    button->setIcon(
+        SymbolIcons::pixmap(symbol, side, button->palette().color(QPalette::ButtonText), button->devicePixelRatioF()));
 }
 
 } // namespace
@@ -81,7 +81,8 @@ struct FooterView::Private {
 };
 
 FooterView::FooterView(AppSettings& settings, DesktopActions& desktop, TextPrompt& prompt, QWidget* parent)
-    : QWidget(parent), d(std::make_unique<Private>(Private{settings}))
+    : QWidget(parent)
+    , d(std::make_unique<Private>(Private{settings}))
 {
     d->summary = new ElidedLabel(Qt::ElideMiddle, this);
     d->summary->setObjectName(QStringLiteral("settingsSummary"));

@@ -9,18 +9,18 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFileIconProvider>
-#include <QStyle>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHash>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QScrollBar>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
@@ -81,8 +81,8 @@ protected:
 
     void keyPressEvent(QKeyEvent* event) override
     {
-        const bool menuKey = event->key() == Qt::Key_Menu
-            || (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+        const bool menuKey
+            = event->key() == Qt::Key_Menu || (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
         if (!menuKey)
             return QTableView::keyPressEvent(event);
         openMenuAtCurrentRow();
@@ -210,8 +210,7 @@ private:
         for (const Run& run : runs) {
             painter->setPen(run.faint ? faint : primary);
             const int width = metrics.horizontalAdvance(run.text);
-            painter->drawText(QRect(x, rect.top(), width, rect.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                              run.text);
+            painter->drawText(QRect(x, rect.top(), width, rect.height()), Qt::AlignLeft | Qt::AlignVCenter, run.text);
             x += width;
         }
     }
@@ -326,7 +325,8 @@ struct JobListView::Private {
         QAction* remove = menu->addAction(strings.menuRemoveFromList);
         remove->setEnabled(hasAnyRemovableTarget(index.row()));
         // The selection is read again when the command runs.
-        QObject::connect(remove, &QAction::triggered, q, [this, rowId] { Q_EMIT q->removeRequested(targetSet(rowId)); });
+        QObject::connect(remove, &QAction::triggered, q,
+                         [this, rowId] { Q_EMIT q->removeRequested(targetSet(rowId)); });
         QAction* clear = menu->addAction(strings.menuClearEntireList);
         clear->setEnabled(model.totals().terminalCount > 0);
         QObject::connect(clear, &QAction::triggered, q, [this] { Q_EMIT q->clearFinishedRequested(); });
@@ -380,8 +380,8 @@ struct JobListView::Private {
     {
         const QString magnitude = CzechFormat::size(delta);
         const QString base = CzechFormat::size(totalOriginal);
-        const QString percent = CzechFormat::percent(
-            std::abs(static_cast<double>(delta) / static_cast<double>(totalOriginal) * 100.0));
+        const QString percent
+            = CzechFormat::percent(std::abs(static_cast<double>(delta) / static_cast<double>(totalOriginal) * 100.0));
         const Strings strings(AppLanguage::current());
         if (delta > 0)
             return strings.aggregateAdded(magnitude, base, percent);
@@ -402,8 +402,8 @@ struct JobListView::Private {
     void repaintSpinners()
     {
         QWidget* viewport = table->viewport();
-        viewport->update(QRect(table->columnViewportPosition(JobTableModel::FileColumn), 0,
-                               kCellPadding + kDotSize + 1, viewport->height()));
+        viewport->update(QRect(table->columnViewportPosition(JobTableModel::FileColumn), 0, kCellPadding + kDotSize + 1,
+                               viewport->height()));
     }
 
     void rememberBeforeReset()
@@ -427,7 +427,8 @@ struct JobListView::Private {
 };
 
 JobListView::JobListView(DesktopActions& desktop, QWidget* parent)
-    : QWidget(parent), d(std::make_unique<Private>(this, desktop))
+    : QWidget(parent)
+    , d(std::make_unique<Private>(this, desktop))
 {
     d->summary = new QWidget(this);
     auto* summaryLayout = new QVBoxLayout(d->summary);
@@ -517,7 +518,8 @@ void JobListView::setJobs(const JobList& jobs)
     if (d->showPosted)
         return;
     d->showPosted = true;
-    QMetaObject::invokeMethod(this, [this] { d->showPending(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { d->showPending(); }, Qt::QueuedConnection);
 }
 
 } // namespace vantro

@@ -28,27 +28,25 @@ Strings::Strings(AppLanguage language_)
     , baseNameFieldLabel(pick(language, u"Base Name"_s, u"Základní název"_s))
     , use(pick(language, u"Use"_s, u"Použít"_s))
     , cancel(pick(language, u"Cancel"_s, u"Zrušit"_s))
-    , exportNameDialogMessage(pick(language,
-          u"Applies only to the files being added right now. The “Base Name” in Settings stays unchanged."_s,
+    , exportNameDialogMessage(pick(
+          language, u"Applies only to the files being added right now. The “Base Name” in Settings stays unchanged."_s,
           u"Platí jen pro právě přidávané soubory. „Základní název“ v nastavení zůstane beze změny."_s))
-    , doubleClickOpensSettingsSuffix(pick(language,
-          u"\n\nDouble-click opens Settings."_s,
-          u"\n\nDvojklik otevře nastavení."_s))
+    , doubleClickOpensSettingsSuffix(
+          pick(language, u"\n\nDouble-click opens Settings."_s, u"\n\nDvojklik otevře nastavení."_s))
     , interrupt(pick(language, u"Stop"_s, u"Přerušit"_s))
     , settingsHelp(pick(language, u"Settings…"_s, u"Nastavení…"_s))
     , noSavedPresets(pick(language, u"No saved presets yet"_s, u"Zatím žádná uložená varianta"_s))
     , saveCurrentSettingsEllipsis(pick(language, u"Save Current Settings…"_s, u"Uložit aktuální nastavení…"_s))
     , deleteMenuTitle(pick(language, u"Delete"_s, u"Smazat"_s))
     , presetsLabel(pick(language, u"Presets"_s, u"Varianty"_s))
-    , presetsHelp(pick(language,
-          u"Saved settings presets — select one to apply it"_s,
-          u"Uložené varianty nastavení — výběrem se použijí"_s))
+    , presetsHelp(pick(language, u"Saved settings presets — select one to apply it"_s,
+                       u"Uložené varianty nastavení — výběrem se použijí"_s))
     , savePresetDialogTitle(pick(language, u"Save Settings Preset"_s, u"Uložit variantu nastavení"_s))
     , presetNameFieldLabel(pick(language, u"Name"_s, u"Název"_s))
     , save(pick(language, u"Save"_s, u"Uložit"_s))
     , savePresetDialogMessage(pick(language,
-          u"Saves the current settings. The same name overwrites an existing preset."_s,
-          u"Uloží se aktuální nastavení. Stejný název přepíše existující variantu."_s))
+                                   u"Saves the current settings. The same name overwrites an existing preset."_s,
+                                   u"Uloží se aktuální nastavení. Stejný název přepíše existující variantu."_s))
     , summaryModeLossless(pick(language, u"Lossless"_s, u"Lossless"_s))
     , summaryModeLossy(pick(language, u"Lossy"_s, u"Lossy"_s))
     , summaryDestinationCopyAlongside(pick(language, u"Copy alongside"_s, u"Kopie vedle"_s))
@@ -106,9 +104,8 @@ Strings::Strings(AppLanguage language_)
     , prefixSuffixRow(pick(language, u"Prefix / suffix"_s, u"Předpona / přípona"_s))
     , prefixPlaceholder(pick(language, u"Prefix (optional)"_s, u"Předpona (nepovinné)"_s))
     , suffixPlaceholder(pick(language, u"Suffix (optional)"_s, u"Přípona (nepovinné)"_s))
-    , prefixSuffixExample(pick(language,
-          u"photo.jpg → prefix-photo.webp, photo-suffix.webp, …"_s,
-          u"foto.jpg → předpona-foto.webp, foto-přípona.webp, …"_s))
+    , prefixSuffixExample(pick(language, u"photo.jpg → prefix-photo.webp, photo-suffix.webp, …"_s,
+                               u"foto.jpg → předpona-foto.webp, foto-přípona.webp, …"_s))
     , resizeModeOriginal(pick(language, u"Original"_s, u"Původní"_s))
     , resizeModeMaxLongEdge(pick(language, u"Longest side (max)"_s, u"Nejdelší strana (max)"_s))
     , resizeModeMaxShortEdge(pick(language, u"Shortest side (max)"_s, u"Nejkratší strana (max)"_s))
@@ -119,27 +116,20 @@ Strings::Strings(AppLanguage language_)
     , resizeModePercentage(pick(language, u"Percentage"_s, u"Procenta"_s))
     , resizeValuePlaceholderPixels(pick(language, u"e.g. 2000"_s, u"např. 2000"_s))
     , resizeValuePlaceholderPercent(pick(language, u"e.g. 100"_s, u"např. 100"_s))
-    , resizeCaptionMaxLongEdge(pick(language,
-          u"Longest side, max 1–20000 px. Never enlarges a smaller image."_s,
-          u"Nejdelší strana, max. 1–20000 px. Menší se nezvětší."_s))
-    , resizeCaptionMaxShortEdge(pick(language,
-          u"Shortest side, max 1–20000 px. Never enlarges a smaller image."_s,
-          u"Nejkratší strana, max. 1–20000 px. Menší se nezvětší."_s))
-    , resizeCaptionMaxWidth(pick(language,
-          u"Width, max 1–20000 px. Never enlarges a smaller image."_s,
-          u"Šířka, max. 1–20000 px. Menší se nezvětší."_s))
-    , resizeCaptionMaxHeight(pick(language,
-          u"Height, max 1–20000 px. Never enlarges a smaller image."_s,
-          u"Výška, max. 1–20000 px. Menší se nezvětší."_s))
-    , resizeCaptionExactWidth(pick(language,
-          u"Exact width, 1–20000 px. Smaller images are enlarged too."_s,
-          u"Šířka přesně, 1–20000 px. Menší obrázky se i zvětší."_s))
-    , resizeCaptionExactHeight(pick(language,
-          u"Exact height, 1–20000 px. Smaller images are enlarged too."_s,
-          u"Výška přesně, 1–20000 px. Menší obrázky se i zvětší."_s))
-    , resizeCaptionPercentage(pick(language,
-          u"Range 1–1000%. Above 100% enlarges the image."_s,
-          u"Rozsah 1–1000 %. Nad 100 % se obrázek zvětší."_s))
+    , resizeCaptionMaxLongEdge(pick(language, u"Longest side, max 1–20000 px. Never enlarges a smaller image."_s,
+                                    u"Nejdelší strana, max. 1–20000 px. Menší se nezvětší."_s))
+    , resizeCaptionMaxShortEdge(pick(language, u"Shortest side, max 1–20000 px. Never enlarges a smaller image."_s,
+                                     u"Nejkratší strana, max. 1–20000 px. Menší se nezvětší."_s))
+    , resizeCaptionMaxWidth(pick(language, u"Width, max 1–20000 px. Never enlarges a smaller image."_s,
+                                 u"Šířka, max. 1–20000 px. Menší se nezvětší."_s))
+    , resizeCaptionMaxHeight(pick(language, u"Height, max 1–20000 px. Never enlarges a smaller image."_s,
+                                  u"Výška, max. 1–20000 px. Menší se nezvětší."_s))
+    , resizeCaptionExactWidth(pick(language, u"Exact width, 1–20000 px. Smaller images are enlarged too."_s,
+                                   u"Šířka přesně, 1–20000 px. Menší obrázky se i zvětší."_s))
+    , resizeCaptionExactHeight(pick(language, u"Exact height, 1–20000 px. Smaller images are enlarged too."_s,
+                                    u"Výška přesně, 1–20000 px. Menší obrázky se i zvětší."_s))
+    , resizeCaptionPercentage(pick(language, u"Range 1–1000%. Above 100% enlarges the image."_s,
+                                   u"Rozsah 1–1000 %. Nad 100 % se obrázek zvětší."_s))
     , sequenceExamplePlaceholderBase(pick(language, u"product"_s, u"produkt"_s))
 {
 }

@@ -36,7 +36,9 @@ void discardItems(QMenu* menu)
 } // namespace
 
 PresetMenuButton::PresetMenuButton(AppSettings& settings, TextPrompt& prompt, QWidget* parent)
-    : QToolButton(parent), m_settings(settings), m_prompt(prompt)
+    : QToolButton(parent)
+    , m_settings(settings)
+    , m_prompt(prompt)
 {
     setPopupMode(QToolButton::InstantPopup);
     setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -122,9 +124,8 @@ void PresetMenuButton::showEvent(QShowEvent* event)
 void PresetMenuButton::showTitle()
 {
     // Unshown, the button has no width of its own yet: the title goes whole.
-    const QString shown = isVisible()
-        ? fontMetrics().elidedText(m_title, Qt::ElideRight, width() - chromeWidth() - 1)
-        : m_title;
+    const QString shown
+        = isVisible() ? fontMetrics().elidedText(m_title, Qt::ElideRight, width() - chromeWidth() - 1) : m_title;
     if (shown == m_shown && !text().isEmpty())
         return;
     m_shown = shown;

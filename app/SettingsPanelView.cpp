@@ -88,8 +88,7 @@ QComboBox* makePicker(QWidget* parent, const char* name, int entries)
 template <typename OptionType, typename Write>
 void onChosen(QComboBox* picker, Write write)
 {
-    QObject::connect(picker, &QComboBox::activated, picker,
-                     [write](int row) { write(static_cast<OptionType>(row)); });
+    QObject::connect(picker, &QComboBox::activated, picker, [write](int row) { write(static_cast<OptionType>(row)); });
 }
 
 template <typename OptionType>
@@ -227,7 +226,10 @@ struct SettingsPanelView::Private {
 };
 
 SettingsPanelView::SettingsPanelView(AppSettings& settings, FolderChooser& folderChooser, QWidget* parent)
-    : QMainWindow(parent), m_settings(settings), m_folderChooser(folderChooser), d(std::make_unique<Private>())
+    : QMainWindow(parent)
+    , m_settings(settings)
+    , m_folderChooser(folderChooser)
+    , d(std::make_unique<Private>())
 {
     auto* content = new FormContent(this);
     d->form = new QFormLayout(content);
@@ -309,8 +311,7 @@ SettingsPanelView::SettingsPanelView(AppSettings& settings, FolderChooser& folde
     d->askForName = new QCheckBox(content);
     d->askForName->setObjectName(QStringLiteral("askForNameBeforeExport"));
     d->form->addRow(static_cast<QWidget*>(nullptr), d->askForName);
-    connect(d->askForName, &QCheckBox::clicked, this,
-            [&settings](bool on) { settings.setAskForNameBeforeExport(on); });
+    connect(d->askForName, &QCheckBox::clicked, this, [&settings](bool on) { settings.setAskForNameBeforeExport(on); });
 
     d->prefix = makeField(content, "renamingPrefix");
     d->suffix = makeField(content, "renamingSuffix");
@@ -409,8 +410,7 @@ void SettingsPanelView::refresh()
     d->baseNameLabel->setText(t.baseName);
     showText(d->baseName, s.renamingBaseName());
     d->baseName->setPlaceholderText(t.baseNamePlaceholder);
-    d->sequenceExample->setText(
-        sequenceExample(s.renamingBaseName(), s.sequenceDigits(), s.sequenceSeparatorOption()));
+    d->sequenceExample->setText(sequenceExample(s.renamingBaseName(), s.sequenceDigits(), s.sequenceSeparatorOption()));
     d->form->setRowVisible(d->baseNameRow, sequence);
 
     d->numberingLabel->setText(t.numbering);
@@ -442,8 +442,8 @@ void SettingsPanelView::refresh()
 
 void SettingsPanelView::chooseCustomFolder()
 {
-    const std::optional<QString> chosen =
-        m_folderChooser.chooseFolder(this, m_settings.customFolderURL().toLocalFile());
+    const std::optional<QString> chosen
+        = m_folderChooser.chooseFolder(this, m_settings.customFolderURL().toLocalFile());
     if (!chosen)
         return;
     // A plain path: no trailing slash, except for the root itself.
@@ -471,14 +471,22 @@ QString SettingsPanelView::resizeModeLabel(AppSettings::ResizeModeOption option)
 {
     const Strings t(AppLanguage::current());
     switch (option) {
-    case AppSettings::ResizeModeOption::original: return t.resizeModeOriginal;
-    case AppSettings::ResizeModeOption::maxLongEdge: return t.resizeModeMaxLongEdge;
-    case AppSettings::ResizeModeOption::maxShortEdge: return t.resizeModeMaxShortEdge;
-    case AppSettings::ResizeModeOption::maxWidth: return t.resizeModeMaxWidth;
-    case AppSettings::ResizeModeOption::maxHeight: return t.resizeModeMaxHeight;
-    case AppSettings::ResizeModeOption::width: return t.resizeModeExactWidth;
-    case AppSettings::ResizeModeOption::height: return t.resizeModeExactHeight;
-    case AppSettings::ResizeModeOption::percentage: return t.resizeModePercentage;
+    case AppSettings::ResizeModeOption::original:
+        return t.resizeModeOriginal;
+    case AppSettings::ResizeModeOption::maxLongEdge:
+        return t.resizeModeMaxLongEdge;
+    case AppSettings::ResizeModeOption::maxShortEdge:
+        return t.resizeModeMaxShortEdge;
+    case AppSettings::ResizeModeOption::maxWidth:
+        return t.resizeModeMaxWidth;
+    case AppSettings::ResizeModeOption::maxHeight:
+        return t.resizeModeMaxHeight;
+    case AppSettings::ResizeModeOption::width:
+        return t.resizeModeExactWidth;
+    case AppSettings::ResizeModeOption::height:
+        return t.resizeModeExactHeight;
+    case AppSettings::ResizeModeOption::percentage:
+        return t.resizeModePercentage;
     }
     return t.resizeModeOriginal;
 }
@@ -489,14 +497,22 @@ std::optional<QString> SettingsPanelView::resizeCaption(AppSettings::ResizeModeO
         return std::nullopt;
     const Strings t(AppLanguage::current());
     switch (option) {
-    case AppSettings::ResizeModeOption::original: return std::nullopt;
-    case AppSettings::ResizeModeOption::maxLongEdge: return t.resizeCaptionMaxLongEdge;
-    case AppSettings::ResizeModeOption::maxShortEdge: return t.resizeCaptionMaxShortEdge;
-    case AppSettings::ResizeModeOption::maxWidth: return t.resizeCaptionMaxWidth;
-    case AppSettings::ResizeModeOption::maxHeight: return t.resizeCaptionMaxHeight;
-    case AppSettings::ResizeModeOption::width: return t.resizeCaptionExactWidth;
-    case AppSettings::ResizeModeOption::height: return t.resizeCaptionExactHeight;
-    case AppSettings::ResizeModeOption::percentage: return t.resizeCaptionPercentage;
+    case AppSettings::ResizeModeOption::original:
+        return std::nullopt;
+    case AppSettings::ResizeModeOption::maxLongEdge:
+        return t.resizeCaptionMaxLongEdge;
+    case AppSettings::ResizeModeOption::maxShortEdge:
+        return t.resizeCaptionMaxShortEdge;
+    case AppSettings::ResizeModeOption::maxWidth:
+        return t.resizeCaptionMaxWidth;
+    case AppSettings::ResizeModeOption::maxHeight:
+        return t.resizeCaptionMaxHeight;
+    case AppSettings::ResizeModeOption::width:
+        return t.resizeCaptionExactWidth;
+    case AppSettings::ResizeModeOption::height:
+        return t.resizeCaptionExactHeight;
+    case AppSettings::ResizeModeOption::percentage:
+        return t.resizeCaptionPercentage;
     }
     return std::nullopt;
 }
@@ -505,7 +521,7 @@ QString SettingsPanelView::resizeValuePlaceholder(AppSettings::ResizeModeOption 
 {
     const Strings t(AppLanguage::current());
     return option == AppSettings::ResizeModeOption::percentage ? t.resizeValuePlaceholderPercent
-                                                          : t.resizeValuePlaceholderPixels;
+                                                               : t.resizeValuePlaceholderPixels;
 }
 
 } // namespace vantro

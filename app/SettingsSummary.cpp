@@ -39,10 +39,14 @@ QString lastPathComponent(const QString& path)
 QString formatPiece(Settings::TargetFormatOption format, const Strings& texts)
 {
     switch (format) {
-    case Settings::TargetFormatOption::keepOriginal: return texts.summaryFormatKeepOriginal;
-    case Settings::TargetFormatOption::webp: return QStringLiteral("WebP");
-    case Settings::TargetFormatOption::jpeg: return QStringLiteral("JPEG");
-    case Settings::TargetFormatOption::png: return QStringLiteral("PNG");
+    case Settings::TargetFormatOption::keepOriginal:
+        return texts.summaryFormatKeepOriginal;
+    case Settings::TargetFormatOption::webp:
+        return QStringLiteral("WebP");
+    case Settings::TargetFormatOption::jpeg:
+        return QStringLiteral("JPEG");
+    case Settings::TargetFormatOption::png:
+        return QStringLiteral("PNG");
     }
     return {};
 }
@@ -50,10 +54,14 @@ QString formatPiece(Settings::TargetFormatOption format, const Strings& texts)
 QString extensionOf(Settings::TargetFormatOption format)
 {
     switch (format) {
-    case Settings::TargetFormatOption::keepOriginal: return {};
-    case Settings::TargetFormatOption::webp: return QStringLiteral("webp");
-    case Settings::TargetFormatOption::jpeg: return QStringLiteral("jpg");
-    case Settings::TargetFormatOption::png: return QStringLiteral("png");
+    case Settings::TargetFormatOption::keepOriginal:
+        return {};
+    case Settings::TargetFormatOption::webp:
+        return QStringLiteral("webp");
+    case Settings::TargetFormatOption::jpeg:
+        return QStringLiteral("jpg");
+    case Settings::TargetFormatOption::png:
+        return QStringLiteral("png");
     }
     return {};
 }
@@ -63,15 +71,18 @@ QString resizePiece(const AppSettings& settings, const Strings& texts)
     const auto px = [](int64_t pixels) { return QString::number(pixels) + QStringLiteral("px"); };
     const QString atMost = QStringLiteral(u"\u2264");
     switch (settings.effectiveResizeMode()) {
-    case Settings::ResizeModeOption::original: return {};
-    case Settings::ResizeModeOption::maxLongEdge: return atMost + px(settings.resolvedResizeMaxDimension());
+    case Settings::ResizeModeOption::original:
+        return {};
+    case Settings::ResizeModeOption::maxLongEdge:
+        return atMost + px(settings.resolvedResizeMaxDimension());
     case Settings::ResizeModeOption::maxShortEdge:
         return atMost + px(settings.resolvedMaxShortEdge()) + u' ' + texts.summaryResizeShortSideSuffix;
     case Settings::ResizeModeOption::maxWidth:
         return atMost + px(settings.resolvedMaxWidth()) + u' ' + texts.summaryResizeWidthUnit;
     case Settings::ResizeModeOption::maxHeight:
         return atMost + px(settings.resolvedMaxHeight()) + u' ' + texts.summaryResizeHeightUnit;
-    case Settings::ResizeModeOption::width: return px(settings.resolvedWidth()) + u' ' + texts.summaryResizeWidthUnit;
+    case Settings::ResizeModeOption::width:
+        return px(settings.resolvedWidth()) + u' ' + texts.summaryResizeWidthUnit;
     case Settings::ResizeModeOption::height:
         return px(settings.resolvedHeight()) + u' ' + texts.summaryResizeHeightUnit;
     case Settings::ResizeModeOption::percentage: {
@@ -95,8 +106,12 @@ QString settingsSummary(const AppSettings& settings)
                                                                             : texts.summaryModeLossy);
 
     switch (settings.outputMode()) {
-    case Settings::OutputModeOption::copyAlongside: pieces << texts.summaryDestinationCopyAlongside; break;
-    case Settings::OutputModeOption::inPlace: pieces << texts.summaryDestinationOverwriteOriginal; break;
+    case Settings::OutputModeOption::copyAlongside:
+        pieces << texts.summaryDestinationCopyAlongside;
+        break;
+    case Settings::OutputModeOption::inPlace:
+        pieces << texts.summaryDestinationOverwriteOriginal;
+        break;
     case Settings::OutputModeOption::customFolder: {
         const QString folder = lastPathComponent(settings.customFolderURL().path());
         pieces << (folder.isEmpty() ? texts.summaryDestinationCustomFolder
@@ -118,8 +133,9 @@ QString settingsSummary(const AppSettings& settings)
     case Settings::RenamingModeOption::sequence:
         if (format != Settings::TargetFormatOption::keepOriginal && !base.isEmpty()) {
             // An example name says both the format and the renaming at once.
-            const QString number =
-                digits == 0 ? QString() : separatorText(settings.sequenceSeparatorOption()) + firstSequenceNumber(digits);
+            const QString number = digits == 0
+                ? QString()
+                : separatorText(settings.sequenceSeparatorOption()) + firstSequenceNumber(digits);
             pieces << base + number + u'.' + extensionOf(format);
         } else {
             pieces << formatPiece(format, texts);
@@ -128,8 +144,9 @@ QString settingsSummary(const AppSettings& settings)
             else if (digits == 0)
                 pieces << base;
             else
-                pieces << base + (texts.language == AppLanguage::cs ? QStringLiteral(u" + \u010D\u00EDslo")
-                                                                    : QStringLiteral(" + number"));
+                pieces << base
+                        + (texts.language == AppLanguage::cs ? QStringLiteral(u" + \u010D\u00EDslo")
+                                                             : QStringLiteral(" + number"));
         }
         break;
     }

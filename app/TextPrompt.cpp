@@ -36,7 +36,8 @@ public:
         layout->addWidget(title);
         // Wide enough for the title whole, also in the window manager's title
         // bar beside its buttons (the Czech titles are the long ones).
-        dialog->setMinimumWidth(std::max(kMinimumWidth, QFontMetrics(bold).horizontalAdvance(texts.title) + kTitleBarRoom));
+        dialog->setMinimumWidth(
+            std::max(kMinimumWidth, QFontMetrics(bold).horizontalAdvance(texts.title) + kTitleBarRoom));
         if (!texts.message.isEmpty()) {
             auto* message = new QLabel(texts.message, dialog);
             message->setWordWrap(true);

@@ -24,7 +24,8 @@ class TextPrompt {
 public:
     virtual ~TextPrompt() = default;
     virtual void ask(QWidget* parent, const TextPromptTexts& texts, const QString& initialText,
-                     std::function<void(std::optional<QString>)> done) = 0;
+                     std::function<void(std::optional<QString>)> done)
+        = 0;
 
     // A window-modal dialog.
     static TextPrompt& dialog();

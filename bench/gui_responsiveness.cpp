@@ -80,9 +80,14 @@ int main(int argc, char** argv)
         QCoreApplication::processEvents();
     const qint64 rssBefore = statusKB("VmRSS");
 
-    const CompressionSettings settings{CompressionMode::lossy(80), OutputMode::copyAlongside(),
-                                       TargetFormat::keepOriginal, OriginalFileHandling::keep, RenamingMode::none(),
-                                       ResizeMode::none(), 2, "-"};
+    const CompressionSettings settings{CompressionMode::lossy(80),
+                                       OutputMode::copyAlongside(),
+                                       TargetFormat::keepOriginal,
+                                       OriginalFileHandling::keep,
+                                       RenamingMode::none(),
+                                       ResizeMode::none(),
+                                       2,
+                                       "-"};
     // Every tenth file fails, so both terminal rows are drawn.
     JobQueue queue(settings, [](const QString& path, const CompressionSettings&) {
         if (path.endsWith(QStringLiteral("0.jpg")))
@@ -115,7 +120,8 @@ int main(int argc, char** argv)
     std::atomic<long long> queueUpdates{0};
     queue.setOnUpdate([&](const JobList& jobs) {
         ++queueUpdates;
-        QMetaObject::invokeMethod(&view, [&view, jobs] { view.setJobs(jobs); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &view, [&view, jobs] { view.setJobs(jobs); }, Qt::QueuedConnection);
     });
 
     QJsonArray roundSeconds;
@@ -151,7 +157,8 @@ int main(int argc, char** argv)
         // call posted after that runs once the last list has been shown.
         std::thread waiter([&] {
             queue.whenIdle().get();
-            QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
         });
         loop.exec();
         waiter.join();

@@ -19,9 +19,14 @@ int main()
     constexpr int kJobs = 10000;
 
     // Sequence renaming, so numbering the batch is part of what is measured.
-    const CompressionSettings settings{CompressionMode::lossy(80), OutputMode::copyAlongside(),
-                                       TargetFormat::keepOriginal, OriginalFileHandling::keep,
-                                       RenamingMode::sequence("photo", 1), ResizeMode::none(), 3, "_"};
+    const CompressionSettings settings{CompressionMode::lossy(80),
+                                       OutputMode::copyAlongside(),
+                                       TargetFormat::keepOriginal,
+                                       OriginalFileHandling::keep,
+                                       RenamingMode::sequence("photo", 1),
+                                       ResizeMode::none(),
+                                       3,
+                                       "_"};
     QStringList paths;
     paths.reserve(kJobs);
     for (int i = 0; i < kJobs; ++i)

@@ -25,19 +25,20 @@ namespace {
 
 [[noreturn]] void usage(const char* message)
 {
-    std::fprintf(stderr,
-                 "%s\n"
-                 "usage: vantro_bench [options] FILE|FOLDER...\n"
-                 "  --jobs N                  processors the queue may use (default: all; it runs N - 1 at once, at least 1)\n"
-                 "  --lossless | --quality Q  mode (default: lossy at 80)\n"
-                 "  --resize KIND VALUE       KIND: maxDimension maxShortEdge maxWidth maxHeight\n"
-                 "                            exactWidth exactHeight percentage\n"
-                 "  --format keep|webp|jpeg|png\n"
-                 "  --output alongside|inplace|folder  (folder needs --folder PATH)\n"
-                 "  --folder PATH  --backup  --trash\n"
-                 "  --sequence BASE  --custom-base BASE  --prefix P  --suffix S\n"
-                 "  --digits N  --separator TEXT\n",
-                 message);
+    std::fprintf(
+        stderr,
+        "%s\n"
+        "usage: vantro_bench [options] FILE|FOLDER...\n"
+        "  --jobs N                  processors the queue may use (default: all; it runs N - 1 at once, at least 1)\n"
+        "  --lossless | --quality Q  mode (default: lossy at 80)\n"
+        "  --resize KIND VALUE       KIND: maxDimension maxShortEdge maxWidth maxHeight\n"
+        "                            exactWidth exactHeight percentage\n"
+        "  --format keep|webp|jpeg|png\n"
+        "  --output alongside|inplace|folder  (folder needs --folder PATH)\n"
+        "  --folder PATH  --backup  --trash\n"
+        "  --sequence BASE  --custom-base BASE  --prefix P  --suffix S\n"
+        "  --digits N  --separator TEXT\n",
+        message);
     std::exit(2);
 }
 
@@ -81,58 +82,90 @@ int main(int argc, char** argv)
                 usage(qPrintable("missing value after " + a));
             return args[++i];
         };
-        if (a == "--jobs") processors = std::max(next().toInt(), 1) + 1;
-        else if (a == "--lossless") mode = CompressionMode::lossless();
-        else if (a == "--quality") mode = CompressionMode::lossy(next().toLongLong());
+        if (a == "--jobs")
+            processors = std::max(next().toInt(), 1) + 1;
+        else if (a == "--lossless")
+            mode = CompressionMode::lossless();
+        else if (a == "--quality")
+            mode = CompressionMode::lossy(next().toLongLong());
         else if (a == "--resize") {
             const QString kind = next();
             const QString value = next();
-            if (kind == "maxDimension") resize = ResizeMode::maxDimension(value.toLongLong());
-            else if (kind == "maxShortEdge") resize = ResizeMode::maxShortEdge(value.toLongLong());
-            else if (kind == "maxWidth") resize = ResizeMode::maxWidth(value.toLongLong());
-            else if (kind == "maxHeight") resize = ResizeMode::maxHeight(value.toLongLong());
-            else if (kind == "exactWidth") resize = ResizeMode::exactWidth(value.toLongLong());
-            else if (kind == "exactHeight") resize = ResizeMode::exactHeight(value.toLongLong());
-            else if (kind == "percentage") resize = ResizeMode::percentage(value.toDouble());
-            else usage("unknown resize kind");
+            if (kind == "maxDimension")
+                resize = ResizeMode::maxDimension(value.toLongLong());
+            else if (kind == "maxShortEdge")
+                resize = ResizeMode::maxShortEdge(value.toLongLong());
+            else if (kind == "maxWidth")
+                resize = ResizeMode::maxWidth(value.toLongLong());
+            else if (kind == "maxHeight")
+                resize = ResizeMode::maxHeight(value.toLongLong());
+            else if (kind == "exactWidth")
+                resize = ResizeMode::exactWidth(value.toLongLong());
+            else if (kind == "exactHeight")
+                resize = ResizeMode::exactHeight(value.toLongLong());
+            else if (kind == "percentage")
+                resize = ResizeMode::percentage(value.toDouble());
+            else
+                usage("unknown resize kind");
         } else if (a == "--format") {
             const QString f = next();
-            if (f == "keep") format = TargetFormat::keepOriginal;
-            else if (f == "webp") format = TargetFormat::webp;
-            else if (f == "jpeg") format = TargetFormat::jpeg;
-            else if (f == "png") format = TargetFormat::png;
-            else usage("unknown format");
-        } else if (a == "--output") output = next();
-        else if (a == "--folder") folder = next();
-        else if (a == "--backup") backup = true;
-        else if (a == "--trash") trash = true;
-        else if (a == "--sequence") renaming = RenamingMode::sequence(next(), 1);
-        else if (a == "--custom-base") renaming = RenamingMode::customBase(next());
-        else if (a == "--prefix") { prefix = next(); renaming = RenamingMode::prefixSuffix(prefix, suffix); }
-        else if (a == "--suffix") { suffix = next(); renaming = RenamingMode::prefixSuffix(prefix, suffix); }
-        else if (a == "--digits") digits = next().toLongLong();
-        else if (a == "--separator") separator = next();
-        else if (a.startsWith("--")) usage(qPrintable("unknown option " + a));
-        else inputs << a;
+            if (f == "keep")
+                format = TargetFormat::keepOriginal;
+            else if (f == "webp")
+                format = TargetFormat::webp;
+            else if (f == "jpeg")
+                format = TargetFormat::jpeg;
+            else if (f == "png")
+                format = TargetFormat::png;
+            else
+                usage("unknown format");
+        } else if (a == "--output")
+            output = next();
+        else if (a == "--folder")
+            folder = next();
+        else if (a == "--backup")
+            backup = true;
+        else if (a == "--trash")
+            trash = true;
+        else if (a == "--sequence")
+            renaming = RenamingMode::sequence(next(), 1);
+        else if (a == "--custom-base")
+            renaming = RenamingMode::customBase(next());
+        else if (a == "--prefix") {
+            prefix = next();
+            renaming = RenamingMode::prefixSuffix(prefix, suffix);
+        } else if (a == "--suffix") {
+            suffix = next();
+            renaming = RenamingMode::prefixSuffix(prefix, suffix);
+        } else if (a == "--digits")
+            digits = next().toLongLong();
+        else if (a == "--separator")
+            separator = next();
+        else if (a.startsWith("--"))
+            usage(qPrintable("unknown option " + a));
+        else
+            inputs << a;
     }
     if (inputs.isEmpty())
         usage("no files given");
 
     OutputMode outputMode = OutputMode::copyAlongside();
-    if (output == "inplace") outputMode = OutputMode::inPlace(backup);
+    if (output == "inplace")
+        outputMode = OutputMode::inPlace(backup);
     else if (output == "folder") {
         if (folder.isEmpty())
             usage("--output folder needs --folder PATH");
         outputMode = OutputMode::customFolder(QFileInfo(folder).absoluteFilePath());
-    } else if (output != "alongside") usage("unknown output mode");
+    } else if (output != "alongside")
+        usage("unknown output mode");
 
     QStringList absolute;
     for (const QString& input : inputs)
         absolute << QFileInfo(input).absoluteFilePath();
     const QStringList files = ImageDropExpander::expandToFiles(absolute);
-    const CompressionSettings settings{mode, outputMode, format,
-                                       trash ? OriginalFileHandling::moveToTrash : OriginalFileHandling::keep,
-                                       renaming, resize, digits, separator};
+    const CompressionSettings settings{
+        mode,     outputMode, format, trash ? OriginalFileHandling::moveToTrash : OriginalFileHandling::keep,
+        renaming, resize,     digits, separator};
 
     // Times each job from its start to its end as the queue reports them.
     std::mutex lock;
@@ -173,8 +206,8 @@ int main(int argc, char** argv)
                     line["error"] = job.status.message();
                 const auto start = started.find(job.id);
                 if (start != started.end())
-                    line["seconds"] =
-                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start->second).count();
+                    line["seconds"]
+                        = std::chrono::duration<double>(std::chrono::steady_clock::now() - start->second).count();
             }
             std::printf("%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
             std::fflush(stdout);

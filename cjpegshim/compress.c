@@ -143,10 +143,9 @@ static int encode(struct shim_state* state, const unsigned char* rgb, int width,
     return 0;
 }
 
-__attribute__((visibility("default")))
-int cjpegshim_compress_rgb(const unsigned char* rgb, int width, int height, int quality,
-                           const unsigned char* icc, size_t icc_len,
-                           unsigned char** out, unsigned long* out_size)
+__attribute__((visibility("default"))) int cjpegshim_compress_rgb(const unsigned char* rgb, int width, int height,
+                                                                  int quality, const unsigned char* icc, size_t icc_len,
+                                                                  unsigned char** out, unsigned long* out_size)
 {
     if (!out || !out_size)
         return 1;

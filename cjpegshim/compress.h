@@ -18,9 +18,8 @@ extern "C" {
  * chunks). On success *out is a malloc'ed buffer of *out_size bytes that the
  * caller releases with free(); on failure *out is NULL and *out_size is 0.
  */
-int cjpegshim_compress_rgb(const unsigned char* rgb, int width, int height, int quality,
-                           const unsigned char* icc, size_t icc_len,
-                           unsigned char** out, unsigned long* out_size);
+int cjpegshim_compress_rgb(const unsigned char* rgb, int width, int height, int quality, const unsigned char* icc,
+                           size_t icc_len, unsigned char** out, unsigned long* out_size);
 
 #ifdef __cplusplus
 }

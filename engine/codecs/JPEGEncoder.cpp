@@ -20,8 +20,12 @@ struct CFree {
 
 QStringList jpegtranArguments(const QString& outputPath, const QString& inputPath)
 {
-    return {QStringLiteral("-copy"), QStringLiteral("none"), QStringLiteral("-optimize"),
-            QStringLiteral("-outfile"), outputPath, inputPath};
+    return {QStringLiteral("-copy"),
+            QStringLiteral("none"),
+            QStringLiteral("-optimize"),
+            QStringLiteral("-outfile"),
+            outputPath,
+            inputPath};
 }
 
 } // namespace
@@ -55,9 +59,12 @@ QByteArray compress(const DecodedImage& image, int64_t quality, const QString& s
 
 const OptimiserTool& losslessTool()
 {
-    static const OptimiserTool tool{QStringLiteral("jpegtran"), ImageFormat::jpeg, QStringLiteral(".jpg"),
+    static const OptimiserTool tool{QStringLiteral("jpegtran"),
+                                    ImageFormat::jpeg,
+                                    QStringLiteral(".jpg"),
                                     QStringLiteral("jpegtran binary not found in bundle"),
-                                    QStringLiteral("jpegtran failed: "), jpegtranArguments};
+                                    QStringLiteral("jpegtran failed: "),
+                                    jpegtranArguments};
     return tool;
 }
 

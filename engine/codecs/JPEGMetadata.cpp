@@ -92,13 +92,13 @@ std::optional<int> orientationOf(const QByteArray& jpeg, const std::vector<Segme
 QByteArray minimalExif(int orientation)
 {
     static const uint8_t segment[] = {
-        0xFF, 0xE1, 0x00, 0x22,                         // APP1, length 34
-        'E', 'x', 'i', 'f', 0x00, 0x00,                 // EXIF identifier
-        'M', 'M', 0x00, 0x2A, 0x00, 0x00, 0x00, 0x08,   // big-endian TIFF header, IFD0 at 8
-        0x00, 0x01,                                     // one entry
+        0xFF, 0xE1, 0x00, 0x22, // APP1, length 34
+        'E',  'x',  'i',  'f',  0x00, 0x00, // EXIF identifier
+        'M',  'M',  0x00, 0x2A, 0x00, 0x00, 0x00, 0x08, // big-endian TIFF header, IFD0 at 8
+        0x00, 0x01, // one entry
         0x01, 0x12, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01, // orientation, SHORT, count 1
-        0x00, 0x00, 0x00, 0x00,                         // its value, patched below
-        0x00, 0x00, 0x00, 0x00,                         // no next IFD
+        0x00, 0x00, 0x00, 0x00, // its value, patched below
+        0x00, 0x00, 0x00, 0x00, // no next IFD
     };
     QByteArray bytes(reinterpret_cast<const char*>(segment), sizeof segment);
     bytes[29] = static_cast<char>(orientation);
@@ -158,7 +158,8 @@ std::optional<int> exifOrientation(QByteArrayView exif)
         case 9: // SLONG
             value = u32(entry + 8);
             break;
-        default: return std::nullopt;
+        default:
+            return std::nullopt;
         }
         if (value < 1 || value > 8)
             return std::nullopt;

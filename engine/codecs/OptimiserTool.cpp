@@ -77,7 +77,7 @@ std::function<void()> limitChild(pid_t parent, rlim_t addressSpace)
         // The parent may have gone before the request was made.
         if (::getppid() != parent)
             ::_exit(127);
-        rlimit limit {};
+        rlimit limit{};
         if (::getrlimit(RLIMIT_AS, &limit) == 0) {
             limit.rlim_cur = std::min(limit.rlim_cur, addressSpace);
             limit.rlim_max = std::min(limit.rlim_max, addressSpace);
@@ -105,8 +105,8 @@ void removeAbandonedFolders(const QString& temporary)
         return;
     swept.insert(temporary);
 
-    const QStringList names = QDir(temporary).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
-                                                        | QDir::NoDotAndDotDot);
+    const QStringList names
+        = QDir(temporary).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString& name : names) {
         const QRegularExpressionMatch match = kPrivateFolderName.match(name);
         bool ok = false;

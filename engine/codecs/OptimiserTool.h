@@ -22,11 +22,11 @@ namespace vantro {
 // run of a process in a temporary folder removes those of processes that were
 // killed.
 struct OptimiserTool {
-    QString resourceName;      // "jpegtran", "oxipng"
-    ImageFormat format;        // what it reads and writes
-    QString outputExtension;   // ".jpg", ".png"
-    QString notFoundMessage;   // "jpegtran binary not found in bundle"
-    QString failurePrefix;     // "jpegtran failed: "
+    QString resourceName; // "jpegtran", "oxipng"
+    ImageFormat format; // what it reads and writes
+    QString outputExtension; // ".jpg", ".png"
+    QString notFoundMessage; // "jpegtran binary not found in bundle"
+    QString failurePrefix; // "jpegtran failed: "
     // The tool's arguments for an output path and an input path.
     QStringList (*arguments)(const QString& outputPath, const QString& inputPath);
 

@@ -21,9 +21,8 @@ QStringList oxipngArguments(const QString& outputPath, const QString& inputPath)
 // options for an sRGB image without attached metadata.
 QByteArray encodeFreshPNG(const DecodedImage& decoded)
 {
-    const auto cannotCreate = [] {
-        return CompressionError::encoderFailed(QStringLiteral("Cannot create image for resized PNG"));
-    };
+    const auto cannotCreate
+        = [] { return CompressionError::encoderFailed(QStringLiteral("Cannot create image for resized PNG")); };
     if (!fitsPixelBudget(decoded.width, decoded.height))
         throw cannotCreate();
     const auto bands = static_cast<size_t>(decoded.channels());
@@ -56,9 +55,12 @@ QByteArray encodeFreshPNG(const DecodedImage& decoded)
 
 const OptimiserTool& losslessTool()
 {
-    static const OptimiserTool tool{QStringLiteral("oxipng"), ImageFormat::png, QStringLiteral(".png"),
+    static const OptimiserTool tool{QStringLiteral("oxipng"),
+                                    ImageFormat::png,
+                                    QStringLiteral(".png"),
                                     QStringLiteral("oxipng binary not found in bundle"),
-                                    QStringLiteral("oxipng failed: "), oxipngArguments};
+                                    QStringLiteral("oxipng failed: "),
+                                    oxipngArguments};
     return tool;
 }
 

@@ -150,11 +150,14 @@ std::optional<QString> problem(const QByteArray& bytes, ImageFormat format, int6
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     const auto size = static_cast<size_t>(bytes.size());
     switch (format) {
-    case ImageFormat::jpeg: return jpegProblem(data, size, width, height);
-    case ImageFormat::png: return pngProblem(data, size, width, height);
+    case ImageFormat::jpeg:
+        return jpegProblem(data, size, width, height);
+    case ImageFormat::png:
+        return pngProblem(data, size, width, height);
     case ImageFormat::webp:
     case ImageFormat::avif:
-    case ImageFormat::heic: break;
+    case ImageFormat::heic:
+        break;
     }
     return QStringLiteral("the output's format cannot be checked");
 }

@@ -25,8 +25,7 @@ std::pair<int64_t, int64_t> readDimensions(const QString& path)
 {
     const QByteArray data = readWholeFile(path);
     WebPBitstreamFeatures features{};
-    if (WebPGetFeatures(reinterpret_cast<const uint8_t*>(data.constData()), static_cast<size_t>(data.size()),
-                        &features)
+    if (WebPGetFeatures(reinterpret_cast<const uint8_t*>(data.constData()), static_cast<size_t>(data.size()), &features)
         != VP8_STATUS_OK)
         throw CompressionError::corruptFile(QStringLiteral("Cannot read WebP dimensions: ") + fileNameOf(path));
     if (WebPDecoder::orientation(data) >= 5)
@@ -36,17 +35,15 @@ std::pair<int64_t, int64_t> readDimensions(const QString& path)
 
 QByteArray encode(const DecodedImage& image, const CompressionMode& mode, const QString& fileName)
 {
-    const auto fail = [&] {
-        return CompressionError::encoderFailed(QStringLiteral("libwebp encoding failed for ") + fileName);
-    };
+    const auto fail
+        = [&] { return CompressionError::encoderFailed(QStringLiteral("libwebp encoding failed for ") + fileName); };
 
     // libwebp takes sizes as int and quality as float; anything it would
     // reject or that would not survive the narrowing is refused up front.
     if (image.width < 1 || image.height < 1 || image.width > WEBP_MAX_DIMENSION || image.height > WEBP_MAX_DIMENSION)
         throw fail();
     const int64_t stride = int64_t{image.width} * image.channels();
-    if (!fitsInt32(stride)
-        || image.pixels.size() != static_cast<size_t>(stride) * static_cast<size_t>(image.height))
+    if (!fitsInt32(stride) || image.pixels.size() != static_cast<size_t>(stride) * static_cast<size_t>(image.height))
         throw fail();
     if (!mode.isLossless() && (mode.quality() < 0 || mode.quality() > 100))
         throw fail();

@@ -34,9 +34,9 @@ QByteArray sRGBICCProfileData()
         const int status = vips_profile_load("sRGB", &raw, nullptr);
         const vips::Blob blob(raw);
         size_t length = 0;
-        const void* bytes = blob ? vips_area_get_data(reinterpret_cast<VipsArea*>(blob.get()), &length, nullptr,
-                                                      nullptr, nullptr)
-                                 : nullptr;
+        const void* bytes = blob
+            ? vips_area_get_data(reinterpret_cast<VipsArea*>(blob.get()), &length, nullptr, nullptr, nullptr)
+            : nullptr;
         if (status != 0 || !bytes || length == 0) {
             vips::takeError();
             throw CompressionError::encoderFailed(

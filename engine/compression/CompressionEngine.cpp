@@ -60,8 +60,8 @@ DecodedImage scaledImage(DecodedImage image, const ResizeMode& resize)
     if (!target)
         return image;
     // PixelScaler refuses targets beyond the pixel budget before narrowing.
-    std::vector<uint8_t> pixels = PixelScaler::scale(image.pixels, image.width, image.height, image.hasAlpha,
-                                                     target->first, target->second);
+    std::vector<uint8_t> pixels
+        = PixelScaler::scale(image.pixels, image.width, image.height, image.hasAlpha, target->first, target->second);
     image.pixels = std::move(pixels);
     image.width = static_cast<int>(target->first);
     image.height = static_cast<int>(target->second);
@@ -118,9 +118,15 @@ CompressionResult CompressionEngine::compress(const QString& path, const Compres
                                "format (e.g. WebP) to convert ")
                 + fileName + QStringLiteral(" instead of \"Keep Original\""));
         break;
-    case TargetFormat::webp: target = ImageFormat::webp; break;
-    case TargetFormat::jpeg: target = ImageFormat::jpeg; break;
-    case TargetFormat::png: target = ImageFormat::png; break;
+    case TargetFormat::webp:
+        target = ImageFormat::webp;
+        break;
+    case TargetFormat::jpeg:
+        target = ImageFormat::jpeg;
+        break;
+    case TargetFormat::png:
+        target = ImageFormat::png;
+        break;
     }
 
     CompressionResult result;
@@ -142,9 +148,9 @@ CompressionResult CompressionEngine::compress(const QString& path, const Compres
         const DecodedImage image = scaledImage(ImageDecoder::decode(path, format), settings.resize);
         const QByteArray converted = encodeConversion(image, *target, settings.mode, fileName);
         result.lossyFallbackApplied = *target == ImageFormat::jpeg && settings.mode.isLossless();
-        result.outputPath = m_placement.writeConversionOutput(converted, path, settings.outputMode, *target,
-                                                              settings.renaming, settings.sequenceDigits,
-                                                              settings.sequenceSeparator);
+        result.outputPath
+            = m_placement.writeConversionOutput(converted, path, settings.outputMode, *target, settings.renaming,
+                                                settings.sequenceDigits, settings.sequenceSeparator);
         result.compressedSize = converted.size();
         result.alreadyOptimized = converted.size() >= originalSize;
 
@@ -171,13 +177,15 @@ QByteArray CompressionEngine::encodeConversion(const DecodedImage& image, ImageF
             return JPEGEncoder::compress(flattenAlphaOntoWhite(image), quality, fileName, profile);
         return JPEGEncoder::compress(image, quality, fileName, profile);
     }
-    case ImageFormat::png: return PNGEncoder::compressResized(image);
+    case ImageFormat::png:
+        return PNGEncoder::compressResized(image);
     case ImageFormat::webp: {
         const QByteArray encoded = WebPEncoder::encode(image, mode, fileName);
         return WebPICCProfile::embedICCProfile(encoded, WebPICCProfile::sRGBICCProfileData());
     }
     case ImageFormat::avif:
-    case ImageFormat::heic: break;
+    case ImageFormat::heic:
+        break;
     }
     throw CompressionError::unsupportedFormat();
 }
@@ -211,8 +219,8 @@ CompressionEngine::Encoded CompressionEngine::encode(const QString& path, ImageF
             // The samples stay as the file holds them, so the file's own
             // profile must travel with them, as on the unresized road.
             const QByteArray source = readWholeFile(path);
-            const QByteArray encoded =
-                WebPEncoder::encode(scaledImage(WebPDecoder::decode(source, fileName), resize), mode, fileName);
+            const QByteArray encoded
+                = WebPEncoder::encode(scaledImage(WebPDecoder::decode(source, fileName), resize), mode, fileName);
             const std::optional<QByteArray> profile = WebPICCProfile::iccProfile(source);
             return {profile ? WebPICCProfile::embedICCProfile(encoded, *profile) : encoded, false, true};
         }
@@ -220,7 +228,8 @@ CompressionEngine::Encoded CompressionEngine::encode(const QString& path, ImageF
         const bool resized = wantsResize && resizeChangesSize(AVIFEncoder::readDimensions(path), resize);
         return {AVIFEncoder::compress(path, mode, resize), false, resized};
     }
-    case ImageFormat::heic: break;
+    case ImageFormat::heic:
+        break;
     }
     throw CompressionError::unsupportedFormat();
 }

@@ -12,11 +12,16 @@ CompressionError::CompressionError(Kind kind, const QString& message)
 QString caseName(CompressionError::Kind kind)
 {
     switch (kind) {
-    case CompressionError::Kind::corruptFile: return QStringLiteral("corruptFile");
-    case CompressionError::Kind::encoderFailed: return QStringLiteral("encoderFailed");
-    case CompressionError::Kind::ioFailure: return QStringLiteral("ioFailure");
-    case CompressionError::Kind::invalidConfiguration: return QStringLiteral("invalidConfiguration");
-    case CompressionError::Kind::unsupportedFormat: return QStringLiteral("unsupportedFormat");
+    case CompressionError::Kind::corruptFile:
+        return QStringLiteral("corruptFile");
+    case CompressionError::Kind::encoderFailed:
+        return QStringLiteral("encoderFailed");
+    case CompressionError::Kind::ioFailure:
+        return QStringLiteral("ioFailure");
+    case CompressionError::Kind::invalidConfiguration:
+        return QStringLiteral("invalidConfiguration");
+    case CompressionError::Kind::unsupportedFormat:
+        return QStringLiteral("unsupportedFormat");
     }
     return QString();
 }
@@ -29,13 +34,27 @@ QString CompressionError::text() const
     out += QStringLiteral("(\"");
     for (const QChar c : m_message) {
         switch (c.unicode()) {
-        case u'"': out += QStringLiteral("\\\""); break;
-        case u'\'': out += QStringLiteral("\\'"); break;
-        case u'\\': out += QStringLiteral("\\\\"); break;
-        case u'\t': out += QStringLiteral("\\t"); break;
-        case u'\n': out += QStringLiteral("\\n"); break;
-        case u'\r': out += QStringLiteral("\\r"); break;
-        case u'\0': out += QStringLiteral("\\0"); break;
+        case u'"':
+            out += QStringLiteral("\\\"");
+            break;
+        case u'\'':
+            out += QStringLiteral("\\'");
+            break;
+        case u'\\':
+            out += QStringLiteral("\\\\");
+            break;
+        case u'\t':
+            out += QStringLiteral("\\t");
+            break;
+        case u'\n':
+            out += QStringLiteral("\\n");
+            break;
+        case u'\r':
+            out += QStringLiteral("\\r");
+            break;
+        case u'\0':
+            out += QStringLiteral("\\0");
+            break;
         default:
             // Other control characters only come from odd file names; write
             // them as \u{hex} so the text stays on one readable line.

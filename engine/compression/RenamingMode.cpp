@@ -17,8 +17,10 @@ bool isTrimmedSpace(char32_t c)
     switch (QChar::category(c)) {
     case QChar::Separator_Space:
     case QChar::Separator_Line:
-    case QChar::Separator_Paragraph: return true;
-    default: return false;
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -77,9 +79,12 @@ bool RenamingMode::isEffectivelyActive() const
 {
     switch (m_kind) {
     case Kind::sequence:
-    case Kind::customBase: return !sanitizeComponent(m_base).isEmpty();
-    case Kind::prefixSuffix: return !sanitizeComponent(m_prefix).isEmpty() || !sanitizeComponent(m_suffix).isEmpty();
-    case Kind::none: return false;
+    case Kind::customBase:
+        return !sanitizeComponent(m_base).isEmpty();
+    case Kind::prefixSuffix:
+        return !sanitizeComponent(m_prefix).isEmpty() || !sanitizeComponent(m_suffix).isEmpty();
+    case Kind::none:
+        return false;
     }
     return false;
 }
@@ -90,7 +95,8 @@ std::optional<QString> RenamingMode::renamedStem(const QString& originalStem, in
     if (!isEffectivelyActive())
         return std::nullopt;
     switch (m_kind) {
-    case Kind::customBase: return sanitizeComponent(m_base);
+    case Kind::customBase:
+        return sanitizeComponent(m_base);
     case Kind::sequence: {
         QString digits = QString::number(m_number);
         // Pad with zeros after the sign so a negative number stays readable;
@@ -105,8 +111,10 @@ std::optional<QString> RenamingMode::renamedStem(const QString& originalStem, in
             magnitude.prepend(u'-');
         return sanitizeComponent(m_base) + sequenceSeparator + magnitude;
     }
-    case Kind::prefixSuffix: return sanitizeComponent(m_prefix) + originalStem + sanitizeComponent(m_suffix);
-    case Kind::none: return std::nullopt;
+    case Kind::prefixSuffix:
+        return sanitizeComponent(m_prefix) + originalStem + sanitizeComponent(m_suffix);
+    case Kind::none:
+        return std::nullopt;
     }
     return std::nullopt;
 }
@@ -116,11 +124,14 @@ bool operator==(const RenamingMode& a, const RenamingMode& b)
     if (a.m_kind != b.m_kind)
         return false;
     switch (a.m_kind) {
-    case RenamingMode::Kind::sequence: return a.m_number == b.m_number && canonicallyEqual(a.m_base, b.m_base);
-    case RenamingMode::Kind::customBase: return canonicallyEqual(a.m_base, b.m_base);
+    case RenamingMode::Kind::sequence:
+        return a.m_number == b.m_number && canonicallyEqual(a.m_base, b.m_base);
+    case RenamingMode::Kind::customBase:
+        return canonicallyEqual(a.m_base, b.m_base);
     case RenamingMode::Kind::prefixSuffix:
         return canonicallyEqual(a.m_prefix, b.m_prefix) && canonicallyEqual(a.m_suffix, b.m_suffix);
-    case RenamingMode::Kind::none: return true;
+    case RenamingMode::Kind::none:
+        return true;
     }
     return false;
 }

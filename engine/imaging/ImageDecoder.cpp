@@ -63,7 +63,8 @@ bool readAt(int fd, int64_t offset, unsigned char* buffer, std::size_t size)
 {
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::pread(fd, buffer + done, size - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        const ssize_t n
+            = ::pread(fd, buffer + done, size - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -98,8 +99,8 @@ bool isAnimatedPngFile(const QByteArray& nativePath)
     while (size - position >= kChunkOverhead) {
         if (!readAt(file.get(), position, bytes.data(), bytes.size()))
             return false;
-        const uint32_t length = (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8)
-            | uint32_t{bytes[3]};
+        const uint32_t length
+            = (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | uint32_t{bytes[3]};
         const std::string_view type(reinterpret_cast<const char*>(bytes.data() + 4), 4);
         if (type == "acTL")
             return true;
@@ -136,7 +137,8 @@ vips::Image toEightBitSRGB(vips::Image image)
     }
     if (image->BandFmt != VIPS_FORMAT_UCHAR) {
         image = vips::runOperation(
-            [&](VipsImage** out) { return vips_cast(image.get(), out, VIPS_FORMAT_UCHAR, nullptr); }, noDecodeContext());
+            [&](VipsImage** out) { return vips_cast(image.get(), out, VIPS_FORMAT_UCHAR, nullptr); },
+            noDecodeContext());
     }
     return image;
 }

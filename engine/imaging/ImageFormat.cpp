@@ -5,11 +5,16 @@ namespace vantro {
 QString rawValue(ImageFormat format)
 {
     switch (format) {
-    case ImageFormat::jpeg: return QStringLiteral("jpeg");
-    case ImageFormat::png: return QStringLiteral("png");
-    case ImageFormat::webp: return QStringLiteral("webp");
-    case ImageFormat::avif: return QStringLiteral("avif");
-    case ImageFormat::heic: return QStringLiteral("heic");
+    case ImageFormat::jpeg:
+        return QStringLiteral("jpeg");
+    case ImageFormat::png:
+        return QStringLiteral("png");
+    case ImageFormat::webp:
+        return QStringLiteral("webp");
+    case ImageFormat::avif:
+        return QStringLiteral("avif");
+    case ImageFormat::heic:
+        return QStringLiteral("heic");
     }
     return QString();
 }

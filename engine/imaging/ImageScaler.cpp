@@ -31,7 +31,8 @@ std::optional<std::pair<int64_t, int64_t>> scaledDimensions(int64_t width, int64
     if (width < 1 || height < 1)
         return std::nullopt;
     const int64_t n = resize.pixels();
-    const auto by = [&](int64_t side) { return scaled(width, height, static_cast<double>(n) / static_cast<double>(side)); };
+    const auto by
+        = [&](int64_t side) { return scaled(width, height, static_cast<double>(n) / static_cast<double>(side)); };
 
     switch (resize.kind()) {
     case ResizeMode::Kind::maxDimension: {
@@ -68,7 +69,8 @@ std::optional<std::pair<int64_t, int64_t>> scaledDimensions(int64_t width, int64
             return std::nullopt;
         return scaled(width, height, p / 100);
     }
-    case ResizeMode::Kind::none: return std::nullopt;
+    case ResizeMode::Kind::none:
+        return std::nullopt;
     }
     return std::nullopt;
 }

@@ -42,8 +42,8 @@ void unpremultiplyRGBA(uint8_t* rgba, std::size_t pixelCount)
 
 void passThroughPremultipliedRGBA(uint8_t* rgba, std::size_t pixelCount)
 {
-    static const Table table
-        = buildTable([](unsigned sample, unsigned alpha) { return unpremultiplied(premultiplied(sample, alpha), alpha); });
+    static const Table table = buildTable(
+        [](unsigned sample, unsigned alpha) { return unpremultiplied(premultiplied(sample, alpha), alpha); });
     applyTable(table, rgba, pixelCount);
 }
 
@@ -54,8 +54,8 @@ bool writeInto(VipsImage* image, uint8_t* data, std::size_t size)
     if (image->BandFmt != VIPS_FORMAT_UCHAR || size != expected)
         return false;
     // libvips fills foreign memory without a copy of its own and never frees it.
-    vips::Image target(vips_image_new_from_memory(data, size, image->Xsize, image->Ysize, image->Bands,
-                                                  VIPS_FORMAT_UCHAR));
+    vips::Image target(
+        vips_image_new_from_memory(data, size, image->Xsize, image->Ysize, image->Bands, VIPS_FORMAT_UCHAR));
     if (!target || vips_image_write(image, target.get()) != 0) {
         vips::takeError();
         return false;

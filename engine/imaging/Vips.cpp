@@ -14,8 +14,9 @@ void ensureStarted()
             throw std::runtime_error("libvips could not start: " + takeError());
         // The program writes no log: libvips' warnings about odd but readable
         // files (unknown EXIF units and the like) would only clutter stderr.
-        g_log_set_handler("VIPS", static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO),
-                          [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+        g_log_set_handler(
+            "VIPS", static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO),
+            [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
         vips_concurrency_set(1);
         vips_cache_set_max(0);
         vips_cache_set_max_mem(0);

@@ -29,9 +29,9 @@ DecodedImage decode(const QByteArray& data, const QString& fileName, Colours col
     int width = 0;
     int height = 0;
     const bool hasAlpha = features.has_alpha != 0;
-    std::unique_ptr<uint8_t, decltype(&WebPFree)> decoded(
-        hasAlpha ? WebPDecodeRGBA(bytes, size, &width, &height) : WebPDecodeRGB(bytes, size, &width, &height),
-        &WebPFree);
+    std::unique_ptr<uint8_t, decltype(&WebPFree)> decoded(hasAlpha ? WebPDecodeRGBA(bytes, size, &width, &height)
+                                                                   : WebPDecodeRGB(bytes, size, &width, &height),
+                                                          &WebPFree);
     if (!decoded || width < 1 || height < 1)
         throw fail();
 

@@ -248,8 +248,8 @@ struct OptionNames<AppSettings::SequenceSeparatorOption> {
 };
 template <>
 struct OptionNames<AppSettings::ResizeModeOption> {
-    static constexpr std::array<std::string_view, 8> names{"original", "maxLongEdge", "maxShortEdge", "maxWidth",
-                                                           "maxHeight",  "width",       "height",       "percentage"};
+    static constexpr std::array<std::string_view, 8> names{"original",  "maxLongEdge", "maxShortEdge", "maxWidth",
+                                                           "maxHeight", "width",       "height",       "percentage"};
 };
 
 template <typename Option>

@@ -41,8 +41,13 @@ public:
 
 private:
     RenamingMode(Kind kind, QString base, int64_t number, QString prefix, QString suffix)
-        : m_kind(kind), m_base(std::move(base)), m_number(number), m_prefix(std::move(prefix)),
-          m_suffix(std::move(suffix)) {}
+        : m_kind(kind)
+        , m_base(std::move(base))
+        , m_number(number)
+        , m_prefix(std::move(prefix))
+        , m_suffix(std::move(suffix))
+    {
+    }
 
     Kind m_kind = Kind::none;
     QString m_base;

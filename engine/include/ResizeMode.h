@@ -38,8 +38,7 @@ public:
     }
 
 private:
-    ResizeMode(Kind kind, int64_t pixels, double percent)
-        : m_kind(kind), m_pixels(pixels), m_percent(percent) {}
+    ResizeMode(Kind kind, int64_t pixels, double percent) : m_kind(kind), m_pixels(pixels), m_percent(percent) {}
 
     Kind m_kind = Kind::none;
     int64_t m_pixels = 0;

@@ -65,12 +65,12 @@ inline AppSettings::ResizeModeOption resizeMode(const SettingsValues& loaded)
 
 } // namespace settingRepairs
 
-using AnySettingField =
-    std::variant<SettingField<AppSettings::CompressionModeOption>, SettingField<AppSettings::OutputModeOption>,
-                 SettingField<AppSettings::TargetFormatOption>, SettingField<AppSettings::OriginalFileHandlingOption>,
-                 SettingField<AppSettings::RenamingModeOption>, SettingField<AppSettings::SequenceSeparatorOption>,
-                 SettingField<AppSettings::ResizeModeOption>, SettingField<int64_t>, SettingField<bool>,
-                 SettingField<QString>>;
+using AnySettingField
+    = std::variant<SettingField<AppSettings::CompressionModeOption>, SettingField<AppSettings::OutputModeOption>,
+                   SettingField<AppSettings::TargetFormatOption>, SettingField<AppSettings::OriginalFileHandlingOption>,
+                   SettingField<AppSettings::RenamingModeOption>, SettingField<AppSettings::SequenceSeparatorOption>,
+                   SettingField<AppSettings::ResizeModeOption>, SettingField<int64_t>, SettingField<bool>,
+                   SettingField<QString>>;
 
 // Every setting, in the field order of SettingsValues, which is the order a
 // preset applies them in. A setting loads after the ones its fallback reads.
@@ -103,8 +103,7 @@ inline constexpr auto settingFields = std::to_array<AnySettingField>({
     SettingField{"resizeMaxShortEdgeText", &SettingsValues::resizeMaxShortEdgeText,
                  &AppSettings::resizeMaxShortEdgeTextChanged},
     SettingField{"resizeMaxWidthText", &SettingsValues::resizeMaxWidthText, &AppSettings::resizeMaxWidthTextChanged},
-    SettingField{"resizeMaxHeightText", &SettingsValues::resizeMaxHeightText,
-                 &AppSettings::resizeMaxHeightTextChanged},
+    SettingField{"resizeMaxHeightText", &SettingsValues::resizeMaxHeightText, &AppSettings::resizeMaxHeightTextChanged},
     SettingField{"resizeWidthText", &SettingsValues::resizeWidthText, &AppSettings::resizeWidthTextChanged},
     SettingField{"resizeHeightText", &SettingsValues::resizeHeightText, &AppSettings::resizeHeightTextChanged},
     SettingField{"resizePercentageText", &SettingsValues::resizePercentageText,

@@ -62,11 +62,16 @@ NameParts splitName(const QString& fileName)
 QString conversionExtension(ImageFormat format)
 {
     switch (format) {
-    case ImageFormat::jpeg: return QStringLiteral("jpg");
-    case ImageFormat::png: return QStringLiteral("png");
-    case ImageFormat::webp: return QStringLiteral("webp");
-    case ImageFormat::avif: return QStringLiteral("avif");
-    case ImageFormat::heic: return QStringLiteral("heic");
+    case ImageFormat::jpeg:
+        return QStringLiteral("jpg");
+    case ImageFormat::png:
+        return QStringLiteral("png");
+    case ImageFormat::webp:
+        return QStringLiteral("webp");
+    case ImageFormat::avif:
+        return QStringLiteral("avif");
+    case ImageFormat::heic:
+        return QStringLiteral("heic");
     }
     return QString();
 }
@@ -188,9 +193,10 @@ int copyAttributes(const QByteArray& from, int fd)
         if (name.isEmpty())
             continue;
         hadACL = hadACL || name == kAccessACL;
-        if (readAttribute(value, [&](char* buffer, size_t size) {
-                return ::getxattr(from.constData(), name.constData(), buffer, size);
-            }) < 0) {
+        if (readAttribute(
+                value,
+                [&](char* buffer, size_t size) { return ::getxattr(from.constData(), name.constData(), buffer, size); })
+            < 0) {
             if (errno == ENODATA || unsupported(errno))
                 continue;
             return errno;
@@ -406,8 +412,7 @@ struct CandidateNames {
 // Gives the staged file the first free candidate name. Returns that path, or
 // an empty one with `error` the errno that stopped the search on `failed`
 // (0 when every candidate was taken).
-QString claimFreeName(StagingFile& staging, const CandidateNames& names, int64_t limit, int& error,
-                      QString& failed)
+QString claimFreeName(StagingFile& staging, const CandidateNames& names, int64_t limit, int& error, QString& failed)
 {
     error = 0;
     for (int64_t k = 0; k < limit; ++k) {
@@ -486,9 +491,9 @@ QString OutputPlacement::defaultBackupRoot()
     return QDir::homePath() + QStringLiteral("/.vantro/backup");
 }
 
-QString OutputPlacement::writeOutput(const QByteArray& bytes, const QString& originalPath,
-                                     const OutputMode& outputMode, const RenamingMode& renaming,
-                                     int64_t sequenceDigits, const QString& sequenceSeparator) const
+QString OutputPlacement::writeOutput(const QByteArray& bytes, const QString& originalPath, const OutputMode& outputMode,
+                                     const RenamingMode& renaming, int64_t sequenceDigits,
+                                     const QString& sequenceSeparator) const
 {
     const QString source = QFileInfo(originalPath).absoluteFilePath();
 
@@ -515,13 +520,13 @@ QString OutputPlacement::writeOutput(const QByteArray& bytes, const QString& ori
 
     const auto [stem, extension] = splitName(fileNameOf(source));
     const std::optional<QString> renamed = renaming.renamedStem(stem, sequenceDigits, sequenceSeparator);
-    const CandidateNames names{
-        outputMode.kind() == OutputMode::Kind::customFolder ? customFolderPath(outputMode) : folderOf(source),
-        renamed.value_or(stem + QStringLiteral("-optim")),
-        u'.' + extension,
-        renamed && renaming.kind() == RenamingMode::Kind::sequence ? &renaming : nullptr,
-        sequenceDigits,
-        sequenceSeparator};
+    const CandidateNames names{outputMode.kind() == OutputMode::Kind::customFolder ? customFolderPath(outputMode)
+                                                                                   : folderOf(source),
+                               renamed.value_or(stem + QStringLiteral("-optim")),
+                               u'.' + extension,
+                               renamed && renaming.kind() == RenamingMode::Kind::sequence ? &renaming : nullptr,
+                               sequenceDigits,
+                               sequenceSeparator};
 
     if (joinPath(names.folder, names.base + names.suffix) == source)
         throw CompressionError::invalidConfiguration(collisionMessage(QStringLiteral("Renamed"), source));
@@ -540,13 +545,13 @@ QString OutputPlacement::writeConversionOutput(const QByteArray& bytes, const QS
     const bool inPlace = outputMode.kind() == OutputMode::Kind::inPlace;
     const std::optional<QString> renamed
         = inPlace ? std::nullopt : renaming.renamedStem(stem, sequenceDigits, sequenceSeparator);
-    const CandidateNames names{
-        outputMode.kind() == OutputMode::Kind::customFolder ? customFolderPath(outputMode) : folderOf(source),
-        inPlace ? stem : renamed.value_or(stem + QStringLiteral("-optim")),
-        u'.' + conversionExtension(targetFormat),
-        renamed && renaming.kind() == RenamingMode::Kind::sequence ? &renaming : nullptr,
-        sequenceDigits,
-        sequenceSeparator};
+    const CandidateNames names{outputMode.kind() == OutputMode::Kind::customFolder ? customFolderPath(outputMode)
+                                                                                   : folderOf(source),
+                               inPlace ? stem : renamed.value_or(stem + QStringLiteral("-optim")),
+                               u'.' + conversionExtension(targetFormat),
+                               renamed && renaming.kind() == RenamingMode::Kind::sequence ? &renaming : nullptr,
+                               sequenceDigits,
+                               sequenceSeparator};
 
     if (joinPath(names.folder, names.base + names.suffix) == source)
         throw CompressionError::ioFailure(collisionMessage(QStringLiteral("Conversion"), source));
@@ -590,11 +595,11 @@ QString OutputPlacement::backupOriginal(const QString& sourcePath) const
     const QString backup = claimFreeName(staging, names, m_maxCollisionAttempts, error, failed);
     if (!backup.isEmpty())
         return backup;
-    throw CompressionError::ioFailure(
-        QStringLiteral("Failed to finalize backup: ")
-        + (error != 0 ? errorText(error)
-                      : QStringLiteral("no free backup name after ") + QString::number(m_maxCollisionAttempts)
-                            + QStringLiteral(" attempts")));
+    throw CompressionError::ioFailure(QStringLiteral("Failed to finalize backup: ")
+                                      + (error != 0 ? errorText(error)
+                                                    : QStringLiteral("no free backup name after ")
+                                                 + QString::number(m_maxCollisionAttempts)
+                                                 + QStringLiteral(" attempts")));
 }
 
 void OutputPlacement::ensureCustomFolderExists(const QString& folder)
@@ -619,16 +624,14 @@ void OutputPlacement::recycleViaWorkspace(const QStringList& paths)
             // With no Trash folder available, Qt "trashes" into files/ and info/
             // under the working folder and reports success. Put the file back.
             const QFileInfo moved(file.fileName());
-            QFile::remove(moved.path() + QStringLiteral("/../info/") + moved.fileName()
-                          + QStringLiteral(".trashinfo"));
+            QFile::remove(moved.path() + QStringLiteral("/../info/") + moved.fileName() + QStringLiteral(".trashinfo"));
             QFile::rename(moved.filePath(), path);
             reason = QStringLiteral("no Trash folder is available");
         } else {
             continue;
         }
-        throw TrashError(QStringLiteral("\"%1\" could not be moved to the Trash: %2")
-                             .arg(fileNameOf(path), reason)
-                             .toStdString());
+        throw TrashError(
+            QStringLiteral("\"%1\" could not be moved to the Trash: %2").arg(fileNameOf(path), reason).toStdString());
     }
 }
 

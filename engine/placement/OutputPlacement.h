@@ -47,13 +47,11 @@ public:
     // Same-format output. Returns the absolute output path (the source itself in place,
     // even when it is a symbolic link: the file it points to is the one replaced and backed up).
     QString writeOutput(const QByteArray& bytes, const QString& originalPath, const OutputMode& outputMode,
-                        const RenamingMode& renaming, int64_t sequenceDigits,
-                        const QString& sequenceSeparator) const;
+                        const RenamingMode& renaming, int64_t sequenceDigits, const QString& sequenceSeparator) const;
 
     // Converted output: always a new file, never a backup or a replacement of the source.
-    QString writeConversionOutput(const QByteArray& bytes, const QString& originalPath,
-                                  const OutputMode& outputMode, ImageFormat targetFormat,
-                                  const RenamingMode& renaming, int64_t sequenceDigits,
+    QString writeConversionOutput(const QByteArray& bytes, const QString& originalPath, const OutputMode& outputMode,
+                                  ImageFormat targetFormat, const RenamingMode& renaming, int64_t sequenceDigits,
                                   const QString& sequenceSeparator) const;
 
     // Copies the source to its path mirrored under the backup root. An earlier

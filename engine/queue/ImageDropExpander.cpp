@@ -32,8 +32,8 @@ bool hasImageExtension(const QString& path)
 // link cycle from being walked forever.
 void walk(const QString& folder, QStringList& found)
 {
-    const QFileInfoList entries =
-        QDir(folder).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    const QFileInfoList entries
+        = QDir(folder).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo& entry : entries) {
         if (entry.isSymLink())
             continue;
@@ -49,7 +49,7 @@ void walk(const QString& folder, QStringList& found)
 const QSet<QString>& supportedExtensions()
 {
     static const QSet<QString> extensions{
-        QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
+        QStringLiteral("jpg"),  QStringLiteral("jpeg"), QStringLiteral("png"),
         QStringLiteral("webp"), QStringLiteral("avif"), QStringLiteral("heic"),
     };
     return extensions;

@@ -265,7 +265,8 @@ CompressionSettings settingsForJob(CompressionSettings settings, const Job& job)
             : RenamingMode::none();
         break;
     case RenamingMode::Kind::prefixSuffix:
-    case RenamingMode::Kind::none: break;
+    case RenamingMode::Kind::none:
+        break;
     }
     return settings;
 }
@@ -326,9 +327,8 @@ struct JobQueue::State {
         closed = true;
         passCancelled = passRunning;
         // Reported only when something changed: an idle queue goes quietly.
-        const bool anyPending = std::any_of(jobs.begin(), jobs.end(), [](const Job& job) {
-            return job.status.kind() == JobStatus::Kind::pending;
-        });
+        const bool anyPending = std::any_of(
+            jobs.begin(), jobs.end(), [](const Job& job) { return job.status.kind() == JobStatus::Kind::pending; });
         if (anyPending)
             cancelAll();
         if (running == 0)
@@ -569,9 +569,8 @@ struct JobQueue::State {
         passRunning = false;
         passCancelled = false;
         passIds.clear();
-        const bool anyPending = std::any_of(jobs.begin(), jobs.end(), [](const Job& job) {
-            return job.status.kind() == JobStatus::Kind::pending;
-        });
+        const bool anyPending = std::any_of(
+            jobs.begin(), jobs.end(), [](const Job& job) { return job.status.kind() == JobStatus::Kind::pending; });
         if (anyPending) {
             startIfNeeded();
             return;
@@ -631,16 +630,14 @@ void JobQueue::shutdown()
 
 void JobQueue::setOnUpdate(UpdateCallback callback)
 {
-    m_state->executor.post([state = m_state.get(), callback = std::move(callback)]() mutable {
-        state->onUpdate = std::move(callback);
-    });
+    m_state->executor.post(
+        [state = m_state.get(), callback = std::move(callback)]() mutable { state->onUpdate = std::move(callback); });
 }
 
 void JobQueue::updateSettings(CompressionSettings settings)
 {
-    m_state->executor.post([state = m_state.get(), settings = std::move(settings)]() mutable {
-        state->settings = std::move(settings);
-    });
+    m_state->executor.post(
+        [state = m_state.get(), settings = std::move(settings)]() mutable { state->settings = std::move(settings); });
 }
 
 void JobQueue::add(const QStringList& paths, const std::optional<QString>& baseNameOverride)
@@ -672,9 +669,8 @@ void JobQueue::removeJobs(const QSet<QUuid>& ids)
 
 void JobQueue::clearFinished()
 {
-    m_state->executor.post([state = m_state.get()] {
-        state->removeWhere([](const Job& job) { return job.status.isTerminal(); });
-    });
+    m_state->executor.post(
+        [state = m_state.get()] { state->removeWhere([](const Job& job) { return job.status.isTerminal(); }); });
 }
 
 std::future<JobList> JobQueue::jobs() const

@@ -162,8 +162,10 @@ double resolvedPercentageValue(const QString& text)
     case '\v':
     case '\f':
     case '\r':
-    case '\0': return kPercentFallback;
-    default: break;
+    case '\0':
+        return kPercentFallback;
+    default:
+        break;
     }
     const locale_t locale = cNumericLocale();
     if (!locale)
@@ -178,10 +180,14 @@ double resolvedPercentageValue(const QString& text)
 TargetFormat engineTargetFormat(AppSettings::TargetFormatOption option)
 {
     switch (option) {
-    case AppSettings::TargetFormatOption::keepOriginal: return TargetFormat::keepOriginal;
-    case AppSettings::TargetFormatOption::webp: return TargetFormat::webp;
-    case AppSettings::TargetFormatOption::jpeg: return TargetFormat::jpeg;
-    case AppSettings::TargetFormatOption::png: return TargetFormat::png;
+    case AppSettings::TargetFormatOption::keepOriginal:
+        return TargetFormat::keepOriginal;
+    case AppSettings::TargetFormatOption::webp:
+        return TargetFormat::webp;
+    case AppSettings::TargetFormatOption::jpeg:
+        return TargetFormat::jpeg;
+    case AppSettings::TargetFormatOption::png:
+        return TargetFormat::png;
     }
     return TargetFormat::keepOriginal;
 }
@@ -191,11 +197,16 @@ TargetFormat engineTargetFormat(AppSettings::TargetFormatOption option)
 QString separatorText(AppSettings::SequenceSeparatorOption option)
 {
     switch (option) {
-    case AppSettings::SequenceSeparatorOption::none: return QString();
-    case AppSettings::SequenceSeparatorOption::space: return QStringLiteral(" ");
-    case AppSettings::SequenceSeparatorOption::dash: return QStringLiteral("-");
-    case AppSettings::SequenceSeparatorOption::underscore: return QStringLiteral("_");
-    case AppSettings::SequenceSeparatorOption::comma: return QStringLiteral(",");
+    case AppSettings::SequenceSeparatorOption::none:
+        return QString();
+    case AppSettings::SequenceSeparatorOption::space:
+        return QStringLiteral(" ");
+    case AppSettings::SequenceSeparatorOption::dash:
+        return QStringLiteral("-");
+    case AppSettings::SequenceSeparatorOption::underscore:
+        return QStringLiteral("_");
+    case AppSettings::SequenceSeparatorOption::comma:
+        return QStringLiteral(",");
     }
     return QString();
 }
@@ -206,10 +217,10 @@ QString settingsKey(const char* name)
 }
 
 AppSettings::AppSettings(DefaultsStore& defaults, QObject* parent)
-    : QObject(parent),
-      m_defaults(defaults),
-      m_values(std::make_unique<SettingsValues>(loadValues(defaults))),
-      m_presets(loadPresets(defaults))
+    : QObject(parent)
+    , m_defaults(defaults)
+    , m_values(std::make_unique<SettingsValues>(loadValues(defaults)))
+    , m_presets(loadPresets(defaults))
 {
 }
 
@@ -527,14 +538,22 @@ void AppSettings::selectResizeMode(ResizeModeOption option)
 QString AppSettings::resizeValueText() const
 {
     switch (effectiveResizeMode()) {
-    case ResizeModeOption::original: return QString();
-    case ResizeModeOption::maxLongEdge: return m_values->resizeMaxDimensionText;
-    case ResizeModeOption::maxShortEdge: return m_values->resizeMaxShortEdgeText;
-    case ResizeModeOption::maxWidth: return m_values->resizeMaxWidthText;
-    case ResizeModeOption::maxHeight: return m_values->resizeMaxHeightText;
-    case ResizeModeOption::width: return m_values->resizeWidthText;
-    case ResizeModeOption::height: return m_values->resizeHeightText;
-    case ResizeModeOption::percentage: return m_values->resizePercentageText;
+    case ResizeModeOption::original:
+        return QString();
+    case ResizeModeOption::maxLongEdge:
+        return m_values->resizeMaxDimensionText;
+    case ResizeModeOption::maxShortEdge:
+        return m_values->resizeMaxShortEdgeText;
+    case ResizeModeOption::maxWidth:
+        return m_values->resizeMaxWidthText;
+    case ResizeModeOption::maxHeight:
+        return m_values->resizeMaxHeightText;
+    case ResizeModeOption::width:
+        return m_values->resizeWidthText;
+    case ResizeModeOption::height:
+        return m_values->resizeHeightText;
+    case ResizeModeOption::percentage:
+        return m_values->resizePercentageText;
     }
     return QString();
 }
@@ -542,27 +561,44 @@ QString AppSettings::resizeValueText() const
 void AppSettings::setResizeValueText(const QString& text)
 {
     switch (effectiveResizeMode()) {
-    case ResizeModeOption::original: return;
-    case ResizeModeOption::maxLongEdge: setResizeMaxDimensionText(text); return;
-    case ResizeModeOption::maxShortEdge: setResizeMaxShortEdgeText(text); return;
-    case ResizeModeOption::maxWidth: setResizeMaxWidthText(text); return;
-    case ResizeModeOption::maxHeight: setResizeMaxHeightText(text); return;
-    case ResizeModeOption::width: setResizeWidthText(text); return;
-    case ResizeModeOption::height: setResizeHeightText(text); return;
-    case ResizeModeOption::percentage: setResizePercentageText(text); return;
+    case ResizeModeOption::original:
+        return;
+    case ResizeModeOption::maxLongEdge:
+        setResizeMaxDimensionText(text);
+        return;
+    case ResizeModeOption::maxShortEdge:
+        setResizeMaxShortEdgeText(text);
+        return;
+    case ResizeModeOption::maxWidth:
+        setResizeMaxWidthText(text);
+        return;
+    case ResizeModeOption::maxHeight:
+        setResizeMaxHeightText(text);
+        return;
+    case ResizeModeOption::width:
+        setResizeWidthText(text);
+        return;
+    case ResizeModeOption::height:
+        setResizeHeightText(text);
+        return;
+    case ResizeModeOption::percentage:
+        setResizePercentageText(text);
+        return;
     }
 }
 
 RenamingMode AppSettings::resolvedRenamingMode() const
 {
     switch (m_values->renamingMode) {
-    case RenamingModeOption::none: return RenamingMode::none();
+    case RenamingModeOption::none:
+        return RenamingMode::none();
     case RenamingModeOption::sequence:
         // Digits as stored: any count but 0, negative ones too, numbers the files.
         if (m_values->sequenceDigits != 0)
             return RenamingMode::sequence(m_values->renamingBaseName, kResolvedSequenceNumber);
         return RenamingMode::customBase(m_values->renamingBaseName);
-    case RenamingModeOption::prefixSuffix: return RenamingMode::prefixSuffix(m_values->renamingPrefix, m_values->renamingSuffix);
+    case RenamingModeOption::prefixSuffix:
+        return RenamingMode::prefixSuffix(m_values->renamingPrefix, m_values->renamingSuffix);
     }
     return RenamingMode::none();
 }
@@ -575,39 +611,54 @@ bool AppSettings::renamingIsEffectivelyActive() const
 ResizeMode AppSettings::resolvedResize() const
 {
     switch (effectiveResizeMode()) {
-    case ResizeModeOption::original: return ResizeMode::none();
-    case ResizeModeOption::maxLongEdge: return ResizeMode::maxDimension(resolvedResizeMaxDimension());
-    case ResizeModeOption::maxShortEdge: return ResizeMode::maxShortEdge(resolvedMaxShortEdge());
-    case ResizeModeOption::maxWidth: return ResizeMode::maxWidth(resolvedMaxWidth());
-    case ResizeModeOption::maxHeight: return ResizeMode::maxHeight(resolvedMaxHeight());
-    case ResizeModeOption::width: return ResizeMode::exactWidth(resolvedWidth());
-    case ResizeModeOption::height: return ResizeMode::exactHeight(resolvedHeight());
-    case ResizeModeOption::percentage: return ResizeMode::percentage(resolvedPercentage());
+    case ResizeModeOption::original:
+        return ResizeMode::none();
+    case ResizeModeOption::maxLongEdge:
+        return ResizeMode::maxDimension(resolvedResizeMaxDimension());
+    case ResizeModeOption::maxShortEdge:
+        return ResizeMode::maxShortEdge(resolvedMaxShortEdge());
+    case ResizeModeOption::maxWidth:
+        return ResizeMode::maxWidth(resolvedMaxWidth());
+    case ResizeModeOption::maxHeight:
+        return ResizeMode::maxHeight(resolvedMaxHeight());
+    case ResizeModeOption::width:
+        return ResizeMode::exactWidth(resolvedWidth());
+    case ResizeModeOption::height:
+        return ResizeMode::exactHeight(resolvedHeight());
+    case ResizeModeOption::percentage:
+        return ResizeMode::percentage(resolvedPercentage());
     }
     return ResizeMode::none();
 }
 
 CompressionSettings AppSettings::currentCompressionSettings() const
 {
-    const CompressionMode mode = m_values->mode == CompressionModeOption::lossy ? CompressionMode::lossy(m_values->lossyQuality)
-                                                                        : CompressionMode::lossless();
+    const CompressionMode mode = m_values->mode == CompressionModeOption::lossy
+        ? CompressionMode::lossy(m_values->lossyQuality)
+        : CompressionMode::lossless();
     const RenamingMode renaming = resolvedRenamingMode();
     const OutputMode outputMode = [&] {
         switch (m_values->outputMode) {
-        case OutputModeOption::copyAlongside: return OutputMode::copyAlongside();
+        case OutputModeOption::copyAlongside:
+            return OutputMode::copyAlongside();
         case OutputModeOption::inPlace:
             return renaming.isEffectivelyActive() ? OutputMode::copyAlongside()
                                                   : OutputMode::inPlace(m_values->backupOnInPlace);
-        case OutputModeOption::customFolder: return OutputMode::customFolder(m_values->customFolderPath);
+        case OutputModeOption::customFolder:
+            return OutputMode::customFolder(m_values->customFolderPath);
         }
         return OutputMode::copyAlongside();
     }();
-    const OriginalFileHandling originalFileHandling = m_values->originalFileHandling == OriginalFileHandlingOption::moveToTrash
-        ? OriginalFileHandling::moveToTrash
-        : OriginalFileHandling::keep;
-    return CompressionSettings{mode,     outputMode,       engineTargetFormat(m_values->targetFormat),
-                               originalFileHandling,        renaming,
-                               resolvedResize(),            m_values->sequenceDigits,
+    const OriginalFileHandling originalFileHandling
+        = m_values->originalFileHandling == OriginalFileHandlingOption::moveToTrash ? OriginalFileHandling::moveToTrash
+                                                                                    : OriginalFileHandling::keep;
+    return CompressionSettings{mode,
+                               outputMode,
+                               engineTargetFormat(m_values->targetFormat),
+                               originalFileHandling,
+                               renaming,
+                               resolvedResize(),
+                               m_values->sequenceDigits,
                                separatorText(m_values->sequenceSeparatorOption)};
 }
 

@@ -78,14 +78,18 @@ std::optional<QString> DefaultsStore::string(const QString& key) const
 {
     const QVariant value = rawValue(key);
     switch (value.typeId()) {
-    case QMetaType::QString: return value.toString();
-    case QMetaType::Bool: return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    case QMetaType::QString:
+        return value.toString();
+    case QMetaType::Bool:
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::LongLong:
     case QMetaType::ULongLong:
-    case QMetaType::Double: return value.toString();
-    default: return std::nullopt;
+    case QMetaType::Double:
+        return value.toString();
+    default:
+        return std::nullopt;
     }
 }
 
@@ -94,16 +98,19 @@ std::optional<int64_t> DefaultsStore::integer(const QString& key) const
     const QVariant value = rawValue(key);
     switch (value.typeId()) {
     case QMetaType::Int:
-    case QMetaType::LongLong: return value.toLongLong();
+    case QMetaType::LongLong:
+        return value.toLongLong();
     case QMetaType::UInt:
     case QMetaType::ULongLong: {
         const qulonglong unsignedValue = value.toULongLong();
-        return unsignedValue > static_cast<qulonglong>(kInt64Max) ? kInt64Max
-                                                                  : static_cast<int64_t>(unsignedValue);
+        return unsignedValue > static_cast<qulonglong>(kInt64Max) ? kInt64Max : static_cast<int64_t>(unsignedValue);
     }
-    case QMetaType::Double: return truncated(value.toDouble());
-    case QMetaType::QString: return integerFromText(value.toString());
-    default: return std::nullopt;
+    case QMetaType::Double:
+        return truncated(value.toDouble());
+    case QMetaType::QString:
+        return integerFromText(value.toString());
+    default:
+        return std::nullopt;
     }
 }
 
@@ -111,11 +118,13 @@ std::optional<bool> DefaultsStore::flag(const QString& key) const
 {
     const QVariant value = rawValue(key);
     switch (value.typeId()) {
-    case QMetaType::Bool: return value.toBool();
+    case QMetaType::Bool:
+        return value.toBool();
     case QMetaType::Int:
     case QMetaType::LongLong:
     case QMetaType::UInt:
-    case QMetaType::ULongLong: return value.toULongLong() != 0;
+    case QMetaType::ULongLong:
+        return value.toULongLong() != 0;
     case QMetaType::Double: {
         const double number = value.toDouble();
         return std::isnan(number) ? std::nullopt : std::optional<bool>(number != 0);
@@ -130,7 +139,8 @@ std::optional<bool> DefaultsStore::flag(const QString& key) const
             return *integer != 0;
         return std::nullopt;
     }
-    default: return std::nullopt;
+    default:
+        return std::nullopt;
     }
 }
 

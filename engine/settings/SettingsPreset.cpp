@@ -38,8 +38,7 @@ QJsonValue toJson(bool value)
 }
 
 template <typename Option>
-    requires std::is_enum_v<Option>
-QJsonValue toJson(Option value)
+requires std::is_enum_v<Option> QJsonValue toJson(Option value)
 {
     return rawValue(value);
 }

@@ -17,9 +17,14 @@ namespace {
 
 CompressionSettings plainSettings()
 {
-    return CompressionSettings{CompressionMode::lossless(), OutputMode::copyAlongside(), TargetFormat::keepOriginal,
-                               OriginalFileHandling::keep,  RenamingMode::none(),         ResizeMode::none(),
-                               2,                           QStringLiteral("-")};
+    return CompressionSettings{CompressionMode::lossless(),
+                               OutputMode::copyAlongside(),
+                               TargetFormat::keepOriginal,
+                               OriginalFileHandling::keep,
+                               RenamingMode::none(),
+                               ResizeMode::none(),
+                               2,
+                               QStringLiteral("-")};
 }
 
 // Runs until the queue is idle, then delivers the updates it posted here.
@@ -74,9 +79,9 @@ private Q_SLOTS:
         coordinator.queue().add(paths({"3.jpg"}));
         settle(coordinator);
         // The addition, then "processing" and "done" of the new job.
-        QCOMPARE(seen, (std::vector<std::vector<K>>{{K::done, K::done, K::pending},
-                                                    {K::done, K::done, K::processing},
-                                                    {K::done, K::done, K::done}}));
+        QCOMPARE(seen,
+                 (std::vector<std::vector<K>>{
+                     {K::done, K::done, K::pending}, {K::done, K::done, K::processing}, {K::done, K::done, K::done}}));
         QVERIFY(allOnGuiThread);
         QCOMPARE(kinds(coordinator.jobs()), seen.back());
         coordinator.queue().clearFinished();

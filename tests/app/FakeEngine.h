@@ -39,8 +39,7 @@ public:
                 state->changed.notify_all();
                 // The stop flag raises no signal of its own: look at it often.
                 while (!state->changed.wait_for(lock, std::chrono::milliseconds(5),
-                                                [&] { return state->released || JobCancellation::requested(); })) {
-                }
+                                                [&] { return state->released || JobCancellation::requested(); })) {}
                 --state->holding;
                 if (!state->released)
                     throw JobCancelled();

@@ -1,11 +1,10 @@
+#include "FooterView.h"
 #include "AppSettings.h"
 #include "DefaultsStore.h"
-#include "FooterView.h"
-#include "SettingsSummary.h"
 #include "Localization.h"
 #include "PresetMenuButton.h"
+#include "SettingsSummary.h"
 #include "TestDoubles.h"
-
 
 #include <functional>
 
@@ -25,7 +24,10 @@ struct Fixture {
     FooterView footer{settings, desktop, prompt};
 
     template <typename Widget>
-    Widget* get(const char* name) { return footer.findChild<Widget*>(QLatin1StringView(name)); }
+    Widget* get(const char* name)
+    {
+        return footer.findChild<Widget*>(QLatin1StringView(name));
+    }
     PresetMenuButton* presets() { return footer.findChild<PresetMenuButton*>(); }
     QList<QAction*> items() { return presets()->menu()->actions(); }
     QAction* item(const QString& title)
@@ -108,19 +110,20 @@ private Q_SLOTS:
         QTest::newRow("folder's own name") << folder("/a/Out put/") << "Lossless | Custom folder (Out put) | " + names;
         QTest::newRow("root folder") << folder("/") << "Lossless | Custom folder | " + names;
         // An example name replaces format and renaming, numbered like the first file.
-        QTest::newRow("sequence, converted") << sequence("photo", 5, S::TargetFormatOption::webp)
-                                             << "Lossless | Copy alongside | photo_00001.webp";
-        QTest::newRow("sequence, no number") << sequence("  ", 0, S::TargetFormatOption::jpeg)
-                                             << "Lossless | Copy alongside |   .jpg";
+        QTest::newRow("sequence, converted")
+            << sequence("photo", 5, S::TargetFormatOption::webp) << "Lossless | Copy alongside | photo_00001.webp";
+        QTest::newRow("sequence, no number")
+            << sequence("  ", 0, S::TargetFormatOption::jpeg) << "Lossless | Copy alongside |   .jpg";
         QTest::newRow("sequence, format kept") << sequence("photo", 2, S::TargetFormatOption::keepOriginal)
                                                << "Lossless | Copy alongside | Keep original | photo + number";
         QTest::newRow("sequence, no base") << sequence("", 2, S::TargetFormatOption::keepOriginal)
                                            << "Lossless | Copy alongside | Keep original | Custom name + number";
         // Switched on without a chosen option, the longest side applies.
-        QTest::newRow("resize, no option") << resize(S::ResizeModeOption::original, true)
-                                           << QStringLiteral(u"Lossless | Copy alongside | Keep original | Keep names | \u22642000px");
-        QTest::newRow("resize, percentage") << resize(S::ResizeModeOption::percentage, true)
-                                            << "Lossless | Copy alongside | " + names + " | 55%";
+        QTest::newRow("resize, no option")
+            << resize(S::ResizeModeOption::original, true)
+            << QStringLiteral(u"Lossless | Copy alongside | Keep original | Keep names | \u22642000px");
+        QTest::newRow("resize, percentage")
+            << resize(S::ResizeModeOption::percentage, true) << "Lossless | Copy alongside | " + names + " | 55%";
         QTest::newRow("resize off") << resize(S::ResizeModeOption::percentage, false)
                                     << "Lossless | Copy alongside | " + names;
         QTest::newRow("Czech") << Setup([=](S& s) {
@@ -130,8 +133,9 @@ private Q_SLOTS:
             sequence("foto", 2, S::TargetFormatOption::keepOriginal)(s);
             s.setResizeEnabled(true);
             s.setResizeMode(S::ResizeModeOption::maxShortEdge);
-        }) << QStringLiteral(u"Lossy | Vlastní složka (Export) | Zachovat původní | foto + číslo | "
-                             u"\u22642000px (kratší strana)");
+        })
+                               << QStringLiteral(u"Lossy | Vlastní složka (Export) | Zachovat původní | foto + číslo | "
+                                                 u"\u22642000px (kratší strana)");
     }
 
     void summaryPieces()

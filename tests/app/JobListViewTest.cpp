@@ -1,5 +1,5 @@
-#include "JobColors.h"
 #include "JobListView.h"
+#include "JobColors.h"
 #include "JobTableModel.h"
 #include "Localization.h"
 #include "TestDoubles.h"
@@ -65,7 +65,10 @@ class JobListViewTest : public QObject {
         view->setJobs(jobs);
         QCoreApplication::sendPostedEvents(view.get(), QEvent::MetaCall);
     }
-    QVariant data(int row, int column, int role = Qt::DisplayRole) const { return model->index(row, column).data(role); }
+    QVariant data(int row, int column, int role = Qt::DisplayRole) const
+    {
+        return model->index(row, column).data(role);
+    }
     QColor color(int row, int column) const
     {
         const QVariant value = data(row, column, Qt::ForegroundRole);
@@ -114,7 +117,8 @@ class JobListViewTest : public QObject {
     {
         table->selectionModel()->clearSelection();
         for (int row : rows)
-            table->selectionModel()->select(model->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            table->selectionModel()->select(model->index(row, 0),
+                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     QSet<QUuid> selectedIds() const
     {
@@ -237,13 +241,15 @@ private Q_SLOTS:
         // An already-optimised conversion counts its original size on both
         // sides but stays in the count and the base.
         const JobList jobs({job("/a.jpg", done(1'000'000, 400'000, "/a-optim.jpg")),
-                            job("/b.png", done(500'000, 600'000, "/b.webp", true)), job("/f.jpg", JobStatus::failed("x"))});
+                            job("/b.png", done(500'000, 600'000, "/b.webp", true)),
+                            job("/f.jpg", JobStatus::failed("x"))});
         deliver(jobs);
         QCOMPARE(summary(), (QStringList{"Optimized 2 images", "600 KB of 1.50 MB saved, 40.0% decrease"}));
         // The header follows the locale at the next list.
         QLocale::setDefault(kCzech);
         deliver(jobs.appending({job("/c.png", done(100, 100, "/c.png", true))}));
-        QCOMPARE(summary(), (QStringList{u"Optimalizováno 3 obrázky"_s, u"600 KB z 1,50 MB ušetřeno, 40,0 % úbytek"_s}));
+        QCOMPARE(summary(),
+                 (QStringList{u"Optimalizováno 3 obrázky"_s, u"600 KB z 1,50 MB ušetřeno, 40,0 % úbytek"_s}));
         QLocale::setDefault(kEnglish);
         // Grown outputs: the added sentence, above 100 % when it must.
         deliver(JobList({job("/g.png", done(1000, 2500, "/g-optim.png"))}));
@@ -278,8 +284,9 @@ private Q_SLOTS:
             act(0, item);
         // A same-format result that was not smaller names the source itself.
         act(4, 2);
-        QCOMPARE(desktop->calls, (QStringList{"open /src/a-optim.jpg", "reveal /src/a-optim.jpg",
-                                              "copy /src/a-optim.jpg", QStringLiteral(u"copy /src/e ü.jpg")}));
+        QCOMPARE(desktop->calls,
+                 (QStringList{"open /src/a-optim.jpg", "reveal /src/a-optim.jpg", "copy /src/a-optim.jpg",
+                              QStringLiteral(u"copy /src/e ü.jpg")}));
         // An unfinished row has no output and cannot go; a failed one can.
         QCOMPARE(states(2), QStringLiteral("000-01"));
         QCOMPARE(states(3), QStringLiteral("000-11"));
@@ -418,10 +425,10 @@ private Q_SLOTS:
                 QCOMPARE(resets.size(), resetsBefore);
                 QCOMPARE(table->verticalScrollBar()->value(), scroll);
             }
-            const auto doneCount = std::count_if(jobs.begin(), jobs.end(), [](const Job& j) {
-                return j.status.kind() == JobStatus::Kind::done;
-            });
-            QCOMPARE(summary().value(0), doneCount == 0 ? QString() : Strings(AppLanguage::en).optimizedCount(doneCount));
+            const auto doneCount = std::count_if(jobs.begin(), jobs.end(),
+                                                 [](const Job& j) { return j.status.kind() == JobStatus::Kind::done; });
+            QCOMPARE(summary().value(0),
+                     doneCount == 0 ? QString() : Strings(AppLanguage::en).optimizedCount(doneCount));
             if (step == 20) {
                 select({3, 4, model->rowCount() - 1});
                 chosen = selectedIds();

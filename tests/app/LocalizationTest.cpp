@@ -1,7 +1,6 @@
-#include "CzechFormat.h"
 #include "Localization.h"
+#include "CzechFormat.h"
 #include "TestDoubles.h"
-
 
 #include <limits>
 
@@ -124,12 +123,18 @@ private Q_SLOTS:
         QTest::addColumn<double>("value");
         QTest::addColumn<QString>("english");
         QTest::addColumn<QString>("czech");
-        QTest::newRow("half to even, down") << 0.25 << "0.2%" << "0,2 %";
-        QTest::newRow("half to even, up") << 0.35 << "0.4%" << "0,4 %";
-        QTest::newRow("half up to a hundred") << 99.95 << "100.0%" << "100,0 %";
-        QTest::newRow("negative half down") << -12.25 << "-12.2%" << "-12,2 %";
-        QTest::newRow("negative half up") << -12.35 << "-12.4%" << "-12,4 %";
-        QTest::newRow("grouped") << 1234.5 << "1,234.5%" << "1_234,5 %";
+        QTest::newRow("half to even, down") << 0.25 << "0.2%"
+                                            << "0,2 %";
+        QTest::newRow("half to even, up") << 0.35 << "0.4%"
+                                          << "0,4 %";
+        QTest::newRow("half up to a hundred") << 99.95 << "100.0%"
+                                              << "100,0 %";
+        QTest::newRow("negative half down") << -12.25 << "-12.2%"
+                                            << "-12,2 %";
+        QTest::newRow("negative half up") << -12.35 << "-12.4%"
+                                          << "-12,4 %";
+        QTest::newRow("grouped") << 1234.5 << "1,234.5%"
+                                 << "1_234,5 %";
     }
 
     void percentages()

@@ -1,5 +1,6 @@
 #include "AppSettings.h"
 #include "CompressionCoordinator.h"
+#include "ContentView.h"
 #include "DefaultsStore.h"
 #include "DropZoneView.h"
 #include "FakeEngine.h"
@@ -7,7 +8,6 @@
 #include "JobListView.h"
 #include "JobTableModel.h"
 #include "Localization.h"
-#include "ContentView.h"
 #include "TestDoubles.h"
 #include "VantroApp.h"
 
@@ -69,8 +69,8 @@ Qt::DropAction dropOn(DropZoneView* zone, const QList<QUrl>& urls, Qt::DropActio
     QCoreApplication::sendEvent(zone, &dropped);
     if (!dropped.isAccepted())
         return enter.isAccepted() || targeted || zone->isTargeted() ? Qt::ActionMask : Qt::IgnoreAction;
-    const bool consistent = enter.isAccepted() && targeted && !zone->isTargeted()
-        && enter.dropAction() == dropped.dropAction();
+    const bool consistent
+        = enter.isAccepted() && targeted && !zone->isTargeted() && enter.dropAction() == dropped.dropAction();
     return consistent ? dropped.dropAction() : Qt::ActionMask;
 }
 
@@ -512,9 +512,8 @@ private Q_SLOTS:
         App a;
         auto app = std::make_unique<VantroApp>(a.desktop, a.prompt, a.chooser, a.folderChooser);
         // Qt's own texts speak the interface language while the program runs.
-        const auto cancelText = [] {
-            return QDialogButtonBox(QDialogButtonBox::Cancel).button(QDialogButtonBox::Cancel)->text();
-        };
+        const auto cancelText
+            = [] { return QDialogButtonBox(QDialogButtonBox::Cancel).button(QDialogButtonBox::Cancel)->text(); };
         QCOMPARE(cancelText(), cancel);
         app->showMainWindow();
         ContentView* window = app->mainWindow();
@@ -551,7 +550,8 @@ private Q_SLOTS:
         app->settings().setLossyQuality(33);
         app.reset();
         QCOMPARE(cancelText(), QStringLiteral("Cancel"));
-        const QSettingsDefaultsStore reread(qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Vantro/Vantro.ini"));
+        const QSettingsDefaultsStore reread(qEnvironmentVariable("XDG_CONFIG_HOME")
+                                            + QStringLiteral("/Vantro/Vantro.ini"));
         QCOMPARE(reread.integer(QStringLiteral("settings.lossyQuality")), std::optional<int64_t>(33));
     }
 };

@@ -1,7 +1,7 @@
+#include "SettingsPanelView.h"
 #include "AppSettings.h"
 #include "DefaultsStore.h"
 #include "PresetMenuButton.h"
-#include "SettingsPanelView.h"
 #include "TestDoubles.h"
 
 #include <QAbstractItemView>
@@ -62,7 +62,8 @@ struct Form {
         box->showPopup();
         QAbstractItemView* list = box->view();
         QTRY_VERIFY(list->isVisible());
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(row, 0)).center());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualRect(list->model()->index(row, 0)).center());
         box->hidePopup();
     }
 
@@ -120,11 +121,13 @@ private Q_SLOTS:
                 s.setOutputMode(S::OutputModeOption::inPlace);
                 s.selectResizeMode(S::ResizeModeOption::percentage);
             }) << QStringList{"Mode", "Quality: 80", "Resize", "Output", "Back up original"} + bottom;
-            QTest::addRow("%s custom folder and sequence", language.constData()) << locale << Setup([](S& s) {
-                s.setOutputMode(S::OutputModeOption::customFolder);
-                s.setRenamingMode(S::RenamingModeOption::sequence);
-                s.setRenamingBaseName(QStringLiteral("A rather long base name for the example line to wrap"));
-            }) << top + QStringList{"Destination folder"} + bottom
+            QTest::addRow("%s custom folder and sequence", language.constData())
+                << locale << Setup([](S& s) {
+                       s.setOutputMode(S::OutputModeOption::customFolder);
+                       s.setRenamingMode(S::RenamingModeOption::sequence);
+                       s.setRenamingBaseName(QStringLiteral("A rather long base name for the example line to wrap"));
+                   })
+                << top + QStringList{"Destination folder"} + bottom
                     + QStringList{"Base name", "Numbering", "Ask for name before export"};
             QTest::addRow("%s prefix and suffix", language.constData()) << locale << Setup([](S& s) {
                 s.setRenamingMode(S::RenamingModeOption::prefixSuffix);
@@ -160,7 +163,8 @@ private Q_SLOTS:
         QCOMPARE(f.window->width(), 520);
         QCOMPARE(content->width(), 520);
         // Which original to keep is asked only of a conversion; the choice stays.
-        QCOMPARE(f.get("originalFileHandling")->isEnabled(), f.settings.targetFormat() != S::TargetFormatOption::keepOriginal);
+        QCOMPARE(f.get("originalFileHandling")->isEnabled(),
+                 f.settings.targetFormat() != S::TargetFormatOption::keepOriginal);
         QCOMPARE(f.get("originalFileHandling")->currentIndex(), 1);
 
         // And it shrinks back.

@@ -4,9 +4,9 @@
 // and Qt headers the window tests share.
 
 #include "DesktopActions.h"
-#include "Job.h"
 #include "FileChooser.h"
 #include "FolderChooser.h"
+#include "Job.h"
 #include "TextPrompt.h"
 
 #include <QAbstractButton>

@@ -8,9 +8,9 @@
 #include "AppSettings.h"
 #include "CompressionCoordinator.h"
 #include "CompressionError.h"
+#include "ContentView.h"
 #include "DefaultsStore.h"
 #include "Localization.h"
-#include "ContentView.h"
 #include "SettingsPanelView.h"
 #include "TestDoubles.h"
 
@@ -60,8 +60,11 @@ const std::map<QString, std::function<void(S&)>> kSettingsStates{
 
 // Savings, a file already optimal and one that grew; any other file halves.
 const std::map<QString, std::pair<int64_t, int64_t>> kSamples{
-    {"holiday-beach-sunset.jpg", {4'812'331, 1'204'118}}, {"screenshot 2024-03-18 at 09.41.22.png", {912'004, 402'511}},
-    {"logo.webp", {18'220, 18'220}}, {"portrait.heic", {2'901'455, 3'012'877}}, {"family-dinner.jpg", {3'120'009, 1'955'400}},
+    {"holiday-beach-sunset.jpg", {4'812'331, 1'204'118}},
+    {"screenshot 2024-03-18 at 09.41.22.png", {912'004, 402'511}},
+    {"logo.webp", {18'220, 18'220}},
+    {"portrait.heic", {2'901'455, 3'012'877}},
+    {"family-dinner.jpg", {3'120'009, 1'955'400}},
 };
 
 JobQueue::EngineFunction standInEngine(std::shared_future<void> released)
@@ -72,8 +75,9 @@ JobQueue::EngineFunction standInEngine(std::shared_future<void> released)
             released.wait();
         if (file.fileName().contains(QStringLiteral("damaged")))
             throw CompressionError::corruptFile(QStringLiteral("Cannot decode image ") + file.fileName());
-        const auto [original, compressed] = kSamples.count(file.fileName()) ? kSamples.at(file.fileName())
-                                                                            : std::pair<int64_t, int64_t>{1'000'000, 500'000};
+        const auto [original, compressed] = kSamples.count(file.fileName())
+            ? kSamples.at(file.fileName())
+            : std::pair<int64_t, int64_t>{1'000'000, 500'000};
         CompressionResult result;
         result.originalSize = original;
         result.compressedSize = compressed;
@@ -85,7 +89,8 @@ JobQueue::EngineFunction standInEngine(std::shared_future<void> released)
 }
 
 // Lets layout and painting settle (and `done` hold, if given), then saves.
-int save(QWidget& window, const QString& output, const std::function<bool()>& done = [] { return true; })
+int save(
+    QWidget& window, const QString& output, const std::function<bool()>& done = [] { return true; })
 {
     if (!QTest::qWaitFor(done, 10'000)) {
         std::fputs("vantro_screenshot: the jobs did not reach the expected state\n", stderr);
@@ -125,15 +130,16 @@ int main(int argc, char* argv[])
     settings.setTargetFormat(S::TargetFormatOption::webp);
     settings.setResizeEnabled(true);
     // A long name, as the footer's preset button must cope with.
-    settings.savePreset(AppLanguage::current() == AppLanguage::cs ? QStringLiteral(u"Export pro webovou galerii e-shopu")
-                                                                  : QStringLiteral("Web export for the shop gallery"));
+    settings.savePreset(AppLanguage::current() == AppLanguage::cs
+                            ? QStringLiteral(u"Export pro webovou galerii e-shopu")
+                            : QStringLiteral("Web export for the shop gallery"));
     std::promise<void> release;
     FakeDesktop desktop;
     FakePrompt prompt;
     FakeChooser chooser;
     // One job at a time, so the held job keeps the ones after it waiting.
-    CompressionCoordinator coordinator(settings.currentCompressionSettings(), standInEngine(release.get_future().share()),
-                                       [] { return 2; });
+    CompressionCoordinator coordinator(settings.currentCompressionSettings(),
+                                       standInEngine(release.get_future().share()), [] { return 2; });
     int exitCode = 0;
     {
         ContentView window(settings, coordinator, desktop, prompt, chooser);
@@ -142,9 +148,9 @@ int main(int argc, char* argv[])
         window.show();
         const QDir folder(QDir::home().filePath(QStringLiteral("Pictures")));
         QStringList files;
-        for (const char* name : {"holiday-beach-sunset.jpg", "screenshot 2024-03-18 at 09.41.22.png", "damaged-scan.png",
-                                 "logo.webp", "portrait.heic", "family-dinner.jpg", "large-panorama.jpg", "IMG_2041.jpg",
-                                 "IMG_2042.jpg"})
+        for (const char* name :
+             {"holiday-beach-sunset.jpg", "screenshot 2024-03-18 at 09.41.22.png", "damaged-scan.png", "logo.webp",
+              "portrait.heic", "family-dinner.jpg", "large-panorama.jpg", "IMG_2041.jpg", "IMG_2042.jpg"})
             files << folder.filePath(QString::fromUtf8(name));
         window.takeFiles(files);
         // Everything before the held job has ended and the window shows it.

@@ -137,9 +137,9 @@ QByteArray pngChunk(const char* type, const QByteArray& data)
     appendBigEndian(chunk, static_cast<uint32_t>(data.size()));
     const QByteArray body = QByteArray(type) + data;
     chunk.append(body);
-    appendBigEndian(chunk, static_cast<uint32_t>(crc32(crc32(0, nullptr, 0),
-                                                       reinterpret_cast<const Bytef*>(body.constData()),
-                                                       static_cast<uInt>(body.size()))));
+    appendBigEndian(chunk,
+                    static_cast<uint32_t>(crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(body.constData()),
+                                                static_cast<uInt>(body.size()))));
     return chunk;
 }
 
@@ -194,7 +194,9 @@ QString TemporaryFolderTest::write(const QString& name, const QByteArray& bytes)
 }
 
 EnvironmentOverride::EnvironmentOverride(const char* name, const QString& value)
-    : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+    : m_name(name)
+    , m_had(qEnvironmentVariableIsSet(name))
+    , m_old(qgetenv(name))
 {
     qputenv(name, QFile::encodeName(value));
 }

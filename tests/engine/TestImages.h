@@ -96,7 +96,7 @@ public:
     FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
 private:
-    rlimit m_previous {};
+    rlimit m_previous{};
     void (*m_previousHandler)(int) = nullptr;
 };
 

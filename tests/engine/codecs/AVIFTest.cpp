@@ -46,15 +46,15 @@ const uint8_t* bytesOf(const QByteArray& data)
 Image sourceImage(const Spec& spec)
 {
     Image image(avifImageCreate(spec.width, spec.height, spec.depth, spec.format));
-    const DecodedImage picture = paintedImage(static_cast<int>(spec.width), static_cast<int>(spec.height), spec.alpha,
-                                              [&](int x, int y, uint8_t* pixel) {
-        pixel[0] = static_cast<uint8_t>(x * 255 / static_cast<int>(spec.width));
-        pixel[1] = static_cast<uint8_t>(y * 255 / static_cast<int>(spec.height));
-        pixel[2] = static_cast<uint8_t>(128 + ((x / 4 + y / 4) % 2) * 40);
-        if (spec.alpha)
-            pixel[3] = static_cast<uint8_t>(25 + (x + y) * 200 / static_cast<int>(spec.width + spec.height)
-                                            + (x / 3 + y / 5) % 2 * 30);
-    });
+    const DecodedImage picture = paintedImage(
+        static_cast<int>(spec.width), static_cast<int>(spec.height), spec.alpha, [&](int x, int y, uint8_t* pixel) {
+            pixel[0] = static_cast<uint8_t>(x * 255 / static_cast<int>(spec.width));
+            pixel[1] = static_cast<uint8_t>(y * 255 / static_cast<int>(spec.height));
+            pixel[2] = static_cast<uint8_t>(128 + ((x / 4 + y / 4) % 2) * 40);
+            if (spec.alpha)
+                pixel[3] = static_cast<uint8_t>(25 + (x + y) * 200 / static_cast<int>(spec.width + spec.height)
+                                                + (x / 3 + y / 5) % 2 * 30);
+        });
     avifRGBImage rgb;
     avifRGBImageSetDefaults(&rgb, image.get());
     rgb.format = spec.alpha ? AVIF_RGB_FORMAT_RGBA : AVIF_RGB_FORMAT_RGB;
@@ -96,7 +96,7 @@ Image decode(const QByteArray& data)
     const std::unique_ptr<avifDecoder, decltype(&avifDecoderDestroy)> decoder(avifDecoderCreate(), &avifDecoderDestroy);
     const auto size = static_cast<size_t>(data.size());
     return avifDecoderReadMemory(decoder.get(), image.get(), bytesOf(data), size) == AVIF_RESULT_OK ? std::move(image)
-                                                                                                  : nullptr;
+                                                                                                    : nullptr;
 }
 
 QByteArray copyOf(const avifRWData& data)
@@ -242,20 +242,25 @@ constexpr auto kGrey = AVIF_PIXEL_FORMAT_YUV400;
 
 INSTANTIATE_TEST_SUITE_P(
     Recompression, AVIFRecompressionTest,
-    testing::Values(Case{"Lossless420AlphaMetadata", {.alpha = true, .metadata = true}, ResizeMode::none(), 64, 48},
-                    Case{"Lossless444Cropped", {.format = k444, .clap = true}, ResizeMode::none(), 64, 48},
-                    Case{"Lossless10Bit422AlphaOddSize",
-                         {.width = 33, .height = 17, .depth = 10, .format = k422, .alpha = true}, ResizeMode::none(),
-                         33, 17},
-                    Case{"Lossless12BitGrey", {.depth = 12, .format = kGrey}, ResizeMode::none(), 64, 48},
-                    Case{"LosslessWithoutPixelInformation", {.alpha = true, .pixi = false}, ResizeMode::none(), 64, 48},
-                    Case{"ShrinkWithoutPixelInformation", {.pixi = false}, ResizeMode::maxWidth(32), 32, 24},
-                    Case{"Shrink420AlphaMetadata", {.alpha = true, .metadata = true}, ResizeMode::maxDimension(32), 32,
-                         24},
-                    Case{"Shrink10Bit422AlphaCropped", {.depth = 10, .format = k422, .alpha = true, .clap = true},
-                         ResizeMode::percentage(50), 32, 24},
-                    Case{"Enlarge444", {.format = k444}, ResizeMode::exactWidth(128), 128, 96},
-                    Case{"Shrink12BitGrey", {.depth = 12, .format = kGrey}, ResizeMode::maxHeight(12), 16, 12}),
+    testing::Values(
+        Case{"Lossless420AlphaMetadata", {.alpha = true, .metadata = true}, ResizeMode::none(), 64, 48},
+        Case{"Lossless444Cropped", {.format = k444, .clap = true}, ResizeMode::none(), 64, 48},
+        Case{"Lossless10Bit422AlphaOddSize",
+             {.width = 33, .height = 17, .depth = 10, .format = k422, .alpha = true},
+             ResizeMode::none(),
+             33,
+             17},
+        Case{"Lossless12BitGrey", {.depth = 12, .format = kGrey}, ResizeMode::none(), 64, 48},
+        Case{"LosslessWithoutPixelInformation", {.alpha = true, .pixi = false}, ResizeMode::none(), 64, 48},
+        Case{"ShrinkWithoutPixelInformation", {.pixi = false}, ResizeMode::maxWidth(32), 32, 24},
+        Case{"Shrink420AlphaMetadata", {.alpha = true, .metadata = true}, ResizeMode::maxDimension(32), 32, 24},
+        Case{"Shrink10Bit422AlphaCropped",
+             {.depth = 10, .format = k422, .alpha = true, .clap = true},
+             ResizeMode::percentage(50),
+             32,
+             24},
+        Case{"Enlarge444", {.format = k444}, ResizeMode::exactWidth(128), 128, 96},
+        Case{"Shrink12BitGrey", {.depth = 12, .format = kGrey}, ResizeMode::maxHeight(12), 16, 12}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(AVIFEncoderTest, QualityMapsOntoTheQuantiser)
@@ -289,7 +294,8 @@ TEST_F(AVIFEncoderTest, RefusesWhatItCannotRecompress)
     ASSERT_GT(ispe, 0);
     huge.replace(ispe + 8, 8, QByteArray::fromHex("0000500000005000")); // 20480 x 20480
     for (const auto& [name, bytes] : {std::pair{"notes.avif", QByteArray("just some text, not an image")},
-                                      {"header.avif", valid.left(valid.size() / 4)}, {"huge.avif", huge}}) {
+                                      {"header.avif", valid.left(valid.size() / 4)},
+                                      {"huge.avif", huge}}) {
         const QString path = write(name, bytes);
         EXPECT_EQ(errorOf([&] { AVIFEncoder::readDimensions(path); }),
                   CompressionError::corruptFile(QStringLiteral("Cannot read AVIF dimensions: ") + name));

@@ -72,7 +72,8 @@ TEST_F(JPEGTest, OutputIsMozjpegsProgressiveProfileAtAnyQuality)
     for (const int64_t quality : {0, 1, 100, 250}) {
         EXPECT_EQ(ToolOutputCheck::problem(JPEGEncoder::compress(image, quality, "q", std::nullopt), ImageFormat::jpeg,
                                            120, 80),
-                  std::nullopt) << quality;
+                  std::nullopt)
+            << quality;
     }
     EXPECT_EQ(ToolOutputCheck::problem(JPEGEncoder::compress(photoLike(1, 1), 75, "1", {}), ImageFormat::jpeg, 1, 1),
               std::nullopt);
@@ -226,24 +227,27 @@ TEST(JPEGMetadataTest, RestoreReadsOnlyWhatIsThere)
         return QByteArray("\xFF\xE1", 2) + char(length >> 8) + char(length & 0xFF) + payload;
     };
     // Little-endian EXIF with orientation 8 among other entries.
-    const QByteArray littleEndian
-        = app1(QByteArray::fromHex("49492a0008000000" "0200" "0f01020004000000414243ff" "120103000100000008000000"
-                                   "00000000"));
+    const QByteArray littleEndian = app1(QByteArray::fromHex("49492a0008000000"
+                                                             "0200"
+                                                             "0f01020004000000414243ff"
+                                                             "120103000100000008000000"
+                                                             "00000000"));
     const QByteArray restored = JPEGMetadata::restoreOrientationAndProfile(soi + littleEndian + icc + sos, optimised);
     EXPECT_EQ(orientationOf(restored), 8);
     EXPECT_EQ(iccMarkers(restored), std::vector<QByteArray>{icc.mid(4)});
     EXPECT_EQ(restored.mid(restored.indexOf("\xFF\xDB")), optimised.mid(optimised.indexOf("\xFF\xDB")));
 
     // The directory points past the block: no EXIF, the profile still comes back.
-    const QByteArray badOffset = app1(QByteArray::fromHex("4d4d002a0000ff00" "0001"));
+    const QByteArray badOffset = app1(QByteArray::fromHex("4d4d002a0000ff00"
+                                                          "0001"));
     const QByteArray onlyProfile = JPEGMetadata::restoreOrientationAndProfile(soi + badOffset + icc + sos, optimised);
     EXPECT_TRUE(segments(onlyProfile, 0xE1).empty());
     EXPECT_EQ(iccMarkers(onlyProfile).size(), 1u);
 
     // Headers that cannot be read leave the optimised bytes as they are.
     for (const QByteArray& broken : {QByteArray("\xFF\xD8\xFF\xE2\xFF\xFF", 6) + icc,
-                                     QByteArray("\xFF\xD8\xFF\xE1\x00\x01", 6) + littleEndian + sos,
-                                     soi + icc.left(10), soi, QByteArray("GIF89a"), QByteArray()})
+                                     QByteArray("\xFF\xD8\xFF\xE1\x00\x01", 6) + littleEndian + sos, soi + icc.left(10),
+                                     soi, QByteArray("GIF89a"), QByteArray()})
         EXPECT_EQ(JPEGMetadata::restoreOrientationAndProfile(broken, optimised), optimised);
     EXPECT_EQ(JPEGMetadata::restoreOrientationAndProfile(soi + icc + sos, "not a JPEG"), "not a JPEG");
 }

@@ -66,8 +66,10 @@ TEST_F(OptimiserToolTest, PassesTheArgumentsIntoAPrivateFolderAndReturnsTheOutpu
     // The tool reports its arguments and the mode of its output's folder as
     // it runs, then copies its input.
     const QString report = dir.filePath("report");
-    fakeTool("for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + report.toUtf8() + "'\n"
-             "stat -c %a \"$(dirname \"$5\")\" >> '" + report.toUtf8() + "'\ncp \"$6\" \"$5\"\n");
+    fakeTool("for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + report.toUtf8()
+             + "'\n"
+               "stat -c %a \"$(dirname \"$5\")\" >> '"
+             + report.toUtf8() + "'\ncp \"$6\" \"$5\"\n");
     EXPECT_EQ(run(), source);
     const QStringList lines = QString::fromUtf8(readFile(report)).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 7);
@@ -124,7 +126,8 @@ TEST_F(OptimiserToolTest, TheFirstRunRemovesWhatKilledRunsLeft)
     QStringList kept{QStringLiteral("vantro-%1-abc123").arg(::getppid()), "vantro-" + dead + "-abc123-not",
                      "vantro-" + dead + "-link00"};
     kept.sort();
-    EXPECT_EQ(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name), kept);
+    EXPECT_EQ(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
+              kept);
     EXPECT_TRUE(QFileInfo::exists(dir.filePath("target/kept")));
 }
 
@@ -229,12 +232,12 @@ TEST(ToolOutputCheckTest, OnlyAWholeImageOfTheSourcesSizePasses)
     badCrc[png.indexOf("IDAT") + 10] = static_cast<char>(badCrc[png.indexOf("IDAT") + 10] ^ 1);
     const QByteArray stray = QByteArray(jpeg).insert(jpeg.indexOf(QByteArray("\xFF\xDA", 2)), "x");
     // The message a fault gives starts with its text; no text means whole.
-    const auto check = [](const char* name, const QByteArray& bytes, ImageFormat format, int64_t width,
-                          const char* problem) {
-        const QString found = ToolOutputCheck::problem(bytes, format, width, 24).value_or(QString());
-        EXPECT_TRUE(*problem ? found.startsWith(QString::fromUtf8(problem)) : found.isEmpty())
-            << name << ": " << found.toStdString();
-    };
+    const auto check
+        = [](const char* name, const QByteArray& bytes, ImageFormat format, int64_t width, const char* problem) {
+              const QString found = ToolOutputCheck::problem(bytes, format, width, 24).value_or(QString());
+              EXPECT_TRUE(*problem ? found.startsWith(QString::fromUtf8(problem)) : found.isEmpty())
+                  << name << ": " << found.toStdString();
+          };
     const char* cutInAScan = "the output is cut short in or after scan ";
     check("whole JPEG", jpeg, ImageFormat::jpeg, 40, "");
     check("JPEG cut in a scan", jpeg.left(jpeg.size() * 2 / 3), ImageFormat::jpeg, 40, cutInAScan);

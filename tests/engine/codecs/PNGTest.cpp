@@ -61,7 +61,7 @@ TEST_F(PNGEncoderTest, ResizedPixelsBecomeAnOptimisedPNGOfTheSameSamples)
         const DecodedImage image = noise(61, 37, alpha);
         const QByteArray png = PNGEncoder::compressResized(image);
         EXPECT_EQ(png.mid(12, 4) + char(png[25]), QByteArray("IHDR") + char(alpha ? 6 : 2)); // RGBA or RGB
-        EXPECT_EQ(png.mid(16, 8), QByteArray::fromHex("0000003d00000025"));                // 61 x 37
+        EXPECT_EQ(png.mid(16, 8), QByteArray::fromHex("0000003d00000025")); // 61 x 37
         EXPECT_FALSE(png.contains("iCCP") || png.contains("eXIf"));
         EXPECT_EQ(samplesOf(png), image.pixels);
         EXPECT_EQ(leftovers(), QStringList());

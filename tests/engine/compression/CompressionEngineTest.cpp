@@ -25,7 +25,8 @@ namespace {
 class CompressionEngineTest : public TemporaryFolderTest {
 protected:
     CompressionEngineTest()
-        : engine(dir.filePath("backup"), [this](const QStringList& paths) { trashed += paths; }, 1000)
+        : engine(
+            dir.filePath("backup"), [this](const QStringList& paths) { trashed += paths; }, 1000)
     {
     }
 
@@ -40,7 +41,10 @@ protected:
         return errorOf([&] { engine.compress(path, settings); });
     }
 
-    QStringList entries() const { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot); }
+    QStringList entries() const
+    {
+        return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
 
     QStringList trashed;
     CompressionEngine engine;
@@ -77,8 +81,8 @@ TEST_F(CompressionEngineTest, LossyJPEGFollowsQualityAndNotSmallerWritesNothing)
     const QString optimised = engine.compress(png, settings(CompressionMode::lossless())).outputPath;
     const QStringList before = entries();
     for (const ResizeMode& resize : {ResizeMode::none(), ResizeMode::maxDimension(64)}) {
-        const CompressionResult again = engine.compress(
-            optimised, settings(CompressionMode::lossless(), TargetFormat::keepOriginal, resize));
+        const CompressionResult again
+            = engine.compress(optimised, settings(CompressionMode::lossless(), TargetFormat::keepOriginal, resize));
         EXPECT_TRUE(again.alreadyOptimized);
         EXPECT_EQ(again.outputPath, optimised);
         EXPECT_EQ(again.compressedSize, again.originalSize);
@@ -100,16 +104,19 @@ TEST_F(CompressionEngineTest, ResizedSameFormatOutputIsAlwaysWritten)
     EXPECT_TRUE(shrunk.lossyFallbackApplied);
     EXPECT_EQ(ImageDimensions::read(shrunk.outputPath), dims(100, 50));
     // Lossless with a resize that changes nothing stays on the lossless road.
-    EXPECT_FALSE(engine.compress(jpeg, settings(CompressionMode::lossless(), TargetFormat::keepOriginal,
-                                                ResizeMode::maxWidth(500)))
-                     .lossyFallbackApplied);
+    EXPECT_FALSE(
+        engine
+            .compress(jpeg,
+                      settings(CompressionMode::lossless(), TargetFormat::keepOriginal, ResizeMode::maxWidth(500)))
+            .lossyFallbackApplied);
 
     // A resized WebP keeps its own profile: its samples are not converted.
     const QByteArray p3 = builtInProfile("p3");
-    const QString webp = write("pic.webp", WebPICCProfile::embedICCProfile(
-                                               WebPEncoder::encode(photoLike(90, 60), CompressionMode::lossy(90), "x"), p3));
-    const CompressionResult half = engine.compress(
-        webp, settings(CompressionMode::lossy(80), TargetFormat::webp, ResizeMode::percentage(50)));
+    const QString webp = write(
+        "pic.webp",
+        WebPICCProfile::embedICCProfile(WebPEncoder::encode(photoLike(90, 60), CompressionMode::lossy(90), "x"), p3));
+    const CompressionResult half
+        = engine.compress(webp, settings(CompressionMode::lossy(80), TargetFormat::webp, ResizeMode::percentage(50)));
     EXPECT_EQ(WebPEncoder::readDimensions(half.outputPath), dims(45, 30));
     EXPECT_EQ(WebPICCProfile::iccProfile(readFile(half.outputPath)), p3);
 
@@ -127,8 +134,8 @@ TEST_F(CompressionEngineTest, ConversionsAreInSRGBAndLosslessWebPKeepsEveryPixel
     const DecodedImage picture = photoLike(48, 32, true);
     const QByteArray p3 = builtInProfile("p3");
     const QString png = write("p3.png", vipsEncode(picture, ".png", std::nullopt, p3));
-    const QString webp = write(
-        "p3.webp", webpWithChunk(WebPEncoder::encode(picture, CompressionMode::lossless(), "x"), "ICCP", p3));
+    const QString webp
+        = write("p3.webp", webpWithChunk(WebPEncoder::encode(picture, CompressionMode::lossless(), "x"), "ICCP", p3));
     const std::vector<uint8_t> inSRGB = ImageDecoder::decode(png, ImageFormat::png).pixels;
 
     const CompressionResult toPNG = engine.compress(webp, settings(CompressionMode::lossy(85), TargetFormat::png));
@@ -161,8 +168,9 @@ TEST_F(CompressionEngineTest, ConversionToJPEGFlattensAlphaOntoWhiteAndCarriesSR
     const DecodedImage decoded = ImageDecoder::decode(result.outputPath, ImageFormat::jpeg);
     ASSERT_FALSE(decoded.hasAlpha);
     EXPECT_NEAR(decoded.pixels[3], 127, 12); // half-transparent black
-    EXPECT_GT(decoded.pixels[7], 200);       // transparent: white
-    EXPECT_FALSE(engine.compress(source, settings(CompressionMode::lossy(70), TargetFormat::jpeg)).lossyFallbackApplied);
+    EXPECT_GT(decoded.pixels[7], 200); // transparent: white
+    EXPECT_FALSE(
+        engine.compress(source, settings(CompressionMode::lossy(70), TargetFormat::jpeg)).lossyFallbackApplied);
 }
 
 TEST_F(CompressionEngineTest, RefusalsComeBeforeAnyWork)
@@ -178,7 +186,9 @@ TEST_F(CompressionEngineTest, RefusalsComeBeforeAnyWork)
     const QString jpeg = write("keep.jpg", vipsEncode(photoLike(64, 48), ".jpg[Q=98,optimize_coding=false]"));
     EXPECT_EQ(engine.compress(jpeg, inPlace).outputPath, jpeg);
 
-    QByteArray heic("\x00\x00\x00\x18" "ftypheic\x00\x00\x00\x00mif1heic", 24);
+    QByteArray heic("\x00\x00\x00\x18"
+                    "ftypheic\x00\x00\x00\x00mif1heic",
+                    24);
     const QString phone = write("IMG_1.HEIC", heic + QByteArray(100, '\0'));
     EXPECT_EQ(errorFor(phone, settings(CompressionMode::lossless())),
               CompressionError::invalidConfiguration(
@@ -196,8 +206,9 @@ TEST_F(CompressionEngineTest, RefusalsComeBeforeAnyWork)
         testing::internal::CaptureStderr();
         EXPECT_EQ(errorFor(photo, custom),
                   CompressionError::invalidConfiguration(
-                      folder.isEmpty() ? QStringLiteral("No custom output folder is set")
-                                       : QStringLiteral("The custom output folder must be an absolute path: ") + folder));
+                      folder.isEmpty()
+                          ? QStringLiteral("No custom output folder is set")
+                          : QStringLiteral("The custom output folder must be an absolute path: ") + folder));
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
         EXPECT_EQ(errorFor(dir.filePath("missing.png"), custom), errorFor(photo, custom));
     }
@@ -218,7 +229,8 @@ TEST_F(CompressionEngineTest, RefusalsComeBeforeAnyWork)
     const QString fifo = dir.filePath("pipe.jpg");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     EXPECT_EQ(errorOf([&] { readWholeFile(fifo); }), CompressionError::ioFailure("Not a regular file: pipe.jpg"));
-    EXPECT_EQ(errorOf([&] { FormatDetector::detectFormat(fifo); }), CompressionError::ioFailure("Cannot open pipe.jpg"));
+    EXPECT_EQ(errorOf([&] { FormatDetector::detectFormat(fifo); }),
+              CompressionError::ioFailure("Cannot open pipe.jpg"));
     EXPECT_EQ(errorFor(fifo, settings(CompressionMode::lossless())),
               CompressionError::ioFailure("Not a regular file: pipe.jpg"));
     EXPECT_TRUE(entries().filter("optim").isEmpty());
@@ -255,8 +267,8 @@ TEST_F(CompressionEngineTest, AToolsFailedWriteLeavesTheOriginalAndNoOutput)
 TEST_F(CompressionEngineTest, TrashOnlyForConversions)
 {
     const QString source = write("c.png", vipsEncode(photoLike(40, 40), ".png"));
-    CompressionSettings convert = settings(CompressionMode::lossy(80), TargetFormat::webp, ResizeMode::none(),
-                                           OutputMode::inPlace(true));
+    CompressionSettings convert
+        = settings(CompressionMode::lossy(80), TargetFormat::webp, ResizeMode::none(), OutputMode::inPlace(true));
     convert.originalFileHandling = OriginalFileHandling::moveToTrash;
     EXPECT_EQ(engine.compress(source, convert).outputPath, dir.filePath("c.webp"));
     EXPECT_EQ(trashed, QStringList{source});
@@ -267,7 +279,8 @@ TEST_F(CompressionEngineTest, TrashOnlyForConversions)
     EXPECT_EQ(trashed.size(), 1);
 
     // A failing Trash fails the job but keeps the converted file.
-    const CompressionEngine failing(dir.filePath("backup"), [](const QStringList&) { throw std::runtime_error(""); }, 1);
+    const CompressionEngine failing(
+        dir.filePath("backup"), [](const QStringList&) { throw std::runtime_error(""); }, 1);
     convert.outputMode = OutputMode::copyAlongside();
     convert.targetFormat = TargetFormat::webp;
     EXPECT_THROW(failing.compress(source, convert), std::runtime_error);

@@ -24,7 +24,8 @@ TEST(ValueTypesTest, EqualityComparesCaseAndPayload)
 TEST(ValueTypesTest, ErrorTextEscapesTheMessage)
 {
     EXPECT_STREQ(CompressionError::unsupportedFormat().what(), "unsupportedFormat");
-    EXPECT_EQ(CompressionError::ioFailure("Cannot open a\"b's\\c").text(), "ioFailure(\"Cannot open a\\\"b\\'s\\\\c\")");
+    EXPECT_EQ(CompressionError::ioFailure("Cannot open a\"b's\\c").text(),
+              "ioFailure(\"Cannot open a\\\"b\\'s\\\\c\")");
     EXPECT_EQ(CompressionError::corruptFile(QString("t\tn\nr\r") + QChar(u'\0')).text(),
               "corruptFile(\"t\\tn\\nr\\r\\0\")");
     const QString accented = QString::fromUtf8("Soubor \u2019\u017elu\u0165ou\u010dk\u00fd\u2019");

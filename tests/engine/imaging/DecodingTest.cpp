@@ -303,7 +303,10 @@ TEST_F(DecodingTest, MalformedAndTruncatedFilesFailCleanly)
         {"header-only.jpg", jpeg.left(20), ImageFormat::jpeg, false},
         {"garbage.png", literal("\x89PNG\r\n\x1A\n and then nonsense"), ImageFormat::png, false},
         {"truncated.png", png.left(png.size() / 2), ImageFormat::png, true},
-        {"garbage.heic", literal("\0\0\0\x18" "ftypheic\0\0\0\0mif1heic junk junk"), ImageFormat::heic, false},
+        {"garbage.heic",
+         literal("\0\0\0\x18"
+                 "ftypheic\0\0\0\0mif1heic junk junk"),
+         ImageFormat::heic, false},
         {"missing.png", {}, ImageFormat::png, false},
     };
     for (const Case& c : cases) {
@@ -332,9 +335,9 @@ TEST_F(DecodingTest, ClaimedSizesBeyondThePixelBudgetFailBeforeDecoding)
     appendBigEndian(header, 100000);
     appendBigEndian(header, 100000);
     header.append(literal("\x08\x02\0\0\0")); // 8-bit RGB
-    const QString huge = write("huge.png", literal("\x89PNG\r\n\x1A\n") + pngChunk("IHDR", header)
-                                               + pngChunk("IDAT", literal("\x78\x9C\x03\0\0\0\0\x01"))
-                                               + pngChunk("IEND", {}));
+    const QString huge = write("huge.png",
+                               literal("\x89PNG\r\n\x1A\n") + pngChunk("IHDR", header)
+                                   + pngChunk("IDAT", literal("\x78\x9C\x03\0\0\0\0\x01")) + pngChunk("IEND", {}));
     EXPECT_EQ(errorOf([&] { ImageDecoder::decode(huge, ImageFormat::png); }),
               CompressionError::corruptFile(
                   QStringLiteral("Image too large to decode (100000 \u00D7 100000 pixels): huge.png")));

@@ -17,7 +17,10 @@ namespace {
 
 QByteArray isoMedia(const char* brand, const char* compatible = "mif1")
 {
-    return QByteArray("\0\0\0\x18" "ftyp", 8) + brand + QByteArray(4, '\0') + compatible;
+    return QByteArray("\0\0\0\x18"
+                      "ftyp",
+                      8)
+        + brand + QByteArray(4, '\0') + compatible;
 }
 
 struct Case {
@@ -53,8 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"HEIC", isoMedia("heic"), kHEIC}, Case{"HEIX", isoMedia("heix"), kHEIC},
                     Case{"HEVC", isoMedia("hevc"), kHEIC}, Case{"HEIM", isoMedia("heim"), kHEIC},
                     Case{"HEIS", isoMedia("heis"), kHEIC}, Case{"HEVM", isoMedia("hevm"), kHEIC},
-                    Case{"HEVS", isoMedia("hevs"), kHEIC},
-                    Case{"Wave", QByteArray("RIFF\x10\0\0\0WAVE", 12), {}},
+                    Case{"HEVS", isoMedia("hevs"), kHEIC}, Case{"Wave", QByteArray("RIFF\x10\0\0\0WAVE", 12), {}},
                     Case{"OnlyCompatibleWithHEIC", isoMedia("mif1", "heic"), {}},
                     Case{"UpperCaseBrand", isoMedia("AVIF"), {}}, Case{"GIF", "GIF89a......", {}},
                     Case{"Zeros", QByteArray(64, '\0'), {}},

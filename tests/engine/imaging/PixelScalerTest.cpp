@@ -39,8 +39,8 @@ TEST_P(PixelScalerTest, FlatPixelsKeepTheirValueAtExactlyTheTargetSize)
     for (const std::vector<uint8_t>& pixel :
          std::vector<std::vector<uint8_t>>{{12, 200, 77}, {12, 200, 77, 255}, {12, 200, 77, 128}, {255, 0, 0, 0}}) {
         const size_t n = pixel.size();
-        const auto result = PixelScaler::scale(repeated(pixel, c.width * c.height), c.width, c.height, n == 4,
-                                               c.toWidth, c.toHeight);
+        const auto result
+            = PixelScaler::scale(repeated(pixel, c.width * c.height), c.width, c.height, n == 4, c.toWidth, c.toHeight);
         ASSERT_EQ(result.size(), static_cast<size_t>(c.toWidth * c.toHeight) * n);
         const std::vector<uint8_t> expected = n == 4 && pixel[3] == 0 ? std::vector<uint8_t>(4, 0) : pixel;
         const int tolerance = n == 4 && pixel[3] == 128 ? 1 : 0;

@@ -235,15 +235,14 @@ TEST_P(PlacementKillTest, AKillAtAnyStepLeavesNoPartialFile)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(, PlacementKillTest,
-                         ::testing::Values(KillCase{"Copy", false, Staging::unnamed},
-                                           KillCase{"CopyStagedByName", false, Staging::named},
-                                           KillCase{"CopyClaimedByLink", false, Staging::namedClaimedByLink},
-                                           KillCase{"InPlaceWithBackup", true, Staging::unnamed},
-                                           KillCase{"InPlaceWithBackupStagedByName", true, Staging::named},
-                                           KillCase{"InPlaceWithBackupClaimedByLink", true,
-                                                    Staging::namedClaimedByLink}),
-                         [](const ::testing::TestParamInfo<KillCase>& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    , PlacementKillTest,
+    ::testing::Values(KillCase{"Copy", false, Staging::unnamed}, KillCase{"CopyStagedByName", false, Staging::named},
+                      KillCase{"CopyClaimedByLink", false, Staging::namedClaimedByLink},
+                      KillCase{"InPlaceWithBackup", true, Staging::unnamed},
+                      KillCase{"InPlaceWithBackupStagedByName", true, Staging::named},
+                      KillCase{"InPlaceWithBackupClaimedByLink", true, Staging::namedClaimedByLink}),
+    [](const ::testing::TestParamInfo<KillCase>& test) { return std::string(test.param.name); });
 
 QString intruder;
 void intrudeBeforeClaim(OutputPlacement::Step point)
@@ -430,7 +429,8 @@ TEST_F(OutputPlacementTest, FailedWritesLeaveTheSourceAndNoStrayFiles)
                 CompressionError::Kind::ioFailure, "Failed to create backup directory: Not a directory");
 
     EXPECT_EQ(readFile(source), QByteArray(4096, 's'));
-    EXPECT_EQ(entries(dir.path()), QStringList({"backup-root", "folder.jpg", longSource.section('/', -1), "photo.jpg"}));
+    EXPECT_EQ(entries(dir.path()),
+              QStringList({"backup-root", "folder.jpg", longSource.section('/', -1), "photo.jpg"}));
     EXPECT_TRUE(entries(placement.backupRoot() + dir.path()).isEmpty());
 }
 

@@ -26,8 +26,14 @@ constexpr auto kGuard = std::chrono::seconds(30);
 
 CompressionSettings settingsWith(RenamingMode renaming, const QString& separator = "_")
 {
-    return {CompressionMode::lossy(80), OutputMode::copyAlongside(), TargetFormat::keepOriginal,
-            OriginalFileHandling::keep, renaming, ResizeMode::none(), 3, separator};
+    return {CompressionMode::lossy(80),
+            OutputMode::copyAlongside(),
+            TargetFormat::keepOriginal,
+            OriginalFileHandling::keep,
+            renaming,
+            ResizeMode::none(),
+            3,
+            separator};
 }
 
 std::vector<K> kinds(const JobList& jobs)
@@ -55,9 +61,9 @@ protected:
     void start(int processorCount, const CompressionSettings& settings = settingsWith(RenamingMode::none()))
     {
         processors = processorCount;
-        queue = std::make_unique<JobQueue>(settings, [this](const QString& path, const CompressionSettings& s) {
-            return compress(path, s);
-        }, [this] { return processors.load(); });
+        queue = std::make_unique<JobQueue>(
+            settings, [this](const QString& path, const CompressionSettings& s) { return compress(path, s); },
+            [this] { return processors.load(); });
         queue->setOnUpdate(observer());
     }
 
@@ -73,8 +79,7 @@ protected:
             changed.notify_all();
             const auto go = [&] { return !held || released.count(path) > 0; };
             // The stop flag rings no bell: look at it now and then.
-            while (!changed.wait_for(lock, 5ms, [&] { return go() || (heedsStop && JobCancellation::requested()); })) {
-            }
+            while (!changed.wait_for(lock, 5ms, [&] { return go() || (heedsStop && JobCancellation::requested()); })) {}
             thrower = !go() ? [] { throw JobCancelled(); } : failures[path];
             --running;
             changed.notify_all();
@@ -121,11 +126,26 @@ protected:
     {
         return waitUntil([&] { return callCount >= count; });
     }
-    void hold() { change([&] { held = true; }); }
-    void release(const QString& path) { change([&] { released.insert(path); }); }
-    void releaseAll() { change([&] { held = false; }); }
-    void failWith(const QString& path, std::function<void()> thrower) { change([&] { failures[path] = thrower; }); }
-    std::size_t updateCount() { return locked([&] { return updates.size(); }); }
+    void hold()
+    {
+        change([&] { held = true; });
+    }
+    void release(const QString& path)
+    {
+        change([&] { released.insert(path); });
+    }
+    void releaseAll()
+    {
+        change([&] { held = false; });
+    }
+    void failWith(const QString& path, std::function<void()> thrower)
+    {
+        change([&] { failures[path] = thrower; });
+    }
+    std::size_t updateCount()
+    {
+        return locked([&] { return updates.size(); });
+    }
     // The settings the engine was called with for that path.
     CompressionSettings settingsOf(const QString& path)
     {
@@ -165,9 +185,8 @@ TEST(JobListTest, ChangesLeaveEarlierListsAsTheyWere)
     const JobList first = JobList().appending(many);
     const JobList second = first.withStatus(140, JobStatus::failed("x")).appending({Job::make("extra")});
     const JobList even = second.filtered([](const Job& job) { return job.path.toInt() % 2 == 0; });
-    const JobList third = second.withStatuses([](const Job& job) {
-        return job.path == "3" ? std::optional(JobStatus::cancelled()) : std::nullopt;
-    });
+    const JobList third = second.withStatuses(
+        [](const Job& job) { return job.path == "3" ? std::optional(JobStatus::cancelled()) : std::nullopt; });
     EXPECT_EQ(first[140].status.kind(), K::pending);
     EXPECT_EQ(std::next(second.begin(), 140)->status.message(), "x");
     EXPECT_EQ(std::next(second.begin(), 150)->path, "extra");
@@ -243,8 +262,9 @@ TEST_F(JobQueueTest, AFileGetsNoSecondJobWhileItsJobIsPendingOrProcessing)
     list = jobs();
     ASSERT_EQ(list.size(), 8u);
     EXPECT_EQ(list[6].path, link);
-    EXPECT_EQ(kinds(list), std::vector<K>({K::done, K::cancelled, K::cancelled, K::cancelled, K::failed, K::failed,
-                                           K::done, K::done}));
+    EXPECT_EQ(
+        kinds(list),
+        std::vector<K>({K::done, K::cancelled, K::cancelled, K::cancelled, K::failed, K::failed, K::done, K::done}));
 }
 
 // A job takes the settings of the moment it starts, even within a running pass.

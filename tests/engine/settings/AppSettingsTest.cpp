@@ -76,7 +76,12 @@ Row row(const char* name, void (AppSettings::*set)(Arg), Get (AppSettings::*get)
 {
     if constexpr (std::is_same_v<T, QString> || std::is_same_v<T, bool>)
         written = QVariant(value);
-    return {name, [=](AppSettings& s) { (s.*set)(value); return (s.*get)() == value; }, written};
+    return {name,
+            [=](AppSettings& s) {
+                (s.*set)(value);
+                return (s.*get)() == value;
+            },
+            written};
 }
 
 const std::vector<Row>& rows()
@@ -154,10 +159,29 @@ TEST(AppSettingsTest, EmptyStoreLoadsDefaultsAndWritesNothing)
 {
     MemoryDefaultsStore store;
     const AppSettings settings(store);
-    const SettingsValues expected{Mode::lossless, 80, Output::copyAlongside, true, Format::keepOriginal, Original::keep,
-                                  Renaming::none, "", "", "", 2, Separator::dash,
-                                  AppSettings::defaultCustomFolderPath(), false, Resize::original, "2000", "2000",
-                                  "2000", "2000", "2000", "2000", "100", false};
+    const SettingsValues expected{Mode::lossless,
+                                  80,
+                                  Output::copyAlongside,
+                                  true,
+                                  Format::keepOriginal,
+                                  Original::keep,
+                                  Renaming::none,
+                                  "",
+                                  "",
+                                  "",
+                                  2,
+                                  Separator::dash,
+                                  AppSettings::defaultCustomFolderPath(),
+                                  false,
+                                  Resize::original,
+                                  "2000",
+                                  "2000",
+                                  "2000",
+                                  "2000",
+                                  "2000",
+                                  "2000",
+                                  "100",
+                                  false};
     EXPECT_EQ(settings.currentValues(), expected);
     EXPECT_FALSE(settings.customFolderPath().isEmpty());
     EXPECT_TRUE(settings.presets().empty());
@@ -229,9 +253,14 @@ TEST(AppSettingsTest, LoadClampsNumbersAndLeavesTheStoreAlone)
 {
     // Stored value, quality, digits; texts as INI files keep them, large ones saturating.
     const std::vector<std::tuple<QVariant, int64_t, int64_t>> cases{
-        {qlonglong{0}, 1, 0},    {qlonglong{9}, 9, 5},  {qlonglong{150}, 100, 5},
-        {std::numeric_limits<qlonglong>::min(), 1, 0}, {std::numeric_limits<qulonglong>::max(), 100, 5},
-        {42.9, 42, 5},           {QString(" 3 "), 3, 3}, {QString("-99999999999999999999999999"), 1, 0},
+        {qlonglong{0}, 1, 0},
+        {qlonglong{9}, 9, 5},
+        {qlonglong{150}, 100, 5},
+        {std::numeric_limits<qlonglong>::min(), 1, 0},
+        {std::numeric_limits<qulonglong>::max(), 100, 5},
+        {42.9, 42, 5},
+        {QString(" 3 "), 3, 3},
+        {QString("-99999999999999999999999999"), 1, 0},
     };
     for (const auto& [stored, quality, digits] : cases) {
         MemoryDefaultsStore store;
@@ -315,17 +344,18 @@ TEST(AppSettingsTest, HandEditedIniFileLoadsWithFallbacks)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    writeFile(dir.filePath("edited.ini"), "[General]\n"
-                                          "settings.mode=lossy\n"
-                                          "settings.lossyQuality=abc\n"
-                                          "settings.sequenceDigits=99999999999999999999999999999\n"
-                                          "settings.backupOnInPlace=perhaps\n"
-                                          "settings.resizeEnabled=true\n"
-                                          "settings.resizeMode=Percentage\n"
-                                          "settings.renamingBaseName=a, b\n"
-                                          "settings.targetFormat=@Variant(garbage\n"
-                                          "settings.presets=@ByteArray([{\"id\":1}])\n"
-                                          "this line is no entry\n");
+    writeFile(dir.filePath("edited.ini"),
+              "[General]\n"
+              "settings.mode=lossy\n"
+              "settings.lossyQuality=abc\n"
+              "settings.sequenceDigits=99999999999999999999999999999\n"
+              "settings.backupOnInPlace=perhaps\n"
+              "settings.resizeEnabled=true\n"
+              "settings.resizeMode=Percentage\n"
+              "settings.renamingBaseName=a, b\n"
+              "settings.targetFormat=@Variant(garbage\n"
+              "settings.presets=@ByteArray([{\"id\":1}])\n"
+              "this line is no entry\n");
     QSettingsDefaultsStore store(dir.filePath("edited.ini"));
     const AppSettings settings(store);
     EXPECT_EQ(settings.mode(), Mode::lossy);
@@ -343,10 +373,22 @@ TEST(AppSettingsTest, ResizeTextsResolveWithinRangeOrToTheirFallback)
     MemoryDefaultsStore store;
     AppSettings settings(store);
     const std::vector<std::pair<QString, int64_t>> pixels{
-        {"", 2000},      {" 800 ", 800},  {QString(QChar(0x00a0)) + "800" + QChar(0x3000), 800},
-        {"+800", 800},   {"0800", 800},   {"-800", 2000},  {"0", 2000},     {"1", 1},
-        {"20000", 20000}, {"20001", 2000}, {"800px", 2000}, {"8 00", 2000}, {"800.0", 2000},
-        {"800\n", 2000}, {"+-8", 2000},   {"99999999999999999999", 2000},
+        {"", 2000},
+        {" 800 ", 800},
+        {QString(QChar(0x00a0)) + "800" + QChar(0x3000), 800},
+        {"+800", 800},
+        {"0800", 800},
+        {"-800", 2000},
+        {"0", 2000},
+        {"1", 1},
+        {"20000", 20000},
+        {"20001", 2000},
+        {"800px", 2000},
+        {"8 00", 2000},
+        {"800.0", 2000},
+        {"800\n", 2000},
+        {"+-8", 2000},
+        {"99999999999999999999", 2000},
         {QString::fromUtf8("\uff18\uff10\uff10"), 2000},
     };
     for (const auto& [text, value] : pixels) {
@@ -354,10 +396,22 @@ TEST(AppSettingsTest, ResizeTextsResolveWithinRangeOrToTheirFallback)
         EXPECT_EQ(settings.resolvedResizeMaxDimension(), value) << text.toStdString();
     }
     const std::vector<std::pair<QString, double>> percentages{
-        {"50", 50.0},    {" 12.5 ", 12.5}, {"1", 1.0},     {"1000", 1000.0}, {"2.5e2", 250.0},
-        {"0x10", 16.0},  {"0.5", 100.0},   {"1000.0001", 100.0}, {"50%", 100.0}, {"1,5", 100.0},
-        {"", 100.0},     {"nan", 100.0},   {"1e400", 100.0}, {"50\n", 100.0},
-        {QString("5") + QChar(u'\0'), 100.0}, {QString::fromUtf8("5\u00a0"), 5.0},
+        {"50", 50.0},
+        {" 12.5 ", 12.5},
+        {"1", 1.0},
+        {"1000", 1000.0},
+        {"2.5e2", 250.0},
+        {"0x10", 16.0},
+        {"0.5", 100.0},
+        {"1000.0001", 100.0},
+        {"50%", 100.0},
+        {"1,5", 100.0},
+        {"", 100.0},
+        {"nan", 100.0},
+        {"1e400", 100.0},
+        {"50\n", 100.0},
+        {QString("5") + QChar(u'\0'), 100.0},
+        {QString::fromUtf8("5\u00a0"), 5.0},
         {QString::fromUtf8("\u0665"), 100.0},
     };
     for (const auto& [text, value] : percentages) {
@@ -382,7 +436,8 @@ TEST(AppSettingsTest, ResizeChoiceAndValueFieldFollowTheEffectiveOption)
     // Choosing original keeps the remembered option; any other choice stores
     // the option first, then turns resizing on.
     settings.selectResizeMode(Resize::maxWidth);
-    EXPECT_EQ(log.take(), (std::vector<std::string>{"resizeModeChanged", "changed", "resizeEnabledChanged", "changed"}));
+    EXPECT_EQ(log.take(),
+              (std::vector<std::string>{"resizeModeChanged", "changed", "resizeEnabledChanged", "changed"}));
     settings.selectResizeMode(Resize::original);
     EXPECT_EQ(log.take(), (std::vector<std::string>{"resizeEnabledChanged", "changed"}));
     EXPECT_EQ(settings.resizeMode(), Resize::maxWidth);

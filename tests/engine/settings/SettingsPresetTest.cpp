@@ -1,6 +1,6 @@
+#include "SettingsPreset.h"
 #include "AppSettings.h"
 #include "DefaultsStore.h"
-#include "SettingsPreset.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -23,12 +23,29 @@ const QString kPresetsKey = QStringLiteral("settings.presets");
 
 // Every field away from its default, with texts that need escaping in JSON
 // and numbers outside the ranges.
-const SettingsValues kUnusual{Mode::lossy, int64_t{1} << 62, AppSettings::OutputModeOption::customFolder, false,
+const SettingsValues kUnusual{Mode::lossy,
+                              int64_t{1} << 62,
+                              AppSettings::OutputModeOption::customFolder,
+                              false,
                               AppSettings::TargetFormatOption::webp,
                               AppSettings::OriginalFileHandlingOption::moveToTrash,
-                              AppSettings::RenamingModeOption::sequence, QString::fromUtf8("fotka \"č\" \\ \n"), "pre",
-                              "suf", -5, AppSettings::SequenceSeparatorOption::space, "/a/b/c", true, Resize::height,
-                              "1", "2", "3", "4", "5", "abc", " 50 ", true};
+                              AppSettings::RenamingModeOption::sequence,
+                              QString::fromUtf8("fotka \"č\" \\ \n"),
+                              "pre",
+                              "suf",
+                              -5,
+                              AppSettings::SequenceSeparatorOption::space,
+                              "/a/b/c",
+                              true,
+                              Resize::height,
+                              "1",
+                              "2",
+                              "3",
+                              "4",
+                              "5",
+                              "abc",
+                              " 50 ",
+                              true};
 
 // The document of one preset with kUnusual values, edited.
 QByteArray editedDocument(const std::function<void(QJsonObject& preset)>& edit)
@@ -202,7 +219,6 @@ TEST(SettingsPresetTest, DocumentHasTheExpectedShapeAndReadsBack)
     EXPECT_EQ(preset["values"]["lossyQuality"].toInteger(), int64_t{1} << 62);
     EXPECT_EQ(decodePresets(document), (std::vector<SettingsPreset>{{id, "a/b \"Web\"", kUnusual}}));
     EXPECT_EQ(decodePresets("[]"), std::vector<SettingsPreset>());
-
 }
 
 // A bad document empties the whole list; what the format allows does not.
