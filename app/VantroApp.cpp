@@ -19,6 +19,8 @@
 #include <QMenuBar>
 #include <QTranslator>
 
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 namespace vantro {
@@ -143,7 +145,7 @@ void VantroApp::quit()
     // Nothing may go on out of sight: waiting jobs are cancelled and running
     // ones stopped, within about a second.
     if (m_coordinator)
-        m_coordinator->queue().shutdown();
+        m_workAbandoned = !m_coordinator->queue().shutdown();
     QCoreApplication::quit();
 }
 
@@ -182,9 +184,23 @@ int VantroApp::main(int argc, char* argv[])
     QApplication::setApplicationName(kApplication);
     QGuiApplication::setDesktopFileName(kDesktopFileName);
 
-    VantroApp app;
-    app.showMainWindow();
-    return QApplication::exec();
+    int status = 0;
+    bool workAbandoned = false;
+    {
+        VantroApp app;
+        app.showMainWindow();
+        status = QApplication::exec();
+        workAbandoned = app.m_workAbandoned;
+    }
+    if (workAbandoned) {
+        // An engine call that could not be interrupted still runs on its own
+        // thread, and will place nothing. The settings were saved as the app
+        // went; running the libraries' static destructors under that thread
+        // could only crash it, so the process ends here.
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }
 
 } // namespace vantro

@@ -69,6 +69,7 @@ private:
     std::unique_ptr<ContentView> m_mainWindow;
     std::unique_ptr<SettingsPanelView> m_settingsWindow;
     bool m_quitting = false;
+    bool m_workAbandoned = false;
 };
 
 } // namespace vantro

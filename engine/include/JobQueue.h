@@ -66,8 +66,10 @@ public:
     // threads (their stop flag stays raised, so they place no output, and
     // their results are dropped). After it, the callback is never called
     // again, every other operation does nothing, and jobs() is a broken
-    // promise. Calling it again does nothing.
-    void shutdown();
+    // promise. Calling it again does nothing. Returns false when calls were
+    // abandoned: a program about to exit must then not run its library
+    // destructors under them.
+    bool shutdown();
     // Removes the job when it is terminal.
     void removeJob(const QUuid& id);
     // Removes the named jobs that are terminal.

@@ -143,7 +143,8 @@ public:
 
     // Lets the threads run what was submitted and joins those done by the
     // deadline; the others are detached and end when their task returns.
-    void stop(std::chrono::steady_clock::time_point deadline)
+    // False when any was detached.
+    bool stop(std::chrono::steady_clock::time_point deadline)
     {
         std::vector<std::thread> threads;
         std::vector<bool> finished;
@@ -157,12 +158,16 @@ public:
             threads.swap(m_threads);
             finished = m_core->finished;
         }
+        bool joinedAll = true;
         for (std::size_t i = 0; i < threads.size(); ++i) {
-            if (finished[i])
+            if (finished[i]) {
                 threads[i].join();
-            else
+            } else {
                 threads[i].detach();
+                joinedAll = false;
+            }
         }
+        return joinedAll;
     }
 
 private:
@@ -296,12 +301,12 @@ struct JobQueue::State {
     }
 
     // Runs on the caller's thread, never on the executor.
-    void shutdown()
+    bool shutdown()
     {
         {
             const std::lock_guard lock(flagsMutex);
             if (shutdownRequested)
-                return;
+                return !abandonedCalls;
             shutdownRequested = true;
             for (const JobCancellation::Flag& flag : std::as_const(runningFlags))
                 flag->store(true, std::memory_order_release);
@@ -314,10 +319,13 @@ struct JobQueue::State {
         // Once the executor is joined no callback runs, and the results of
         // engine calls still in flight are dropped on arrival.
         executor.stop();
-        pool.stop(deadline);
+        const bool ended = pool.stop(deadline);
         for (std::promise<void>& waiter : idleWaiters)
             waiter.set_value();
         idleWaiters.clear();
+        const std::lock_guard lock(flagsMutex);
+        abandonedCalls = !ended;
+        return ended;
     }
 
     // Cancels what waits and takes no more work; `drained` is kept until the
@@ -604,6 +612,7 @@ struct JobQueue::State {
     std::mutex flagsMutex;
     QHash<QUuid, JobCancellation::Flag> runningFlags;
     bool shutdownRequested = false;
+    bool abandonedCalls = false;
 
     // Shared with the workers, never changed.
     const std::shared_ptr<const EngineFunction> engine;
@@ -623,9 +632,9 @@ JobQueue::~JobQueue()
     shutdown();
 }
 
-void JobQueue::shutdown()
+bool JobQueue::shutdown()
 {
-    m_state->shutdown();
+    return m_state->shutdown();
 }
 
 void JobQueue::setOnUpdate(UpdateCallback callback)

@@ -96,7 +96,8 @@ TEST_F(OptimiserToolTest, PassesTheArgumentsIntoAPrivateFolderAndReturnsTheOutpu
 TEST_F(OptimiserToolTest, TheFirstRunRemovesWhatKilledRunsLeft)
 {
     const QString started = dir.filePath("started");
-    fakeTool("cp \"$6\" \"$5\"\ntouch '" + started.toUtf8() + "'\nexec sleep 30\n");
+    fakeTool("cp \"$6\" \"$5\"\necho $$ > '" + started.toUtf8() + ".new'\nmv '" + started.toUtf8() + ".new' '"
+             + started.toUtf8() + "'\nexec sleep 30\n");
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -110,6 +111,15 @@ TEST_F(OptimiserToolTest, TheFirstRunRemovesWhatKilledRunsLeft)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ::kill(child, SIGKILL);
     ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    // The tool dies with the program that started it (left a zombie where
+    // nobody reaps it).
+    const auto toolRuns = [tool = readFile(started).trimmed()] {
+        QFile stat("/proc/" + tool + "/stat");
+        return stat.open(QIODevice::ReadOnly) && !stat.readAll().contains(") Z ");
+    };
+    for (int i = 0; i < 200 && toolRuns(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(toolRuns());
     const QStringList killed = QDir(dir.filePath("tmp")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     ASSERT_EQ(killed.size(), 1);
     EXPECT_TRUE(killed[0].startsWith(QStringLiteral("vantro-%1-").arg(child))) << killed[0].toStdString();

@@ -449,6 +449,7 @@ void JobQueueTest::expectPromptShutdown(bool heeds)
     ASSERT_TRUE(waitForStarted(2));
 
     const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(queue->shutdown(), heeds);
     queue.reset();
     queueGone = true;
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 1500ms);
