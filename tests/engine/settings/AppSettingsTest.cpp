@@ -10,12 +10,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaMethod>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -414,10 +417,24 @@ TEST(AppSettingsTest, ResizeTextsResolveWithinRangeOrToTheirFallback)
         {QString::fromUtf8("5\u00a0"), 5.0},
         {QString::fromUtf8("\u0665"), 100.0},
     };
-    for (const auto& [text, value] : percentages) {
-        settings.setResizePercentageText(text);
-        EXPECT_EQ(settings.resolvedPercentage(), value) << text.toStdString();
-    }
+    const auto expectPercentages = [&] {
+        for (const auto& [text, value] : percentages) {
+            settings.setResizePercentageText(text);
+            EXPECT_EQ(settings.resolvedPercentage(), value) << text.toStdString();
+        }
+    };
+    expectPercentages();
+
+    // The same under a locale whose numbers have a decimal comma, made for
+    // the test where the system's locale sources allow.
+    const QTemporaryDir locales;
+    if (QProcess::execute("localedef", {"-i", "cs_CZ", "-f", "UTF-8", locales.filePath("cs_CZ.UTF-8")}) != 0)
+        GTEST_SKIP() << "localedef cannot make cs_CZ.UTF-8";
+    const EnvironmentOverride path("LOCPATH", locales.path());
+    ASSERT_TRUE(std::setlocale(LC_NUMERIC, "cs_CZ.UTF-8"));
+    EXPECT_EQ(std::strtod("1.5", nullptr), 1.0);
+    expectPercentages();
+    std::setlocale(LC_NUMERIC, "C");
 }
 
 TEST(AppSettingsTest, ResizeChoiceAndValueFieldFollowTheEffectiveOption)
