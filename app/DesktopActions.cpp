@@ -22,11 +22,7 @@ public:
         // file manager that offers it, the folder opens instead. The call is
         // asynchronous: a file manager that is slow to start must not freeze
         // the window.
-        QDBusMessage call = QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-        call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
-        auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call));
+        auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(showItemsCall(path)));
         QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [path](QDBusPendingCallWatcher* done) {
             if (done->isError())
                 QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
@@ -40,6 +36,19 @@ public:
 };
 
 } // namespace
+
+QDBusMessage showItemsCall(const QString& path)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    // Every byte of the path but the unreserved characters and the slashes
+    // is percent-encoded: QUrl's own encoding leaves brackets raw, which no
+    // URI path may hold.
+    const QByteArray uri = "file://" + QUrl::toPercentEncoding(QFileInfo(path).absoluteFilePath(), "/");
+    call << QStringList{QString::fromLatin1(uri)} << QString();
+    return call;
+}
 
 DesktopActions& DesktopActions::system()
 {

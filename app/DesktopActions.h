@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusMessage>
 #include <QString>
 #include <QUrl>
 
@@ -21,6 +22,11 @@ public:
     // The desktop's own; lives for the program's run.
     static DesktopActions& system();
 };
+
+// The freedesktop file-manager call that shows the file selected. File
+// managers take the file as a URI with every character outside the URI
+// syntax percent-encoded, as in "file:///home/jan/Fotka%20mo%C5%99e.jpg".
+QDBusMessage showItemsCall(const QString& path);
 
 // The external support page, opened from the Help menu and the footer.
 inline const QUrl kSupportPageUrl{QStringLiteral("https://ko-fi.com/")};

@@ -25,20 +25,19 @@ namespace {
 
 [[noreturn]] void usage(const char* message)
 {
-    std::fprintf(
-        stderr,
-        "%s\n"
-        "usage: vantro_bench [options] FILE|FOLDER...\n"
-        "  --jobs N                  processors the queue may use (default: all; it runs N - 1 at once, at least 1)\n"
-        "  --lossless | --quality Q  mode (default: lossy at 80)\n"
-        "  --resize KIND VALUE       KIND: maxDimension maxShortEdge maxWidth maxHeight\n"
-        "                            exactWidth exactHeight percentage\n"
-        "  --format keep|webp|jpeg|png\n"
-        "  --output alongside|inplace|folder  (folder needs --folder PATH)\n"
-        "  --folder PATH  --backup  --trash\n"
-        "  --sequence BASE  --custom-base BASE  --prefix P  --suffix S\n"
-        "  --digits N  --separator TEXT\n",
-        message);
+    std::fprintf(stderr,
+                 "%s\n"
+                 "usage: vantro_bench [options] FILE|FOLDER...\n"
+                 "  --jobs N                  jobs run at once, at least 1 (default: one fewer than the processors)\n"
+                 "  --lossless | --quality Q  mode (default: lossy at 80)\n"
+                 "  --resize KIND VALUE       KIND: maxDimension maxShortEdge maxWidth maxHeight\n"
+                 "                            exactWidth exactHeight percentage\n"
+                 "  --format keep|webp|jpeg|png\n"
+                 "  --output alongside|inplace|folder  (folder needs --folder PATH)\n"
+                 "  --folder PATH  --backup  --trash\n"
+                 "  --sequence BASE  --custom-base BASE  --prefix P  --suffix S\n"
+                 "  --digits N  --separator TEXT\n",
+                 message);
     std::exit(2);
 }
 
@@ -61,7 +60,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
 
-    int processors = JobQueue::activeProcessorCount();
+    int jobsAtOnce = std::max(JobQueue::activeProcessorCount() - 1, 1);
     CompressionMode mode = CompressionMode::lossy(80);
     ResizeMode resize;
     TargetFormat format = TargetFormat::keepOriginal;
@@ -83,7 +82,7 @@ int main(int argc, char** argv)
             return args[++i];
         };
         if (a == "--jobs")
-            processors = std::max(next().toInt(), 1) + 1;
+            jobsAtOnce = std::max(next().toInt(), 1);
         else if (a == "--lossless")
             mode = CompressionMode::lossless();
         else if (a == "--quality")
@@ -176,7 +175,8 @@ int main(int argc, char** argv)
     const auto wallStart = std::chrono::steady_clock::now();
     const double cpuStart = cpuSeconds();
 
-    JobQueue queue(settings, {}, [processors] { return processors; });
+    // The queue keeps one processor free: told of one more, it runs jobsAtOnce.
+    JobQueue queue(settings, {}, [jobsAtOnce] { return jobsAtOnce + 1; });
     queue.setOnUpdate([&](const JobList& jobs) {
         std::lock_guard guard(lock);
         for (const Job& job : jobs) {
@@ -222,7 +222,7 @@ int main(int argc, char** argv)
         {"summary", true},
         {"files", static_cast<qint64>(files.size())},
         {"failed", failures},
-        {"jobs", std::max(processors - 1, 1)},
+        {"jobs", jobsAtOnce},
         {"bytesIn", static_cast<qint64>(bytesIn)},
         {"bytesOut", static_cast<qint64>(bytesOut)},
         {"wallSeconds", std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count()},

@@ -8,8 +8,6 @@ namespace vantro::BundledBinaries {
 
 namespace {
 
-const QString kBundleName = QStringLiteral("Vantro_CompressionEngine.bundle");
-
 QString executableFolder()
 {
     if (QCoreApplication::instance())
@@ -26,14 +24,9 @@ QStringList searchFolders()
     // keeps concurrent first calls from racing inside QCoreApplication.
     static const QStringList folders = [] {
         QStringList list;
-        const QString beside = executableFolder();
-        if (!beside.isEmpty())
-            list << QDir(beside).filePath(kBundleName);
-#ifdef VANTRO_BUILD_BUNDLE_DIR
-        const QString built = QStringLiteral(VANTRO_BUILD_BUNDLE_DIR);
-        if (!list.contains(built))
-            list << built;
-#endif
+        const QString programFolder = executableFolder();
+        if (!programFolder.isEmpty())
+            list << QDir::cleanPath(QDir(programFolder).filePath(QStringLiteral(VANTRO_TOOLS_FROM_BINDIR)));
         return list;
     }();
     return folders;

@@ -5,12 +5,13 @@
 
 #include <optional>
 
-// Finds the executables that ship with the engine in the folder
-// "Vantro_CompressionEngine.bundle" beside the running program (build tree,
-// install tree, tests and benchmarks alike), then at the build-time location.
+// Finds the executables that ship with the engine in their folder, reached
+// from the running program's own folder: ../libexec/vantro in a default
+// install and in the build tree alike. Nothing else is searched, so a program
+// whose tools are missing fails its lossless jobs rather than running others.
 namespace vantro::BundledBinaries {
 
-// The bundle folders in the order they are searched.
+// The folders searched, in order.
 QStringList searchFolders();
 
 // The path of an executable regular file named resourceName in the first

@@ -437,6 +437,35 @@ private Q_SLOTS:
         }
         QVERIFY(table->verticalScrollBar()->value() > 0);
     }
+
+    // What "Show in File Manager" sends over D-Bus: a URI in which nothing
+    // outside the URI syntax is left raw, so file managers find the file.
+    void showItemsSendsEncodedURIs_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("uri");
+        QTest::newRow("plain") << "/tmp/a-optim.jpg"
+                               << "file:///tmp/a-optim.jpg";
+        QTest::newRow("spaces, #, % and Czech")
+            << u"/home/jan/Fotky/Fotka z dovolené #1 100% – moře.jpg"_s
+            << "file:///home/jan/Fotky/Fotka%20z%20dovolen%C3%A9%20%231%20100%25%20%E2%80%93%20mo%C5%99e.jpg";
+        QTest::newRow("query and brackets") << "/p/co?[x].png"
+                                            << "file:///p/co%3F%5Bx%5D.png";
+    }
+
+    void showItemsSendsEncodedURIs()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, uri);
+        const QDBusMessage call = showItemsCall(path);
+        QCOMPARE(call.service(), QStringLiteral("org.freedesktop.FileManager1"));
+        QCOMPARE(call.path(), QStringLiteral("/org/freedesktop/FileManager1"));
+        QCOMPARE(call.interface(), QStringLiteral("org.freedesktop.FileManager1"));
+        QCOMPARE(call.member(), QStringLiteral("ShowItems"));
+        QCOMPARE(call.arguments().size(), 2);
+        QCOMPARE(call.arguments().at(0).toStringList(), QStringList{uri});
+        QCOMPARE(call.arguments().at(1).toString(), QString());
+    }
 };
 
 QTEST_MAIN(JobListViewTest)

@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 
 #include <sys/stat.h>
 
@@ -58,6 +59,32 @@ bool hasICCMarker(const QByteArray& jpeg)
 std::pair<int64_t, int64_t> dims(int64_t width, int64_t height)
 {
     return {width, height};
+}
+
+// The marker of a JPEG's frame header (0xC2: progressive, Huffman-coded; 0xC9:
+// sequential, arithmetic-coded); 0 when there is none before the first scan.
+int frameMarker(const QByteArray& jpeg)
+{
+    for (qsizetype at = 2; at + 4 <= jpeg.size();) {
+        const int marker = static_cast<uint8_t>(jpeg[at + 1]);
+        if (marker == 0xDA)
+            break;
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+            return marker;
+        at += 2 + (static_cast<uint8_t>(jpeg[at + 2]) << 8 | static_cast<uint8_t>(jpeg[at + 3]));
+    }
+    return 0;
+}
+
+// The command's standard output; a test failure when it does not exit with 0.
+QByteArray outputOf(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    const bool finished = process.waitForFinished(-1);
+    EXPECT_TRUE(finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        << qPrintable(program) << ": " << process.readAllStandardError().constData();
+    return process.readAllStandardOutput();
 }
 
 } // namespace
@@ -125,6 +152,34 @@ TEST_F(CompressionEngineTest, ResizedSameFormatOutputIsAlwaysWritten)
         avif, settings(CompressionMode::lossy(60), TargetFormat::keepOriginal, ResizeMode::maxDimension(32)));
     EXPECT_EQ(AVIFEncoder::readDimensions(smaller.outputPath), dims(32, 24));
     EXPECT_FALSE(smaller.alreadyOptimized);
+}
+
+// An arithmetic-coded JPEG (which libjpeg-turbo's cjpeg writes) takes the
+// lossless road like any other: jpegtran rewrites it Huffman-coded and
+// progressive, with the same pixels.
+TEST_F(CompressionEngineTest, LosslessRewritesArithmeticCodedJPEG)
+{
+    const DecodedImage picture = photoLike(96, 64);
+    QByteArray ppm = QByteArray("P6\n96 64\n255\n");
+    ppm.append(reinterpret_cast<const char*>(picture.pixels.data()), static_cast<qsizetype>(picture.pixels.size()));
+    const QString arithmetic = dir.filePath("arithmetic.jpg");
+    outputOf("cjpeg", {"-arithmetic", "-quality", "90", "-outfile", arithmetic, write("picture.ppm", ppm)});
+    // A long comment, which the lossless road drops, so that the output is
+    // smaller than arithmetic coding and gets written.
+    QByteArray source = readFile(arithmetic);
+    ASSERT_EQ(frameMarker(source), 0xC9);
+    const QByteArray comment(30000, 'c');
+    source.insert(
+        2, QByteArray("\xFF\xFE", 2) + char((comment.size() + 2) >> 8) + char((comment.size() + 2) & 0xFF) + comment);
+    writeFile(arithmetic, source);
+
+    const CompressionResult result = engine.compress(arithmetic, settings(CompressionMode::lossless()));
+    ASSERT_FALSE(result.alreadyOptimized);
+    EXPECT_EQ(result.outputPath, dir.filePath("arithmetic-optim.jpg"));
+    EXPECT_EQ(frameMarker(readFile(result.outputPath)), 0xC2);
+    const QByteArray shownBefore = outputOf("djpeg", {"-pnm", arithmetic});
+    EXPECT_EQ(shownBefore.size(), ppm.size());
+    EXPECT_EQ(outputOf("djpeg", {"-pnm", result.outputPath}), shownBefore);
 }
 
 // Every source is converted from its profile to sRGB, and a WebP output says so.
