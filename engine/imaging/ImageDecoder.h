@@ -24,8 +24,9 @@ DecodedImage decode(const QString& path, ImageFormat format);
 bool isAnimatedPng(const QString& path);
 
 // A header can claim any size; nothing may be allocated for pixels before the
-// claim is checked. Throws corruptFile "Image too large to decode (W × H
-// pixels): " + fileName beyond the pixel budget.
+// claim is checked. Throws invalidConfiguration "Image too large (W × H
+// pixels; at most 268435456 pixels are supported): " + fileName beyond the
+// pixel budget.
 void checkPixelBudget(int64_t width, int64_t height, const QString& fileName);
 
 // Samples another library decoded (libwebp's) finished by the steps of the
