@@ -149,6 +149,9 @@ DecodedImage decodeWithVips(const QString& path, ImageFormat format)
     vips::ensureStarted();
     const QString fileName = fileNameOf(path);
     const QByteArray nativePath = QFile::encodeName(path);
+    // The loaders would allocate whatever a segment or chunk length claims.
+    if (!ImageStructure::lengthsFit(path, format))
+        throw cannotDecode(fileName);
     // Turning an animation into its first frame is not compression.
     if (format == ImageFormat::png && isAnimatedPngFile(nativePath))
         throw CompressionError::unsupportedFormat();

@@ -1,6 +1,7 @@
 #include "TestImages.h"
 
 #include "CompressionEngine.h"
+#include "ImageDecoder.h"
 #include "ImageDimensions.h"
 #include "ImageStructure.h"
 
@@ -120,6 +121,9 @@ TEST_F(ImageStructureTest, LengthsBeyondTheFileOrAnySaneSizeAreRefusedBeforeAnyL
             EXPECT_EQ(errorOf([&] { engine.compress(path, settings); }),
                       CompressionError::corruptFile(QStringLiteral("Cannot decode image: ") + sample.name));
         }
+        const ImageFormat format = sample.name.endsWith(".png") ? ImageFormat::png : ImageFormat::jpeg;
+        EXPECT_EQ(errorOf([&] { ImageDecoder::decode(path, format); }),
+                  CompressionError::corruptFile(QStringLiteral("Cannot decode image: ") + sample.name));
         EXPECT_EQ(errorOf([&] { ImageDimensions::read(path); }),
                   CompressionError::corruptFile(QStringLiteral("Cannot read image dimensions: ") + sample.name));
         EXPECT_EQ(readFile(path), sample.bytes);
