@@ -15,7 +15,9 @@ namespace ImageDecoder {
 
 // Every format comes out upright, its colours converted to 8-bit sRGB, alpha
 // straight: JPEG, PNG and HEIC through libvips, WebP through libwebp and then
-// the same libvips steps. AVIF is never decoded here (unsupportedFormat).
+// the same libvips steps. AVIF is never decoded here (unsupportedFormat). A
+// JPEG or PNG whose lengths do not fit (ImageStructure::lengthsFit) throws
+// corruptFile "Cannot decode image: " + file name before libvips reads it.
 DecodedImage decode(const QString& path, ImageFormat format);
 
 // True for a PNG with an animation control chunk before its image data. The

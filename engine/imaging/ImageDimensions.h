@@ -8,7 +8,9 @@
 namespace vantro::ImageDimensions {
 
 // The displayed (width, height) of a file, orientation applied, read from its
-// header without decoding pixels.
+// header without decoding pixels. A JPEG or PNG whose lengths do not fit
+// (ImageStructure::lengthsFit) throws corruptFile "Cannot read image
+// dimensions: " + file name before libvips reads it.
 std::pair<int64_t, int64_t> read(const QString& path);
 
 // The (width, height) as the header stores it, before any turn: what a

@@ -122,7 +122,10 @@ JpegWalk walkJpeg(Bytes& bytes, const std::function<bool(const JpegSegment&)>& v
             if (!found || *found + 1 >= n)
                 return {JpegEnd::cutShort, n};
             pos = *found;
-            const unsigned char next = *bytes.at(pos + 1, 1);
+            const unsigned char* following = bytes.at(pos + 1, 1);
+            if (!following)
+                return {JpegEnd::cutShort, n};
+            const unsigned char next = *following;
             if (next == 0x00 || (next >= 0xD0 && next <= 0xD7))
                 pos += 2;
             else if (next == 0xFF)
