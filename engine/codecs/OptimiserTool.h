@@ -32,8 +32,8 @@ struct OptimiserTool {
 
     // Returns the bytes the tool produced; never touches the input file.
     // Throws corruptFile when the input's header cannot be read ("Cannot read
-    // image dimensions: ") or claims more than the pixel budget ("Image too
-    // large to decode"). Throws encoderFailed when the tool is not found, its
+    // image dimensions: ") and invalidConfiguration when it claims more than
+    // the pixel budget ("Image too large"). Throws encoderFailed when the tool is not found, its
     // private folder cannot be made, it cannot start, crashes (also when it
     // hits the address-space limit), exits with a status other than 0 (with
     // its standard error as UTF-8, or "unknown error"), writes no output or an

@@ -1,22 +1,12 @@
 #include "ToolOutputCheck.h"
 
-#include <zlib.h>
+#include "ImageStructure.h"
 
-#include <cstring>
+#include <zlib.h>
 
 namespace vantro::ToolOutputCheck {
 
 namespace {
-
-uint32_t bigEndian16(const unsigned char* p)
-{
-    return (uint32_t{p[0]} << 8) | uint32_t{p[1]};
-}
-
-uint32_t bigEndian32(const unsigned char* p)
-{
-    return (bigEndian16(p) << 16) | bigEndian16(p + 2);
-}
 
 QString wrongSize(int64_t width, int64_t height, int64_t expectedWidth, int64_t expectedHeight)
 {
@@ -27,133 +17,114 @@ QString wrongSize(int64_t width, int64_t height, int64_t expectedWidth, int64_t 
         .arg(expectedHeight);
 }
 
-bool isFrameHeader(unsigned char code)
+std::optional<QString> jpegProblem(const QByteArray& data, int64_t width, int64_t height)
 {
-    return code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
-}
-
-std::optional<QString> jpegProblem(const unsigned char* d, size_t n, int64_t width, int64_t height)
-{
-    if (n < 2 || d[0] != 0xFF || d[1] != 0xD8)
-        return QStringLiteral("the output is not a JPEG");
+    ImageStructure::Bytes bytes(data);
     int scans = 0;
     bool frame = false;
-    const auto cutShort = [&] {
-        return scans == 0 ? QStringLiteral("the output is cut short before its first scan")
-                          : QStringLiteral("the output is cut short in or after scan %1").arg(scans);
-    };
-    size_t pos = 2;
-    for (;;) {
-        if (pos >= n)
-            return cutShort();
-        if (d[pos] != 0xFF)
-            return QStringLiteral("the output has stray data at byte %1").arg(pos);
-        while (pos < n && d[pos] == 0xFF)
-            ++pos;
-        if (pos >= n)
-            return cutShort();
-        const unsigned char code = d[pos++];
-        if (code == 0xD9) {
-            if (scans == 0)
-                return QStringLiteral("the output ends before its first scan");
-            return std::nullopt;
-        }
-        if (code == 0x00 || code == 0x01 || (code >= 0xD0 && code <= 0xD8))
-            return QStringLiteral("the output has a misplaced marker at byte %1").arg(pos - 2);
-        if (n - pos < 2)
-            return cutShort();
-        const size_t length = bigEndian16(d + pos);
-        if (length < 2)
-            return QStringLiteral("the output has a malformed segment at byte %1").arg(pos - 2);
-        if (n - pos < length)
-            return cutShort();
-        if (isFrameHeader(code)) {
-            if (frame)
-                return QStringLiteral("the output has more than one frame header");
-            if (length < 8)
-                return QStringLiteral("the output has a malformed frame header");
-            frame = true;
-            const int64_t frameHeight = bigEndian16(d + pos + 3);
-            const int64_t frameWidth = bigEndian16(d + pos + 5);
-            if (frameWidth != width || frameHeight != height)
-                return wrongSize(frameWidth, frameHeight, width, height);
-        }
-        pos += length;
-        if (code != 0xDA)
-            continue;
-        if (!frame)
-            return QStringLiteral("the output has a scan before its frame header");
-        ++scans;
-        // The entropy-coded data runs to the first 0xFF that is neither a
-        // stuffed zero nor a restart marker.
-        for (;;) {
-            const void* found = pos < n ? std::memchr(d + pos, 0xFF, n - pos) : nullptr;
-            if (!found || static_cast<const unsigned char*>(found) + 1 >= d + n)
-                return cutShort();
-            pos = static_cast<size_t>(static_cast<const unsigned char*>(found) - d);
-            const unsigned char next = d[pos + 1];
-            if (next == 0x00 || (next >= 0xD0 && next <= 0xD7))
-                pos += 2;
-            else if (next == 0xFF)
-                pos += 1;
-            else
-                break;
-        }
+    std::optional<QString> problem;
+    const ImageStructure::JpegWalk walk
+        = ImageStructure::walkJpeg(bytes, [&](const ImageStructure::JpegSegment& segment) {
+              if (ImageStructure::isJpegFrameHeader(segment.code)) {
+                  if (frame)
+                      problem = QStringLiteral("the output has more than one frame header");
+                  else if (segment.length < 8)
+                      problem = QStringLiteral("the output has a malformed frame header");
+                  if (problem)
+                      return false;
+                  frame = true;
+                  const unsigned char* header = bytes.at(segment.offset, 8);
+                  const int64_t frameHeight = ImageStructure::bigEndian16(header + 3);
+                  const int64_t frameWidth = ImageStructure::bigEndian16(header + 5);
+                  if (frameWidth != width || frameHeight != height)
+                      problem = wrongSize(frameWidth, frameHeight, width, height);
+              } else if (segment.code == 0xDA) {
+                  if (!frame)
+                      problem = QStringLiteral("the output has a scan before its frame header");
+                  ++scans;
+              }
+              return !problem;
+          });
+    if (problem)
+        return problem;
+    switch (walk.end) {
+    case ImageStructure::JpegEnd::endOfImage:
+        if (scans == 0)
+            return QStringLiteral("the output ends before its first scan");
+        return std::nullopt;
+    case ImageStructure::JpegEnd::notJpeg:
+        return QStringLiteral("the output is not a JPEG");
+    case ImageStructure::JpegEnd::strayData:
+        return QStringLiteral("the output has stray data at byte %1").arg(walk.position);
+    case ImageStructure::JpegEnd::misplacedMarker:
+        return QStringLiteral("the output has a misplaced marker at byte %1").arg(walk.position);
+    case ImageStructure::JpegEnd::malformedSegment:
+        return QStringLiteral("the output has a malformed segment at byte %1").arg(walk.position);
+    case ImageStructure::JpegEnd::cutShort:
+    case ImageStructure::JpegEnd::segmentCutShort:
+    case ImageStructure::JpegEnd::stopped:
+        break;
     }
+    return scans == 0 ? QStringLiteral("the output is cut short before its first scan")
+                      : QStringLiteral("the output is cut short in or after scan %1").arg(scans);
 }
 
-std::optional<QString> pngProblem(const unsigned char* d, size_t n, int64_t width, int64_t height)
+std::optional<QString> pngProblem(const QByteArray& data, int64_t width, int64_t height)
 {
-    static constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (n < sizeof kSignature || std::memcmp(d, kSignature, sizeof kSignature) != 0)
-        return QStringLiteral("the output is not a PNG");
-    constexpr size_t kChunkOverhead = 12; // length, type, CRC
+    ImageStructure::Bytes bytes(data);
     bool header = false;
     bool imageData = false;
-    size_t pos = sizeof kSignature;
-    for (;;) {
-        if (n - pos < kChunkOverhead)
-            return QStringLiteral("the output is cut short before its IEND chunk");
-        const size_t length = bigEndian32(d + pos);
-        const QString type = QString::fromLatin1(reinterpret_cast<const char*>(d + pos + 4), 4);
-        if (length > 0x7FFFFFFFu || n - pos - kChunkOverhead < length)
-            return QStringLiteral("the output is cut short in its %1 chunk").arg(type);
-        const uint32_t stored = bigEndian32(d + pos + 8 + length);
-        if (stored != crc32(crc32(0, nullptr, 0), d + pos + 4, static_cast<uInt>(length + 4)))
-            return QStringLiteral("the output's %1 chunk fails its CRC check").arg(type);
-        if (!header) {
-            if (type != u"IHDR" || length != 13)
-                return QStringLiteral("the output does not start with an image header");
+    std::optional<QString> problem;
+    const ImageStructure::PngWalk walk = ImageStructure::walkPng(bytes, [&](const ImageStructure::PngChunk& chunk) {
+        const QString type = QString::fromLatin1(chunk.type.data(), 4);
+        const unsigned char* d = bytes.at(chunk.offset, chunk.length + 12);
+        const uint32_t stored = ImageStructure::bigEndian32(d + 8 + chunk.length);
+        if (stored != crc32(crc32(0, nullptr, 0), d + 4, static_cast<uInt>(chunk.length + 4))) {
+            problem = QStringLiteral("the output's %1 chunk fails its CRC check").arg(type);
+        } else if (!header) {
+            if (type != u"IHDR" || chunk.length != 13) {
+                problem = QStringLiteral("the output does not start with an image header");
+                return false;
+            }
             header = true;
-            const int64_t headerWidth = bigEndian32(d + pos + 8);
-            const int64_t headerHeight = bigEndian32(d + pos + 12);
+            const int64_t headerWidth = ImageStructure::bigEndian32(d + 8);
+            const int64_t headerHeight = ImageStructure::bigEndian32(d + 12);
             if (headerWidth != width || headerHeight != height)
-                return wrongSize(headerWidth, headerHeight, width, height);
+                problem = wrongSize(headerWidth, headerHeight, width, height);
         } else if (type == u"IHDR") {
-            return QStringLiteral("the output has more than one image header");
+            problem = QStringLiteral("the output has more than one image header");
         }
         if (type == u"IDAT")
             imageData = true;
-        if (type == u"IEND") {
-            if (!imageData)
-                return QStringLiteral("the output has no image data");
-            return std::nullopt;
-        }
-        pos += kChunkOverhead + length;
+        if (type == u"IEND" && !imageData && !problem)
+            problem = QStringLiteral("the output has no image data");
+        return !problem;
+    });
+    if (problem)
+        return problem;
+    switch (walk.end) {
+    case ImageStructure::PngEnd::imageEnd:
+        return std::nullopt;
+    case ImageStructure::PngEnd::notPng:
+        return QStringLiteral("the output is not a PNG");
+    case ImageStructure::PngEnd::chunkCutShort:
+        return QStringLiteral("the output is cut short in its %1 chunk").arg(QString::fromStdString(walk.type));
+    case ImageStructure::PngEnd::cutShort:
+    case ImageStructure::PngEnd::stopped:
+        break;
     }
+    return QStringLiteral("the output is cut short before its IEND chunk");
 }
 
 } // namespace
 
 std::optional<QString> problem(const QByteArray& bytes, ImageFormat format, int64_t width, int64_t height)
 {
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
-    const auto size = static_cast<size_t>(bytes.size());
     switch (format) {
     case ImageFormat::jpeg:
-        return jpegProblem(data, size, width, height);
+        return jpegProblem(bytes, width, height);
     case ImageFormat::png:
-        return pngProblem(data, size, width, height);
+        return pngProblem(bytes, width, height);
     case ImageFormat::webp:
     case ImageFormat::avif:
     case ImageFormat::heic:

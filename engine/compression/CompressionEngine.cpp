@@ -7,6 +7,7 @@
 #include "ImageDecoder.h"
 #include "ImageDimensions.h"
 #include "ImageScaler.h"
+#include "ImageStructure.h"
 #include "JPEGEncoder.h"
 #include "PNGEncoder.h"
 #include "PixelScaler.h"
@@ -105,6 +106,9 @@ CompressionResult CompressionEngine::compress(const QString& path, const Compres
     int64_t originalSize = 0;
     openRegularFile(path, &originalSize);
     const ImageFormat format = FormatDetector::detectFormat(path);
+    // Every road starts here, before any library or tool reads the file.
+    if (!ImageStructure::lengthsFit(path, format))
+        throw CompressionError::corruptFile(QStringLiteral("Cannot decode image: ") + fileName);
     // Refused before any road is chosen: a tool must not be what decides it.
     if (format == ImageFormat::png && ImageDecoder::isAnimatedPng(path))
         throw CompressionError::unsupportedFormat();

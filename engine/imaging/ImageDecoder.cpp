@@ -2,19 +2,17 @@
 
 #include "CompressionError.h"
 #include "EngineSupport.h"
+#include "ImageStructure.h"
 #include "PackedPixels.h"
 #include "Vips.h"
 #include "WebPDecoder.h"
 
 #include <QFile>
 
-#include <array>
-#include <cerrno>
 #include <fcntl.h>
 #include <memory>
 #include <new>
 #include <optional>
-#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -58,22 +56,6 @@ vips::Image openLazily(const QByteArray& nativePath, ImageFormat format, VipsAcc
         cannotDecode(fileName));
 }
 
-// Exactly `size` bytes at `offset`, or false.
-bool readAt(int fd, int64_t offset, unsigned char* buffer, std::size_t size)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n
-            = ::pread(fd, buffer + done, size - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // libvips' PNG loader ignores the animation chunks and gives the first frame
 // alone, so an animated PNG would silently come out as a still image. The
 // animation control chunk must come before the first image data; only chunk
@@ -85,30 +67,13 @@ bool isAnimatedPngFile(const QByteArray& nativePath)
     struct stat info {};
     if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
-    const int64_t size = info.st_size;
-
-    constexpr std::array<unsigned char, 8> signature{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::array<unsigned char, 8> bytes{};
-    if (!readAt(file.get(), 0, bytes.data(), bytes.size()) || bytes != signature)
-        return false;
-
-    // Each chunk: 4-byte big-endian data length, 4-byte type, data, 4-byte CRC.
-    constexpr int64_t kChunkOverhead = 12;
-    constexpr uint32_t kMaxChunkLength = 0x7FFFFFFFu;
-    int64_t position = static_cast<int64_t>(signature.size());
-    while (size - position >= kChunkOverhead) {
-        if (!readAt(file.get(), position, bytes.data(), bytes.size()))
-            return false;
-        const uint32_t length
-            = (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | uint32_t{bytes[3]};
-        const std::string_view type(reinterpret_cast<const char*>(bytes.data() + 4), 4);
-        if (type == "acTL")
-            return true;
-        if (type == "IDAT" || length > kMaxChunkLength || int64_t{length} > size - position - kChunkOverhead)
-            return false;
-        position += kChunkOverhead + int64_t{length};
-    }
-    return false;
+    ImageStructure::Bytes bytes(file.get(), static_cast<uint64_t>(info.st_size));
+    bool animated = false;
+    ImageStructure::walkPng(bytes, [&](const ImageStructure::PngChunk& chunk) {
+        animated = chunk.type == "acTL";
+        return !animated && chunk.type != "IDAT";
+    });
+    return animated;
 }
 
 // Any colour space, bit depth and channel count to 8-bit sRGB, alpha kept.
@@ -184,6 +149,9 @@ DecodedImage decodeWithVips(const QString& path, ImageFormat format)
     vips::ensureStarted();
     const QString fileName = fileNameOf(path);
     const QByteArray nativePath = QFile::encodeName(path);
+    // The loaders would allocate whatever a segment or chunk length claims.
+    if (!ImageStructure::lengthsFit(path, format))
+        throw cannotDecode(fileName);
     // Turning an animation into its first frame is not compression.
     if (format == ImageFormat::png && isAnimatedPngFile(nativePath))
         throw CompressionError::unsupportedFormat();
@@ -258,10 +226,15 @@ bool ImageDecoder::isAnimatedPng(const QString& path)
 
 void ImageDecoder::checkPixelBudget(int64_t width, int64_t height, const QString& fileName)
 {
+    // The file is not at fault, and no setting can make it fit: a size the
+    // engine does not take, told as such.
     if (!fitsPixelBudget(width, height))
-        throw CompressionError::corruptFile(QStringLiteral("Image too large to decode (") + QString::number(width)
-                                            + QStringLiteral(" \u00D7 ") + QString::number(height)
-                                            + QStringLiteral(" pixels): ") + fileName);
+        throw CompressionError::invalidConfiguration(
+            QStringLiteral("Image too large (%1 \u00D7 %2 pixels; at most %3 pixels are supported): %4")
+                .arg(width)
+                .arg(height)
+                .arg(kMaxPixelCount)
+                .arg(fileName));
 }
 
 } // namespace vantro

@@ -15,7 +15,9 @@ namespace ImageDecoder {
 
 // Every format comes out upright, its colours converted to 8-bit sRGB, alpha
 // straight: JPEG, PNG and HEIC through libvips, WebP through libwebp and then
-// the same libvips steps. AVIF is never decoded here (unsupportedFormat).
+// the same libvips steps. AVIF is never decoded here (unsupportedFormat). A
+// JPEG or PNG whose lengths do not fit (ImageStructure::lengthsFit) throws
+// corruptFile "Cannot decode image: " + file name before libvips reads it.
 DecodedImage decode(const QString& path, ImageFormat format);
 
 // True for a PNG with an animation control chunk before its image data. The
@@ -24,8 +26,9 @@ DecodedImage decode(const QString& path, ImageFormat format);
 bool isAnimatedPng(const QString& path);
 
 // A header can claim any size; nothing may be allocated for pixels before the
-// claim is checked. Throws corruptFile "Image too large to decode (W × H
-// pixels): " + fileName beyond the pixel budget.
+// claim is checked. Throws invalidConfiguration "Image too large (W × H
+// pixels; at most 268435456 pixels are supported): " + fileName beyond the
+// pixel budget.
 void checkPixelBudget(int64_t width, int64_t height, const QString& fileName);
 
 // Samples another library decoded (libwebp's) finished by the steps of the

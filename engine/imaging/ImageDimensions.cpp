@@ -3,6 +3,7 @@
 #include "CompressionError.h"
 #include "EngineSupport.h"
 #include "ImageDecoder.h"
+#include "ImageStructure.h"
 #include "Vips.h"
 #include "WebPDecoder.h"
 
@@ -33,6 +34,10 @@ std::pair<vips::Image, std::string_view> readHeader(const QString& path)
     const char* nickname = vips_nickname_find(g_type_from_name(loaderType));
     const std::string_view loader = nickname ? nickname : "";
     if (loader != "jpegload" && loader != "pngload" && loader != "heifload" && loader != "webpload")
+        throw cannotRead();
+    // The loader would allocate whatever a segment or chunk length claims.
+    if ((loader == "jpegload" && !ImageStructure::lengthsFit(path, ImageFormat::jpeg))
+        || (loader == "pngload" && !ImageStructure::lengthsFit(path, ImageFormat::png)))
         throw cannotRead();
 
     vips::Image header = vips::runOperation(

@@ -200,8 +200,8 @@ TEST_F(OptimiserToolTest, ToolsStayWithinTheirMeansAndStopWhenTheJobDoes)
     huge.replace(frame + 5, 4, QByteArray("\xFA\xFA\xFA\xFA", 4));
     const QString hugePath = write("huge.jpg", huge);
     EXPECT_EQ(errorOf([&] { run(hugePath); }),
-              CompressionError::corruptFile(
-                  QStringLiteral("Image too large to decode (64250 \u00D7 64250 pixels): huge.jpg")));
+              CompressionError::invalidConfiguration(QStringLiteral(
+                  "Image too large (64250 \u00D7 64250 pixels; at most 268435456 pixels are supported): huge.jpg")));
     EXPECT_FALSE(QFileInfo::exists(ran));
 
     // A job told to stop kills its tool at once and leaves nothing behind.

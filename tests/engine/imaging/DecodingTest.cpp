@@ -339,8 +339,8 @@ TEST_F(DecodingTest, ClaimedSizesBeyondThePixelBudgetFailBeforeDecoding)
                                literal("\x89PNG\r\n\x1A\n") + pngChunk("IHDR", header)
                                    + pngChunk("IDAT", literal("\x78\x9C\x03\0\0\0\0\x01")) + pngChunk("IEND", {}));
     EXPECT_EQ(errorOf([&] { ImageDecoder::decode(huge, ImageFormat::png); }),
-              CompressionError::corruptFile(
-                  QStringLiteral("Image too large to decode (100000 \u00D7 100000 pixels): huge.png")));
+              CompressionError::invalidConfiguration(QStringLiteral(
+                  "Image too large (100000 \u00D7 100000 pixels; at most 268435456 pixels are supported): huge.png")));
     // Measuring reads the header only, so it answers.
     EXPECT_EQ(ImageDimensions::read(huge), Size(100000, 100000));
 
@@ -350,8 +350,8 @@ TEST_F(DecodingTest, ClaimedSizesBeyondThePixelBudgetFailBeforeDecoding)
     ASSERT_GT(frame, 0);
     const QString hugeJpeg = write("huge.jpg", jpeg.replace(frame + 5, 4, literal("\xEA\x60\xEA\x60")));
     EXPECT_EQ(errorOf([&] { ImageDecoder::decode(hugeJpeg, ImageFormat::jpeg); }),
-              CompressionError::corruptFile(
-                  QStringLiteral("Image too large to decode (60000 \u00D7 60000 pixels): huge.jpg")));
+              CompressionError::invalidConfiguration(QStringLiteral(
+                  "Image too large (60000 \u00D7 60000 pixels; at most 268435456 pixels are supported): huge.jpg")));
 }
 
 TEST_F(DecodingTest, AnimatedPngIsRefusedInsteadOfFlattenedToItsFirstFrame)
