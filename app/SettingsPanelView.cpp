@@ -311,10 +311,11 @@ struct SettingsPanelView::Private {
     }
 
     // A row that does not apply leaves the form and comes back into its
-    // place, rather than staying in it hidden: QFormLayout (6.4) keeps a
-    // hidden row's old line number, and once a row above it is shown that
-    // number is the next shown row's, whose height the hidden row then
-    // overwrites with nothing whenever a wrapping caption is in the form.
+    // place, rather than staying in it hidden: QFormLayout (6.4) keeps the
+    // line number a hidden row had in the last layout it took part in, and
+    // once the rows above it change that number can be a shown row's, whose
+    // height the hidden row then overwrites with nothing whenever a wrapping
+    // caption is in the form.
     void showRow(QWidget* field, bool on)
     {
         int line = 0;
