@@ -10,15 +10,19 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStandardItemModel>
+#include <QTextLayout>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 #include <initializer_list>
+#include <vector>
 
 namespace vantro {
 
@@ -140,11 +144,76 @@ void makeCaptionStyle(QLabel* label, const char* name)
     label->setFont(caption);
 }
 
+// A caption that wraps between words, and inside a word too long for a line,
+// so that all of it shows; as tall as its lines at the width it is given.
+// (QLabel breaks only between words and lets a longer one run out of sight.)
+class WrappingCaption final : public QLabel {
+public:
+    explicit WrappingCaption(QWidget* parent) : QLabel(parent)
+    {
+        // The size policy that asks the layout for a height for each width.
+        setWordWrap(true);
+    }
+
+    int heightForWidth(int width) const override
+    {
+        const QMargins margins = contentsMargins();
+        QTextLayout lines(text(), font(), this);
+        return layOut(lines, width - margins.left() - margins.right()) + margins.top() + margins.bottom();
+    }
+
+    // The whole text on one line.
+    QSize sizeHint() const override
+    {
+        const QMargins margins = contentsMargins();
+        const int width = static_cast<int>(std::ceil(QFontMetricsF(font(), this).horizontalAdvance(text())))
+            + margins.left() + margins.right();
+        return {width, heightForWidth(width)};
+    }
+
+    // Any character may start a line.
+    QSize minimumSizeHint() const override
+    {
+        const QMargins margins = contentsMargins();
+        const QFontMetrics metrics(font(), this);
+        return {metrics.maxWidth() + margins.left() + margins.right(),
+                metrics.height() + margins.top() + margins.bottom()};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setPen(palette().color(foregroundRole()));
+        QTextLayout lines(text(), font(), this);
+        layOut(lines, contentsRect().width());
+        lines.draw(&painter, contentsRect().topLeft());
+    }
+
+private:
+    // Breaks the text into lines of `width`, aligned as the label is; the
+    // height they take.
+    int layOut(QTextLayout& lines, int width) const
+    {
+        QTextOption option(alignment() & Qt::AlignHorizontal_Mask);
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        lines.setTextOption(option);
+        qreal height = 0;
+        lines.beginLayout();
+        for (QTextLine line = lines.createLine(); line.isValid(); line = lines.createLine()) {
+            line.setLineWidth(std::max(width, 1));
+            line.setPosition(QPointF(0, height));
+            height += line.height();
+        }
+        lines.endLayout();
+        return static_cast<int>(std::ceil(height));
+    }
+};
+
 QLabel* makeCaption(QWidget* parent, const char* name)
 {
-    auto* label = new QLabel(parent);
+    auto* label = new WrappingCaption(parent);
     makeCaptionStyle(label, name);
-    label->setWordWrap(true);
     return label;
 }
 
@@ -216,12 +285,61 @@ struct SettingsPanelView::Private {
     // Whether renaming was in effect at the last refresh.
     bool renamingWasActive = false;
 
+    // Every row in form order, the form holding only those shown; a toggle
+    // row has no label.
+    struct Row {
+        QWidget* label;
+        QWidget* field;
+        bool shown = true;
+    };
+    std::vector<Row> rows;
+
     QLabel* addRow(QWidget* field)
     {
         auto* label = new QLabel;
         label->setTextFormat(Qt::PlainText);
         form->addRow(label, field);
+        rows.push_back({label, field});
         return label;
+    }
+
+    // A toggle row: the box in the controls' column, its title beside it.
+    void addToggleRow(QCheckBox* toggle)
+    {
+        form->addRow(static_cast<QWidget*>(nullptr), toggle);
+        rows.push_back({nullptr, toggle});
+    }
+
+    // A row that does not apply leaves the form and comes back into its
+    // place, rather than staying in it hidden: QFormLayout (6.4) keeps the
+    // line number a hidden row had in the last layout it took part in, and
+    // once the rows above it change that number can be a shown row's, whose
+    // height the hidden row then overwrites with nothing whenever a wrapping
+    // caption is in the form.
+    void showRow(QWidget* field, bool on)
+    {
+        int line = 0;
+        for (Row& row : rows) {
+            if (row.field != field) {
+                line += row.shown ? 1 : 0;
+                continue;
+            }
+            if (row.shown == on)
+                return;
+            row.shown = on;
+            if (on) {
+                form->insertRow(line, row.label, row.field);
+            } else {
+                // The layout's items, not the widgets.
+                const QFormLayout::TakeRowResult taken = form->takeRow(line);
+                delete taken.labelItem;
+                delete taken.fieldItem;
+            }
+            if (row.label)
+                row.label->setVisible(on);
+            row.field->setVisible(on);
+            return;
+        }
     }
 };
 
@@ -263,10 +381,9 @@ SettingsPanelView::SettingsPanelView(AppSettings& settings, FolderChooser& folde
     d->outputLabel = d->addRow(d->outputMode);
     onChosen<AppSettings::OutputModeOption>(d->outputMode, [&settings](auto mode) { settings.setOutputMode(mode); });
 
-    // A toggle row: the box in the controls' column, its title beside it.
     d->backup = new QCheckBox(content);
     d->backup->setObjectName(QStringLiteral("backupOnInPlace"));
-    d->form->addRow(static_cast<QWidget*>(nullptr), d->backup);
+    d->addToggleRow(d->backup);
     connect(d->backup, &QCheckBox::clicked, this, [&settings](bool on) { settings.setBackupOnInPlace(on); });
 
     d->chooseFolder = new QPushButton(content);
@@ -310,7 +427,7 @@ SettingsPanelView::SettingsPanelView(AppSettings& settings, FolderChooser& folde
 
     d->askForName = new QCheckBox(content);
     d->askForName->setObjectName(QStringLiteral("askForNameBeforeExport"));
-    d->form->addRow(static_cast<QWidget*>(nullptr), d->askForName);
+    d->addToggleRow(d->askForName);
     connect(d->askForName, &QCheckBox::clicked, this, [&settings](bool on) { settings.setAskForNameBeforeExport(on); });
 
     d->prefix = makeField(content, "renamingPrefix");
@@ -361,7 +478,7 @@ void SettingsPanelView::refresh()
         const QSignalBlocker quiet(d->quality);
         d->quality->setValue(static_cast<int>(std::clamp<int64_t>(s.lossyQuality(), 1, 100)));
     }
-    d->form->setRowVisible(d->quality, s.mode() == AppSettings::CompressionModeOption::lossy);
+    d->showRow(d->quality, s.mode() == AppSettings::CompressionModeOption::lossy);
 
     const AppSettings::ResizeModeOption resize = s.effectiveResizeMode();
     QStringList resizeLabels;
@@ -384,12 +501,12 @@ void SettingsPanelView::refresh()
 
     d->backup->setText(t.backupOriginal);
     d->backup->setChecked(s.backupOnInPlace());
-    d->form->setRowVisible(d->backup, s.outputMode() == AppSettings::OutputModeOption::inPlace);
+    d->showRow(d->backup, s.outputMode() == AppSettings::OutputModeOption::inPlace);
 
     d->folderLabel->setText(t.destinationFolder);
     d->chooseFolder->setText(t.chooseFolderEllipsis);
     d->folderPath->setFullText(s.customFolderPath());
-    d->form->setRowVisible(d->folderRow, s.outputMode() == AppSettings::OutputModeOption::customFolder);
+    d->showRow(d->folderRow, s.outputMode() == AppSettings::OutputModeOption::customFolder);
 
     d->formatLabel->setText(t.outputFormat);
     // The format names read the same in every language.
@@ -411,7 +528,7 @@ void SettingsPanelView::refresh()
     showText(d->baseName, s.renamingBaseName());
     d->baseName->setPlaceholderText(t.baseNamePlaceholder);
     d->sequenceExample->setText(sequenceExample(s.renamingBaseName(), s.sequenceDigits(), s.sequenceSeparatorOption()));
-    d->form->setRowVisible(d->baseNameRow, sequence);
+    d->showRow(d->baseNameRow, sequence);
 
     d->numberingLabel->setText(t.numbering);
     // Setting it rewrites the field, also when the text is the same.
@@ -425,11 +542,11 @@ void SettingsPanelView::refresh()
                   {t.separatorNone, t.separatorSpace, t.separatorDash, t.separatorUnderscore, t.separatorComma});
     showChoice(d->separator, s.sequenceSeparatorOption());
     d->separator->setEnabled(s.sequenceDigits() != 0);
-    d->form->setRowVisible(d->numberingRow, sequence);
+    d->showRow(d->numberingRow, sequence);
 
     d->askForName->setText(t.askForNameBeforeExport);
     d->askForName->setChecked(s.askForNameBeforeExport());
-    d->form->setRowVisible(d->askForName, sequence);
+    d->showRow(d->askForName, sequence);
 
     d->prefixSuffixLabel->setText(t.prefixSuffixRow);
     showText(d->prefix, s.renamingPrefix());
@@ -437,7 +554,7 @@ void SettingsPanelView::refresh()
     showText(d->suffix, s.renamingSuffix());
     d->suffix->setPlaceholderText(t.suffixPlaceholder);
     d->prefixSuffixExample->setText(t.prefixSuffixExample);
-    d->form->setRowVisible(d->prefixSuffixRow, s.renamingMode() == AppSettings::RenamingModeOption::prefixSuffix);
+    d->showRow(d->prefixSuffixRow, s.renamingMode() == AppSettings::RenamingModeOption::prefixSuffix);
 }
 
 void SettingsPanelView::chooseCustomFolder()

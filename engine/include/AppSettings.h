@@ -160,9 +160,10 @@ public:
     // letter case takes the current values and keeps its id, name and place;
     // otherwise a new preset is appended.
     std::optional<SettingsPreset> savePreset(const QString& name);
-    // Assigns all 23 settings in field order, each as its setter does, after
-    // the repairs loading makes (clamped quality and digits, an empty folder
-    // path replaced).
+    // Assigns all 23 settings, after the repairs loading makes (clamped
+    // quality and digits, an empty folder path replaced), as one change: each
+    // is stored, then each setting's own signal goes out in field order, then
+    // one changed(). Every slot sees the preset's values whole.
     void applyPreset(const SettingsPreset& preset);
     // Removes every preset with this id and writes the list, also when none had it.
     void deletePreset(const QUuid& id);
@@ -197,10 +198,17 @@ Q_SIGNALS:
     void resizeModeChanged(ResizeModeOption value);
     void presetsChanged();
     // Once after every assignment of any setting or of the presets, after the
-    // property's own signal; never while loading.
+    // property's own signal, and once for a whole preset applied; never while
+    // loading.
     void changed();
 
 private:
+    // Stores and writes the value without telling anyone.
+    template <typename T>
+    void store(const SettingField<T>& setting, const T& value);
+    // The setting's own signal, with its current value.
+    template <typename T>
+    void announce(const SettingField<T>& setting);
     template <typename T>
     void assign(const SettingField<T>& setting, const T& value);
 

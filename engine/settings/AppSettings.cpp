@@ -227,12 +227,24 @@ AppSettings::AppSettings(DefaultsStore& defaults, QObject* parent)
 AppSettings::~AppSettings() = default;
 
 template <typename T>
-void AppSettings::assign(const SettingField<T>& setting, const T& value)
+void AppSettings::store(const SettingField<T>& setting, const T& value)
 {
     T& member = (*m_values).*setting.field;
     member = value;
     persist(m_defaults, settingsKey(setting.name), member);
-    Q_EMIT(this->*setting.signal)(member);
+}
+
+template <typename T>
+void AppSettings::announce(const SettingField<T>& setting)
+{
+    Q_EMIT(this->*setting.signal)((*m_values).*setting.field);
+}
+
+template <typename T>
+void AppSettings::assign(const SettingField<T>& setting, const T& value)
+{
+    store(setting, value);
+    announce(setting);
     Q_EMIT changed();
 }
 
@@ -713,12 +725,16 @@ void AppSettings::applyPreset(const SettingsPreset& preset)
     // A copy: the preset may live in the list, which a slot reacting to one of
     // the changes below is free to change.
     const SettingsValues values = preset.values;
+    // Every value is in place before anyone hears of one, so whatever reacts
+    // sees the preset whole, never a mix of old and new settings.
     forEachSettingField([&](const auto& setting) {
         auto value = values.*setting.field;
         if (setting.repair)
             value = setting.repair(std::move(value));
-        assign(setting, value);
+        store(setting, value);
     });
+    forEachSettingField([&](const auto& setting) { announce(setting); });
+    Q_EMIT changed();
 }
 
 void AppSettings::deletePreset(const QUuid& id)

@@ -9,8 +9,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
+#include <QPainter>
+#include <QRandomGenerator>
 #include <QSlider>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -19,6 +22,8 @@ using namespace vantro::testing;
 using S = AppSettings;
 using Setup = std::function<void(AppSettings&)>;
 Q_DECLARE_METATYPE(Setup)
+using Edit = std::function<void(SettingsValues&)>;
+Q_DECLARE_METATYPE(Edit)
 
 namespace {
 
@@ -98,6 +103,88 @@ QStringList clipped(const QWidget& content)
     return found;
 }
 
+// Where the form falls short of its rows: a shown row's label or control
+// shorter than it needs, a row over the one above, a band under the last
+// row, or a window taller than its content.
+QStringList squashed(const SettingsPanelView& window)
+{
+    const auto* form = window.findChild<QFormLayout*>();
+    const QWidget* content = window.centralWidget();
+    QStringList found;
+    int bottom = form->contentsMargins().top() - 1;
+    for (int row = 0; row < form->rowCount(); ++row) {
+        if (!form->isRowVisible(row))
+            continue;
+        int rowBottom = bottom;
+        for (const QFormLayout::ItemRole role : {QFormLayout::LabelRole, QFormLayout::FieldRole}) {
+            const QLayoutItem* item = form->itemAt(row, role);
+            if (!item)
+                continue;
+            const QWidget* widget = item->widget();
+            const int needed
+                = widget->hasHeightForWidth() ? widget->heightForWidth(widget->width()) : widget->sizeHint().height();
+            const auto* label = qobject_cast<const QLabel*>(widget);
+            const auto* toggle = qobject_cast<const QCheckBox*>(widget);
+            const QString name = label ? label->text() : toggle ? toggle->text() : widget->objectName();
+            if (widget->height() < needed || widget->y() <= bottom)
+                found << QStringLiteral("%1: %2 px at %3, needs %4")
+                             .arg(name)
+                             .arg(widget->height())
+                             .arg(widget->y())
+                             .arg(needed);
+            rowBottom = std::max(rowBottom, widget->geometry().bottom());
+        }
+        bottom = rowBottom;
+    }
+    const int formHeight = bottom + 1 + form->contentsMargins().bottom();
+    if (content->height() != formHeight || window.height() != content->height())
+        found << QStringLiteral("window %1 px, content %2 px, form %3 px")
+                     .arg(window.height())
+                     .arg(content->height())
+                     .arg(formHeight);
+    return found;
+}
+
+// How much a picture differs from its background colour, summed over its
+// pixels: the ink of the text drawn on it.
+qint64 inkOf(const QImage& picture, QRgb background)
+{
+    const QImage image = picture.convertToFormat(QImage::Format_RGB32);
+    qint64 ink = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            ink += std::abs(qGray(line[x]) - qGray(background));
+    }
+    return ink;
+}
+
+// Lets every pending layout request and resize run.
+void settle()
+{
+    for (int round = 0; round < 4; ++round) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+}
+
+// "renaming prefixSuffix", "resize original", "output inPlace", "mode lossy".
+void apply(AppSettings& s, const QString& step)
+{
+    const QString kind = step.section(QLatin1Char(' '), 0, 0);
+    const QString value = step.section(QLatin1Char(' '), 1);
+    if (kind == QStringLiteral("mode"))
+        s.setMode(*optionFromRawValue<S::CompressionModeOption>(value));
+    else if (kind == QStringLiteral("resize"))
+        s.selectResizeMode(*optionFromRawValue<S::ResizeModeOption>(value));
+    else if (kind == QStringLiteral("output"))
+        s.setOutputMode(*optionFromRawValue<S::OutputModeOption>(value));
+    else if (kind == QStringLiteral("renaming"))
+        s.setRenamingMode(*optionFromRawValue<S::RenamingModeOption>(value));
+    else
+        QFAIL(qPrintable(step));
+}
+
 } // namespace
 
 class SettingsPanelViewTest : public QObject {
@@ -173,6 +260,159 @@ private Q_SLOTS:
         f.settings.setMode(S::CompressionModeOption::lossless);
         f.settings.selectResizeMode(S::ResizeModeOption::original);
         QTRY_COMPARE(f.window->height(), defaultHeight);
+    }
+
+    void aShownRowIsNeverSquashedNorTheWindowTooTall_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::newRow("renaming row after prefix and suffix") << QStringList{
+            "renaming prefixSuffix", "renaming none", "resize original", "output inPlace", "resize percentage"};
+        QTest::newRow("ask-for-name toggle after prefix and suffix") << QStringList{
+            "resize original", "resize percentage", "renaming prefixSuffix", "renaming sequence", "mode lossy"};
+        QTest::newRow("backup toggle after custom folder")
+            << QStringList{"renaming prefixSuffix", "output customFolder", "output inPlace", "mode lossy"};
+
+        // Each step one of the four pickers set to one of its entries.
+        QRandomGenerator random(14);
+        QStringList walk;
+        for (int step = 0; step < 400; ++step) {
+            switch (random.bounded(4)) {
+            case 0:
+                walk << "mode " + rawValue(allCases<S::CompressionModeOption>()[random.bounded(2u)]);
+                break;
+            case 1:
+                walk << "resize " + rawValue(allCases<S::ResizeModeOption>()[random.bounded(8u)]);
+                break;
+            case 2:
+                walk << "output " + rawValue(allCases<S::OutputModeOption>()[random.bounded(3u)]);
+                break;
+            default:
+                walk << "renaming " + rawValue(allCases<S::RenamingModeOption>()[random.bounded(3u)]);
+                break;
+            }
+        }
+        QTest::newRow("seeded walk") << walk;
+    }
+
+    void aShownRowIsNeverSquashedNorTheWindowTooTall()
+    {
+        QFETCH(QStringList, steps);
+        Form f;
+        settle();
+        QCOMPARE(squashed(*f.window), QStringList());
+        for (qsizetype step = 0; step < steps.size(); ++step) {
+            apply(f.settings, steps[step]);
+            settle();
+            const QStringList found = squashed(*f.window);
+            const qsizetype from = std::max<qsizetype>(0, step - 5);
+            QVERIFY2(found.isEmpty(),
+                     qPrintable(QStringLiteral("step %1, after %2: %3")
+                                    .arg(step + 1)
+                                    .arg(steps.mid(from, step + 1 - from).join(QStringLiteral(", ")),
+                                         found.join(QStringLiteral("; ")))));
+        }
+    }
+
+    void aLongExampleWrapsInsideItsWordsAndTheWindowGrows()
+    {
+        Form f([](S& s) {
+            s.setRenamingMode(S::RenamingModeOption::sequence);
+            s.setRenamingBaseName(QStringLiteral("x"));
+        });
+        settle();
+        const int shortWindow = f.window->height();
+        auto* example = f.get<QLabel>("sequenceExample");
+        const QFontMetrics metrics(example->font());
+        const int oneLine = example->height();
+        QVERIFY(oneLine < 2 * metrics.height());
+
+        // No space in it, and longer than the row.
+        const QString base = QStringLiteral("Letni_kolekce_2024_fotografie_z_dovolene_na_horach_a_u_more_a_pak_"
+                                            "zpatky_do_mesta_po_stare_silnici_kolem_reky");
+        f.settings.setRenamingBaseName(base);
+        settle();
+        const QString whole = base + QStringLiteral(u"-01.webp, ") + base + QStringLiteral(u"-02.webp, \u2026");
+        QCOMPARE(example->text(), whole);
+        const int width = example->contentsRect().width();
+        QVERIFY(metrics.horizontalAdvance(base) > width);
+        // Lines enough for the text broken at any character, and the window
+        // grown by them.
+        const int needed = metrics.boundingRect(QRect(0, 0, width, 10000), Qt::TextWrapAnywhere, whole).height();
+        QVERIFY2(needed >= 3 * metrics.height(), qPrintable(QString::number(needed)));
+        QVERIFY2(example->contentsRect().height() >= needed,
+                 qPrintable(QStringLiteral("%1 < %2").arg(example->contentsRect().height()).arg(needed)));
+        QVERIFY(f.window->height() >= shortWindow + needed - oneLine);
+        QCOMPARE(squashed(*f.window), QStringList());
+        QCOMPARE(clipped(*f.window->centralWidget()), QStringList());
+
+        // Nothing cut: the label carries all the ink of the text drawn whole
+        // on one line.
+        const QRgb background = example->palette().color(QPalette::Window).rgb();
+        QImage line(metrics.horizontalAdvance(whole) + 2 * metrics.height(), 2 * metrics.height(),
+                    QImage::Format_RGB32);
+        line.fill(background);
+        {
+            QPainter painter(&line);
+            painter.setFont(example->font());
+            painter.setPen(example->palette().color(example->foregroundRole()));
+            painter.drawText(metrics.height(), metrics.height() + metrics.ascent() / 2, whole);
+        }
+        const qint64 shown = inkOf(example->grab().toImage(), background);
+        const qint64 all = inkOf(line, background);
+        QVERIFY2(shown >= all * 95 / 100, qPrintable(QStringLiteral("%1 of %2").arg(shown).arg(all)));
+    }
+
+    void aPresetIsOneChangeForTheRenamingRule_data()
+    {
+        QTest::addColumn<Setup>("current");
+        QTest::addColumn<Edit>("preset");
+        QTest::addColumn<S::OutputModeOption>("output");
+        const auto inPlace = S::OutputModeOption::inPlace;
+        QTest::newRow("off to a sequence without a base name")
+            << Setup([](S& s) { s.setRenamingBaseName(QStringLiteral("a")); }) << Edit([](SettingsValues& v) {
+                   v.renamingMode = S::RenamingModeOption::sequence;
+                   v.renamingBaseName.clear();
+               })
+            << inPlace;
+        QTest::newRow("a sequence to a prefix") << Setup([](S& s) {
+            s.setRenamingMode(S::RenamingModeOption::sequence);
+            s.setRenamingBaseName(QStringLiteral("a"));
+        }) << Edit([](SettingsValues& v) {
+            v.renamingMode = S::RenamingModeOption::prefixSuffix;
+            v.renamingPrefix = QStringLiteral("p");
+        }) << inPlace;
+        QTest::newRow("off with a prefix to empty texts")
+            << Setup([](S& s) { s.setRenamingPrefix(QStringLiteral("p")); }) << Edit([](SettingsValues& v) {
+                   v.renamingMode = S::RenamingModeOption::prefixSuffix;
+                   v.renamingPrefix.clear();
+                   v.renamingSuffix.clear();
+               })
+            << inPlace;
+        // Renaming comes into effect: the copies go beside the originals.
+        QTest::newRow("off to a sequence with a base name") << Setup([](S&) {}) << Edit([](SettingsValues& v) {
+            v.renamingMode = S::RenamingModeOption::sequence;
+            v.renamingBaseName = QStringLiteral("x");
+        }) << S::OutputModeOption::copyAlongside;
+    }
+
+    void aPresetIsOneChangeForTheRenamingRule()
+    {
+        QFETCH(Setup, current);
+        QFETCH(Edit, preset);
+        QFETCH(S::OutputModeOption, output);
+        Form f(current);
+        SettingsValues values = f.settings.currentValues();
+        preset(values);
+        values.mode = S::CompressionModeOption::lossy;
+        values.outputMode = S::OutputModeOption::inPlace;
+
+        f.settings.applyPreset(SettingsPreset{QUuid::createUuid(), QStringLiteral("P"), values});
+        QCOMPARE(f.settings.outputMode(), output);
+        QCOMPARE(f.get("outputMode")->currentIndex(), static_cast<int>(output));
+        QCOMPARE(f.rows().contains(QStringLiteral("Back up original")), output == S::OutputModeOption::inPlace);
+        // Every setting stored as the preset has it, the output as the rule left it.
+        values.outputMode = output;
+        QVERIFY(AppSettings(f.store).currentValues() == values);
     }
 
     void theSliderWritesEveryStepAndEachResizeOptionKeepsItsText()

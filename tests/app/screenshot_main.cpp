@@ -56,6 +56,14 @@ const std::map<QString, std::function<void(S&)>> kSettingsStates{
          s.setOutputMode(S::OutputModeOption::inPlace);
          s.setRenamingMode(S::RenamingModeOption::prefixSuffix);
      }},
+    // A base name with no space, longer than the row: its example wraps.
+    {"long-example",
+     [](S& s) {
+         s.setRenamingMode(S::RenamingModeOption::sequence);
+         s.setRenamingBaseName(QStringLiteral("Letni_kolekce_2024_fotografie_z_dovolene_na_horach_a_u_more_a_pak_"
+                                              "zpatky_do_mesta_po_stare_silnici_kolem_reky"));
+         s.selectResizeMode(S::ResizeModeOption::percentage);
+     }},
 };
 
 // Savings, a file already optimal and one that grew; any other file halves.

@@ -252,6 +252,41 @@ TEST_P(SettingTest, IsStoredUnderItsKeySignalledReloadedAndCarriedByPresets)
 INSTANTIATE_TEST_SUITE_P(EverySetting, SettingTest, testing::ValuesIn(rows()),
                          [](const testing::TestParamInfo<Row>& row) { return std::string(row.param.name); });
 
+TEST(AppSettingsTest, APresetIsOneChangeThatEverySlotSeesWhole)
+{
+    MemoryDefaultsStore elsewhere;
+    AppSettings source(elsewhere);
+    for (const Row& r : rows())
+        r.assign(source);
+    const SettingsValues values = source.currentValues();
+
+    MemoryDefaultsStore store;
+    AppSettings settings(store);
+    settings.setRenamingBaseName("a");
+    SignalLog log(settings);
+    std::vector<std::string> sawAMix;
+    const auto check = [&](const std::string& name) {
+        return [&settings, &values, &sawAMix, name] {
+            if (!(settings.currentValues() == values))
+                sawAMix.push_back(name);
+        };
+    };
+    forEachSettingField(
+        [&](const auto& setting) { QObject::connect(&settings, setting.signal, &settings, check(setting.name)); });
+    QObject::connect(&settings, &AppSettings::changed, &settings, check("changed"));
+
+    settings.applyPreset(SettingsPreset{QUuid::createUuid(), "P", values});
+    EXPECT_EQ(sawAMix, std::vector<std::string>());
+    std::vector<std::string> expected;
+    forEachSettingField([&](const auto& setting) { expected.push_back(std::string(setting.name) + "Changed"); });
+    expected.push_back("changed");
+    EXPECT_EQ(log.take(), expected);
+    // Each setting is written under its own key, as its setter writes it.
+    for (const Row& r : rows())
+        EXPECT_EQ(store.rawValue(settingsKey(r.name)), r.written) << r.name;
+    EXPECT_EQ(AppSettings(store).currentValues(), values);
+}
+
 TEST(AppSettingsTest, LoadClampsNumbersAndLeavesTheStoreAlone)
 {
     // Stored value, quality, digits; texts as INI files keep them, large ones saturating.
