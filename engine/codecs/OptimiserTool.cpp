@@ -15,7 +15,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSet>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 
@@ -23,10 +22,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <filesystem>
 #include <functional>
-#include <limits>
-#include <mutex>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -37,16 +33,54 @@ namespace vantro {
 
 namespace {
 
-// The standard error text of a failed tool: its bytes as UTF-8, unchanged, or
-// "unknown error" when they are not valid UTF-8.
-QString errorText(const QByteArray& bytes)
+// The longest part of a tool's standard error that a failure message carries.
+constexpr qsizetype kMaxToolLine = 500;
+
+// What a failed tool last said: the last line of its standard error with
+// anything in it, trimmed, without the program's own path in front, "unknown
+// error" when the bytes are not valid UTF-8, or nothing. A progress log ends
+// with what went wrong; the lines before it only bury that.
+QString lastWords(const QByteArray& bytes, const QString& executable)
 {
     QStringDecoder decoder(QStringDecoder::Utf8,
                            QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QString text = decoder.decode(bytes);
+    const QString text = decoder.decode(bytes);
     if (decoder.hasError())
         return QStringLiteral("unknown error");
-    return text;
+    const QStringList lines = text.split(u'\n');
+    auto line = std::find_if(lines.rbegin(), lines.rend(), [](const QString& l) { return !l.trimmed().isEmpty(); });
+    if (line == lines.rend())
+        return QString();
+    QString said = line->trimmed();
+    for (const QString& name : {executable, QFileInfo(executable).fileName()}) {
+        if (said.startsWith(name + QStringLiteral(": "))) {
+            said = said.mid(name.size() + 2);
+            break;
+        }
+    }
+    if (said.size() > kMaxToolLine)
+        said = said.left(kMaxToolLine) + QStringLiteral("\u2026");
+    return said;
+}
+
+// Whether the folder could take a file of `size` bytes: 0, or why not (an
+// errno of a full or limited file system). A tool that runs out of room says
+// so in its own words, which may name another file (jpegtran names its input)
+// or come after a whole progress log, if it says anything at all.
+int noRoomFor(const QString& folder, int64_t size)
+{
+    size = std::max<int64_t>(size, 1);
+    // Past the file-size limit, a write would end this process with SIGXFSZ.
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+        && static_cast<rlim_t>(size) > limit.rlim_cur)
+        return EFBIG;
+    const QByteArray probe = QFile::encodeName(temporaryFilePath(QStringLiteral(".room"), folder));
+    const FileHandle file(::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    int error = file.get() < 0 ? errno : ::posix_fallocate(file.get(), 0, static_cast<off_t>(size));
+    if (file.get() >= 0)
+        ::unlink(probe.constData());
+    return error == ENOSPC || error == EDQUOT || error == EFBIG ? error : 0;
 }
 
 // How long a wait for a tool lasts before the job's stop flag is looked at.
@@ -90,41 +124,6 @@ std::function<void()> limitChild(pid_t parent, rlim_t addressSpace)
 // tell whether the process that made it is still there.
 const QRegularExpression kPrivateFolderName(QStringLiteral("^vantro-([0-9]{1,10})-[A-Za-z0-9]{6}$"));
 
-// A SIGKILL leaves the killed program's private folders, with copies of the
-// user's images in them, and no process can clean up after its own SIGKILL.
-// So the first tool run of each process in a temporary folder removes the
-// folders of processes that no longer exist. Only our own real folders of that
-// name are touched, never through a link, and never one whose process may
-// still be there (ESRCH is the only proof that it is gone).
-void removeAbandonedFolders(const QString& temporary)
-{
-    static std::mutex mutex;
-    static QSet<QString> swept;
-    const std::lock_guard lock(mutex);
-    if (swept.contains(temporary))
-        return;
-    swept.insert(temporary);
-
-    const QStringList names
-        = QDir(temporary).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString& name : names) {
-        const QRegularExpressionMatch match = kPrivateFolderName.match(name);
-        bool ok = false;
-        const qint64 pid = match.hasMatch() ? match.captured(1).toLongLong(&ok) : 0;
-        if (!ok || pid <= 0 || pid > std::numeric_limits<pid_t>::max() || pid == ::getpid())
-            continue;
-        const QByteArray path = QFile::encodeName(QDir(temporary).filePath(name));
-        struct stat info {};
-        if (::lstat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
-            continue;
-        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
-            continue;
-        // Links inside are removed, never followed.
-        std::error_code ignored;
-        std::filesystem::remove_all(std::filesystem::path(path.toStdString()), ignored);
-    }
-}
-
 // Writes an image held in memory into the tool's private folder, owner-only
 // and exclusively. Throws ioFailure stagingFailure + the system's reason.
 void stageInput(const QString& path, const QByteArray& bytes, const QString& stagingFailure)
@@ -150,6 +149,11 @@ void stageInput(const QString& path, const QByteArray& bytes, const QString& sta
 }
 
 } // namespace
+
+void OptimiserTool::removeAbandonedFolders()
+{
+    removeAbandoned(temporaryFolder(), kPrivateFolderName, AbandonedEntry::folder);
+}
 
 QByteArray OptimiserTool::run(const QString& inputPath) const
 {
@@ -183,7 +187,7 @@ QByteArray OptimiserTool::run(QString inputPath, const QByteArray* image, const 
     // the tool writes it, and the folder goes with everything in it on every
     // way out of this function.
     const QString temporary = temporaryFolder();
-    removeAbandonedFolders(temporary);
+    removeAbandonedFolders();
     const QTemporaryDir folder(
         QDir(temporary).filePath(QStringLiteral("vantro-%1-XXXXXX").arg(static_cast<qint64>(::getpid()))));
     if (!folder.isValid() && image)
@@ -191,6 +195,7 @@ QByteArray OptimiserTool::run(QString inputPath, const QByteArray* image, const 
     if (!folder.isValid())
         throw CompressionError::encoderFailed(failurePrefix + QStringLiteral("cannot create its temporary folder (")
                                               + folder.errorString() + u')');
+    const int64_t inputSize = image ? image->size() : QFileInfo(inputPath).size();
     if (image) {
         inputPath = temporaryFilePath(outputExtension, folder.path());
         stageInput(inputPath, *image, stagingFailure);
@@ -226,18 +231,24 @@ QByteArray OptimiserTool::run(QString inputPath, const QByteArray* image, const 
         process.waitForFinished(kWaitSliceMs);
     }
     const QByteArray errorOutput = process.readAllStandardError();
-    // What was wrong, then what the tool said about it, if anything.
+    // What was wrong, then what the tool last said about it, if anything; or
+    // that the temporary folder had no room for the output, whatever the tool said.
     const auto failed = [&](const QString& problem) {
+        if (const int error = noRoomFor(folder.path(), inputSize))
+            return CompressionError::encoderFailed(
+                failurePrefix + QStringLiteral("could not write its output to the temporary folder ") + temporary
+                + QStringLiteral(": ") + QString::fromStdString(std::generic_category().message(error)));
         QString message = failurePrefix + problem;
-        if (!errorOutput.isEmpty())
-            message += QStringLiteral(": ") + errorText(errorOutput);
+        const QString said = lastWords(errorOutput, *executable);
+        if (!said.isEmpty())
+            message += (problem.isEmpty() ? QString() : QStringLiteral(": ")) + said;
         return CompressionError::encoderFailed(message);
     };
 
     if (process.exitStatus() == QProcess::CrashExit)
         throw failed(QStringLiteral("crashed"));
     if (process.exitCode() != 0)
-        throw CompressionError::encoderFailed(failurePrefix + errorText(errorOutput));
+        throw failed(QString());
 
     // Success without a result must not become an empty file over the user's.
     if (!QFileInfo::exists(outputPath))

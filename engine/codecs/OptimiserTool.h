@@ -18,9 +18,8 @@ namespace vantro {
 // way out. The tool runs under an address-space limit sized from the image's
 // pixel count and dies with the program. Its result is used only when it
 // parses as a whole image of the source's size: an exit status of 0 proves
-// nothing after a failed write. The folder is "vantro-<pid>-XXXXXX": the first
-// run of a process in a temporary folder removes those of processes that were
-// killed.
+// nothing after a failed write. The folder is "vantro-<pid>-XXXXXX", so that
+// those of processes that were killed can be told and removed.
 struct OptimiserTool {
     QString resourceName; // "jpegtran", "oxipng"
     ImageFormat format; // what it reads and writes
@@ -35,10 +34,13 @@ struct OptimiserTool {
     // image dimensions: ") and invalidConfiguration when it claims more than
     // the pixel budget ("Image too large"). Throws encoderFailed when the tool is not found, its
     // private folder cannot be made, it cannot start, crashes (also when it
-    // hits the address-space limit), exits with a status other than 0 (with
-    // its standard error as UTF-8, or "unknown error"), writes no output or an
-    // output that is not a whole image of the source's size (what was wrong,
-    // then the tool's standard error when it gave any). A file system error
+    // hits the address-space limit), exits with a status other than 0, writes
+    // no output or an output that is not a whole image of the source's size:
+    // what was wrong, then the last line of the tool's standard error when it
+    // gave any ("unknown error" when that is not UTF-8); or, when the
+    // temporary folder has no room for the output, "could not write its
+    // output to the temporary folder " + folder + ": " + the system's reason,
+    // whatever the tool said. A file system error
     // reading the output is thrown as std::system_error. When the job is told
     // to stop (JobCancellation) the tool is killed and JobCancelled thrown.
     QByteArray run(const QString& inputPath) const;
@@ -49,6 +51,10 @@ struct OptimiserTool {
     // ioFailure stagingFailure + the system's reason.
     QByteArray runOnData(const QByteArray& image, const QString& stagingFailure,
                          const QStringList& bundleFolders = BundledBinaries::searchFolders()) const;
+
+    // Removes the private folders that killed processes left in the temporary
+    // folder; the first call of a process for each temporary folder does the work.
+    static void removeAbandonedFolders();
 
 private:
     QByteArray run(QString inputPath, const QByteArray* image, const QString& stagingFailure,

@@ -9,6 +9,7 @@
 #include "ImageScaler.h"
 #include "ImageStructure.h"
 #include "JPEGEncoder.h"
+#include "OptimiserTool.h"
 #include "PNGEncoder.h"
 #include "PixelScaler.h"
 #include "WebPDecoder.h"
@@ -84,6 +85,9 @@ CompressionResult CompressionEngine::compress(const QString& path, const Compres
 {
     const auto start = std::chrono::steady_clock::now();
     const QString fileName = fileNameOf(path);
+    // Killed runs leave copies of images in the temporary folder; every run
+    // that places files removes them, whether it starts a tool or not.
+    OptimiserTool::removeAbandonedFolders();
 
     if (settings.outputMode.kind() == OutputMode::Kind::inPlace
         && settings.renaming.renamedStem(stemOf(path), settings.sequenceDigits, settings.sequenceSeparator)) {

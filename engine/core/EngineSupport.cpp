@@ -4,10 +4,15 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QUuid>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
+#include <filesystem>
+#include <limits>
+#include <mutex>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -33,6 +38,42 @@ QString temporaryFolder()
 QString temporaryFilePath(const QString& suffix, const QString& folder)
 {
     return QDir(folder).filePath(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + suffix);
+}
+
+void removeAbandoned(const QString& folder, const QRegularExpression& name, AbandonedEntry kind)
+{
+    static std::mutex mutex;
+    static QSet<QString> swept;
+    const std::lock_guard lock(mutex);
+    const QString key = QString::number(static_cast<int>(kind)) + folder;
+    if (swept.contains(key))
+        return;
+    swept.insert(key);
+
+    const QDir directory(folder);
+    const QStringList names
+        = directory.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& entry : names) {
+        const QRegularExpressionMatch match = name.match(entry);
+        bool ok = false;
+        const qint64 pid = match.hasMatch() ? match.captured(1).toLongLong(&ok) : 0;
+        if (!ok || pid <= 0 || pid > std::numeric_limits<pid_t>::max() || pid == ::getpid())
+            continue;
+        const QByteArray path = QFile::encodeName(directory.filePath(entry));
+        struct stat info {};
+        if (::lstat(path.constData(), &info) != 0 || info.st_uid != ::geteuid()
+            || !(kind == AbandonedEntry::folder ? S_ISDIR(info.st_mode) : S_ISREG(info.st_mode)))
+            continue;
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        if (kind == AbandonedEntry::file) {
+            ::unlink(path.constData());
+        } else {
+            // Links inside are removed, never followed.
+            std::error_code ignored;
+            std::filesystem::remove_all(std::filesystem::path(path.toStdString()), ignored);
+        }
+    }
 }
 
 FileHandle::~FileHandle()

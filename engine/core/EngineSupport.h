@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QRegularExpression>
 #include <QString>
 
 #include <cstdint>
@@ -38,6 +39,19 @@ QString temporaryFilePath(const QString& suffix, const QString& folder);
 
 // The last path component, as messages name files.
 QString fileNameOf(const QString& path);
+
+// What a killed process leaves: entries named with its process id.
+enum class AbandonedEntry { folder, file };
+
+// A SIGKILL leaves the killed program's temporary entries, copies of the
+// user's images among them, and no process can clean up after its own
+// SIGKILL. Removes, once per process for each folder and kind, the entries of
+// `folder` whose names match `name` with a process id as its first capture,
+// where that process no longer exists. Only our own entries of the given kind
+// are touched, never through a link, and never one whose process may still be
+// there (ESRCH is the only proof that it is gone; a reused id only keeps an
+// entry longer).
+void removeAbandoned(const QString& folder, const QRegularExpression& name, AbandonedEntry kind);
 
 // An open file descriptor, closed when it goes.
 class FileHandle {

@@ -230,17 +230,42 @@ bool unnamedRefused(int error)
     return error == EISDIR || error == EINVAL || error == ENOENT || unsupported(error);
 }
 
+bool refused(OutputPlacement::Refusal what)
+{
+    return OutputPlacement::simulatedRefusal >= what;
+}
+
+// How a file system refuses a rename that must not replace, or a hard link,
+// rather than failing the one asked for.
+bool featureRefused(int error)
+{
+    return error == EINVAL || error == EPERM || unsupported(error);
+}
+
+// A hidden staging file carries the id of the process that made it, so that
+// one a killed process left can be told from one still in use.
+const QRegularExpression kStagingName(QStringLiteral("^\\.vantro-tmp-([0-9]{1,10})-[0-9a-f-]{36}$"));
+
+QString stagingName()
+{
+    return QStringLiteral(".vantro-tmp-%1-%2")
+        .arg(static_cast<qint64>(::getpid()))
+        .arg(QUuid::createUuid().toString(QUuid::WithoutBraces));
+}
+
 // The complete bytes in the destination folder before any final name sees
 // them: a file without a name where the file system can make one, so a killed
 // run leaves nothing behind, else a hidden file. Either is removed on every way
-// out unless it took a final name.
+// out unless it took a final name; what a killed run left in the folder goes
+// before a new one is made there.
 class StagingFile {
 public:
     explicit StagingFile(const QString& folder)
         : m_folder(nativePath(folder))
-        , m_path(joinPath(folder, QStringLiteral(".vantro-tmp-") + QUuid::createUuid().toString(QUuid::WithoutBraces)))
+        , m_path(joinPath(folder, stagingName()))
         , m_native(nativePath(m_path))
     {
+        removeAbandoned(folder, kStagingName, AbandonedEntry::file);
     }
     ~StagingFile()
     {
@@ -252,8 +277,9 @@ public:
     StagingFile(const StagingFile&) = delete;
     StagingFile& operator=(const StagingFile&) = delete;
 
-    // The hidden name, which a file without a name takes only to replace another.
-    const QString& path() const { return m_path; }
+    // Whether the file was made: a write that failed before is a folder that
+    // takes no new file.
+    bool created() const { return m_created; }
 
     // Writes every byte to disk with `mode`, or with the owner, mode and
     // extended attributes of `like`. It is created owner-only, so a private
@@ -264,6 +290,7 @@ public:
         m_fd = open();
         if (m_fd < 0)
             return errno;
+        m_created = true;
         const int fd = m_fd;
         step(OutputPlacement::Step::stagingCreated);
 
@@ -316,21 +343,39 @@ public:
                     == 0
                 ? 0
                 : errno;
-        if (!OutputPlacement::forceLinkClaim
-            && ::renameat2(AT_FDCWD, m_native.constData(), AT_FDCWD, native.constData(), RENAME_NOREPLACE) == 0) {
+        if (refused(OutputPlacement::Refusal::noReplaceRenames))
+            errno = EINVAL;
+        else if (::renameat2(AT_FDCWD, m_native.constData(), AT_FDCWD, native.constData(), RENAME_NOREPLACE) == 0) {
             m_placed = true;
             return 0;
         }
-        const int error = OutputPlacement::forceLinkClaim ? EINVAL : errno;
         // A file system that cannot rename without replacing can still refuse
         // to link over an existing entry.
-        if (error != EINVAL && !unsupported(error))
-            return error;
-        if (::link(m_native.constData(), native.constData()) != 0)
+        if (!featureRefused(errno))
             return errno;
+        if (refused(OutputPlacement::Refusal::hardLinks)) {
+            errno = EPERM;
+        } else if (::link(m_native.constData(), native.constData()) == 0) {
+            m_placed = true;
+            step(OutputPlacement::Step::linked);
+            ::unlink(m_native.constData());
+            return 0;
+        }
+        if (!featureRefused(errno))
+            return errno;
+        // Neither: the name is created exclusively, empty, and the complete
+        // file renamed over it, so the name never holds a part of it.
+        const int fd = openExclusive(native, 0600);
+        if (fd < 0)
+            return errno;
+        ::close(fd);
+        step(OutputPlacement::Step::reserved);
+        if (::rename(m_native.constData(), native.constData()) != 0) {
+            const int error = errno;
+            ::unlink(native.constData());
+            return error;
+        }
         m_placed = true;
-        step(OutputPlacement::Step::linked);
-        ::unlink(m_native.constData());
         return 0;
     }
 
@@ -359,7 +404,7 @@ private:
     // refuses one.
     int open()
     {
-        if (!OutputPlacement::forceNamedStaging && !OutputPlacement::forceLinkClaim && procLinkAvailable()) {
+        if (!refused(OutputPlacement::Refusal::unnamedFiles) && procLinkAvailable()) {
             int fd;
             do
                 fd = ::open(m_folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
@@ -378,12 +423,14 @@ private:
     QString m_path;
     QByteArray m_native;
     int m_fd = -1;
+    bool m_created = false;
     bool m_named = false;
     bool m_placed = false;
 };
 
 // The names a placement tries in turn: a sequence renaming advances its number;
-// any other base gets "-1", "-2", ... before the suffix.
+// any other base gets "-1", "-2", ... before the suffix, or, for a backup,
+// ".~1~", ".~2~", ... after the whole name.
 struct CandidateNames {
     QString folder;
     QString base;
@@ -391,6 +438,7 @@ struct CandidateNames {
     const RenamingMode* sequence = nullptr;
     int64_t sequenceDigits = 0;
     QString sequenceSeparator;
+    bool numberedBackup = false;
 
     // The k-th candidate; none once a sequence number would overflow.
     std::optional<QString> at(int64_t k) const
@@ -402,6 +450,8 @@ struct CandidateNames {
             stem = RenamingMode::sequence(sequence->base(), sequence->number() + k)
                        .renamedStem(QString(), sequenceDigits, sequenceSeparator)
                        .value_or(base);
+        } else if (k > 0 && numberedBackup) {
+            return joinPath(folder, base + suffix + QStringLiteral(".~") + QString::number(k) + u'~');
         } else if (k > 0) {
             stem = base + u'-' + QString::number(k);
         }
@@ -445,6 +495,25 @@ int makePath(const QString& folder)
     return errno != 0 ? errno : EIO;
 }
 
+// Makes the folder and its missing parents owner-only: they show the paths
+// and names of the user's images. Folders that exist keep their modes.
+// Returns 0 or the errno of the failing step.
+int makePrivatePath(const QString& folder)
+{
+    const QString clean = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    for (qsizetype end = clean.indexOf(u'/', 1);; end = clean.indexOf(u'/', end + 1)) {
+        const QByteArray part = nativePath(end < 0 ? clean : clean.left(end));
+        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
+            return errno;
+        if (end < 0)
+            break;
+    }
+    struct stat info {};
+    if (::stat(nativePath(clean).constData(), &info) != 0)
+        return errno;
+    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+}
+
 QString customFolderPath(const OutputMode& outputMode)
 {
     const QString folder = QFileInfo(outputMode.folder()).absoluteFilePath();
@@ -463,8 +532,14 @@ QString collisionMessage(const QString& kind, const QString& source)
 QString placeNewFile(const QByteArray& bytes, const QString& source, const CandidateNames& names, int64_t limit)
 {
     StagingFile staging(names.folder);
-    if (const int error = staging.write(bytes, newFileMode(source)))
-        throw CompressionError::ioFailure(writeFailure(names.at(0).value_or(staging.path()), error));
+    if (const int error = staging.write(bytes, newFileMode(source))) {
+        // The first candidate is the name the user would have got.
+        const QString name = fileNameOf(names.at(0).value_or(names.folder));
+        if (!staging.created())
+            throw CompressionError::ioFailure(QStringLiteral("Failed to reserve output path ") + name
+                                              + QStringLiteral(": ") + errorText(error));
+        throw CompressionError::ioFailure(writeFailure(name, error));
+    }
 
     int error = 0;
     QString failed;
@@ -511,8 +586,7 @@ QString OutputPlacement::writeOutput(const QByteArray& bytes, const QString& ori
         // attributes, before it takes the target's name in one same-folder rename.
         StagingFile staging(folderOf(target));
         if (const int error = staging.write(bytes, 0, &attributes))
-            throw CompressionError::ioFailure(QStringLiteral("Failed to stage compressed output: ")
-                                              + writeFailure(staging.path(), error));
+            throw CompressionError::ioFailure(QStringLiteral("Failed to stage compressed output: ") + errorText(error));
         if (const int error = staging.replace(target))
             throw CompressionError::ioFailure(QStringLiteral("Failed to replace original file: ") + errorText(error));
         return source;
@@ -565,7 +639,7 @@ QString OutputPlacement::backupOriginal(const QString& sourcePath) const
     if (relative.startsWith(u'/'))
         relative.remove(0, 1);
     const QString folder = relative.isEmpty() ? m_backupRoot : joinPath(m_backupRoot, relative);
-    if (const int error = makePath(folder))
+    if (const int error = makePrivatePath(folder))
         throw CompressionError::ioFailure(QStringLiteral("Failed to create backup directory: ") + errorText(error));
 
     StagingFile staging(folder);
@@ -586,11 +660,9 @@ QString OutputPlacement::backupOriginal(const QString& sourcePath) const
     if (error != 0)
         throw CompressionError::ioFailure(QStringLiteral("Failed to stage backup copy: ") + errorText(error));
 
-    // The backup keeps the source's own name when it is free, like a new output
-    // keeps its first candidate; the numbered names follow for later backups.
-    const QString name = fileNameOf(source);
-    const QString stem = splitName(name).stem;
-    const CandidateNames names{folder, stem, name.mid(stem.size()), nullptr, 0, QString()};
+    // The backup keeps the source's own name when it is free; later backups
+    // take numbered names, which no image's own name (its first backup's) ends with.
+    const CandidateNames names{folder, fileNameOf(source), QString(), nullptr, 0, QString(), true};
     QString failed;
     const QString backup = claimFreeName(staging, names, m_maxCollisionAttempts, error, failed);
     if (!backup.isEmpty())

@@ -20,15 +20,19 @@ public:
 };
 
 // Puts the bytes of a finished file on disk without ever overwriting a file it
-// did not mean to, and without a final name ever holding a partial or empty
-// file: the complete bytes go to a staging file in the destination folder
-// first, which then takes a new name atomically and only where no entry of that
-// name exists (so parallel jobs and existing files never lose data), or
-// replaces the source in one rename. The staging file has no name where the
-// file system allows (O_TMPFILE), so a killed run leaves no copy of an image
-// behind; elsewhere it is a hidden ".vantro-tmp-" file. A new file gets mode 0644 narrowed to the
-// source's permission bits, so a private source never gives a readable copy; a
-// replacement and a backup keep the source's owner, mode and extended
+// did not mean to, and without a final name ever holding a partial file: the
+// complete bytes go to a staging file in the destination folder first, which
+// then takes a new name atomically and only where no entry of that name exists
+// (so parallel jobs and existing files never lose data), or replaces the
+// source in one rename. Where a file system can neither rename without
+// replacing nor link, the new name is created exclusively and the staging file
+// renamed over it, so a kill in between leaves it empty at worst. The staging
+// file has no name where the file system allows (O_TMPFILE), so a killed run
+// leaves no copy of an image behind; elsewhere it is a hidden
+// ".vantro-tmp-<pid>-<uuid>" file, and a process's first placement in a folder
+// removes those of processes that are gone. A new file gets mode 0644 narrowed
+// to the source's permission bits, so a private source never gives a readable
+// copy; a replacement and a backup keep the source's owner, mode and extended
 // attributes (POSIX ACLs included). Holds nothing but the backup root and the
 // candidate limit, so several threads may place outputs at once.
 class OutputPlacement {
@@ -54,9 +58,12 @@ public:
                                   ImageFormat targetFormat, const RenamingMode& renaming, int64_t sequenceDigits,
                                   const QString& sequenceSeparator) const;
 
-    // Copies the source to its path mirrored under the backup root. An earlier
-    // backup is never replaced: a later one takes the next free name by the
-    // rule of new outputs (photo.jpg, photo-1.jpg, ...). Returns the backup's path.
+    // Copies the source to its path mirrored under the backup root, whose
+    // folders it creates owner-only. An earlier backup is never replaced, so
+    // the source's own name holds its oldest backup, the real original; a
+    // later one takes the first free numbered name after it (photo.jpg.~1~,
+    // photo.jpg.~2~, ...), which no image's own name, and so no other image's
+    // first backup, ends with. Returns the backup's path.
     QString backupOriginal(const QString& sourcePath) const;
 
     static void ensureCustomFolderExists(const QString& folder);
@@ -69,16 +76,19 @@ public:
     // process or change the folder there: a staging file was created, filled,
     // flushed; a final name is about to be claimed or a source replaced; a name
     // was claimed by a hard link whose staging name is not yet removed, or a
-    // staging file without a name took its hidden name to replace a source.
-    enum class Step { stagingCreated, stagingWritten, stagingSynced, claiming, linked };
+    // staging file without a name took its hidden name to replace a source; a
+    // final name was created empty for the staging file to be renamed over it.
+    enum class Step { stagingCreated, stagingWritten, stagingSynced, claiming, linked, reserved };
     // Tests only: called at every step when set.
     static inline void (*stepHook)(Step) = nullptr;
-    // Tests only: stages in a hidden file, as on a file system that cannot
-    // make a file without a name.
-    static inline bool forceNamedStaging = false;
-    // Tests only: stages in a hidden file and claims names by link and unlink,
-    // as on a file system that also refuses a rename that must not replace.
-    static inline bool forceLinkClaim = false;
+
+    // What a file system may refuse, each level also refusing all before it:
+    // a file without a name (O_TMPFILE), a rename that must not replace, a
+    // hard link.
+    enum class Refusal { none, unnamedFiles, noReplaceRenames, hardLinks };
+    // Tests only: placements meet these refusals, with the errors such file
+    // systems give, on top of what the real one refuses.
+    static inline Refusal simulatedRefusal = Refusal::none;
 
 private:
     QString m_backupRoot;

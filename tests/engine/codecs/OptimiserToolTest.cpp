@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <optional>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -151,16 +152,23 @@ struct Failure {
 class OptimiserFailureTest : public OptimiserToolTest, public testing::WithParamInterface<Failure> {};
 
 // Every way a tool can fail is an encoderFailed error that says how, with the
-// tool's standard error as UTF-8, unchanged; nothing of its output is left.
+// last line of the tool's standard error, and that a full temporary folder
+// is what failed where it is; nothing of its output is left.
 TEST_P(OptimiserFailureTest, IsReportedAndLeavesNothing)
 {
     fakeTool(GetParam().script);
+    // Smaller than the input: the folder has no room for an output.
+    std::optional<FileSizeLimit> limit;
+    if (std::string(GetParam().name) == "NoRoom")
+        limit.emplace(64);
     const CompressionError error = errorOf([&] { run(); });
+    limit.reset();
     EXPECT_EQ(error.kind(), CompressionError::Kind::encoderFailed);
+    const QString message = QString(GetParam().message).replace("$TMPDIR", dir.filePath("tmp"));
     if (GetParam().prefix)
-        EXPECT_TRUE(error.message().startsWith(GetParam().message)) << error.message().toStdString();
+        EXPECT_TRUE(error.message().startsWith(message)) << error.message().toStdString();
     else
-        EXPECT_EQ(error.message(), GetParam().message);
+        EXPECT_EQ(error.message(), message);
     expectNothingLeft();
 }
 
@@ -169,7 +177,16 @@ const QString kFailed = QStringLiteral("jpegtran failed: ");
 INSTANTIATE_TEST_SUITE_P(
     Tools, OptimiserFailureTest,
     testing::Values(
-        Failure{"StandardError", "printf '  line one\\nline two\\n' >&2\nexit 3\n", kFailed + "  line one\nline two\n"},
+        Failure{"StandardError", "printf '  line one\\n  line two \\n\\n' >&2\nexit 3\n", kFailed + "line two"},
+        // A progress log ends with what went wrong; the program's path goes.
+        Failure{"ProgressLog",
+                "printf 'Processing: a.png\\n    800x600 pixels\\nTrying: 8 combinations\\n' >&2\n"
+                "echo \"$0: Unable to write to the output: Broken pipe\" >&2\nexit 1\n",
+                kFailed + "Unable to write to the output: Broken pipe"},
+        // A temporary folder without room: whatever the tool says, and
+        // whatever file it names, the folder is what failed.
+        Failure{"NoRoom", "printf 'Processing\\n' >&2\necho \"can't write to $6\" >&2\nexit 1\n",
+                kFailed + "could not write its output to the temporary folder $TMPDIR: File too large"},
         Failure{"Silent", "exit 1\n", kFailed},
         Failure{"NotUTF8", "printf '\\377\\376 bad' >&2\nexit 2\n", kFailed + "unknown error"},
         // A sequence cut short at the very end is not valid UTF-8 either.
@@ -177,7 +194,8 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"UTF8", "printf 'caf\\303\\251' >&2\nexit 2\n", kFailed + QString::fromUtf8("caf\xC3\xA9")},
         Failure{"PartialOutput", "printf partial > \"$5\"\nexit 4\n", kFailed},
         // Far more standard error than a pipe holds does not stall the run.
-        Failure{"Flood", "head -c 3000000 /dev/zero | tr '\\0' x >&2\nexit 5\n", kFailed + QString(3000000, u'x')},
+        Failure{"Flood", "head -c 3000000 /dev/zero | tr '\\0' x >&2\nexit 5\n",
+                kFailed + QString(500, u'x') + QChar(0x2026)},
         Failure{"ExitZeroWithoutOutput", "exit 0\n", kFailed + "no output was written"},
         Failure{"EmptyOutput", ": > \"$5\"\n", kFailed + "no output was written"},
         // A status of 0 after a failed write: what was wrong, then what the tool said.

@@ -13,10 +13,15 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 
 using namespace vantro;
 using namespace vantro::test;
@@ -291,31 +296,100 @@ TEST_F(CompressionEngineTest, RefusalsComeBeforeAnyWork)
     EXPECT_TRUE(entries().filter("optim").isEmpty());
 }
 
-// The real tools, on a file system that takes only their first 16 KB (the
-// truncated file itself would fit).
+// The real tools with no room for their output in the temporary folder: under
+// a file-size limit of 16 KB (the truncated file itself would fit), and on a
+// tmpfs of 16 KB where the machine lets a child mount one.
 TEST_F(CompressionEngineTest, AToolsFailedWriteLeavesTheOriginalAndNoOutput)
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir("tmp"));
-    const EnvironmentOverride temporaryFolder("TMPDIR", dir.filePath("tmp"));
+    const QString temporary = dir.filePath("tmp");
+    const EnvironmentOverride temporaryFolder("TMPDIR", temporary);
     const QString jpeg = write("photo.jpg", vipsEncode(photoLike(400, 300), ".jpg[Q=98,optimize_coding=false]"));
     const QString png = write("shot.png", vipsEncode(photoLike(400, 300), ".png[compression=0]"));
     const QByteArray jpegBytes = readFile(jpeg);
     const QByteArray pngBytes = readFile(png);
-    for (const OutputMode& output : {OutputMode::inPlace(false), OutputMode::copyAlongside()}) {
-        for (const QString& source : {jpeg, png}) {
-            SCOPED_TRACE(source.toStdString());
-            const FileSizeLimit limit(16384);
-            const CompressionError error = errorFor(
-                source, settings(CompressionMode::lossless(), TargetFormat::keepOriginal, ResizeMode::none(), output));
-            EXPECT_EQ(error.kind(), CompressionError::Kind::encoderFailed) << error.what();
-            // jpegtran says nothing and exits 0; only its file tells.
-            EXPECT_TRUE(source == png || error.message().startsWith("jpegtran failed: the output is cut short"))
-                << error.what();
+    const auto failures = [&](bool limited) {
+        QStringList errors;
+        for (const OutputMode& output : {OutputMode::inPlace(false), OutputMode::copyAlongside()}) {
+            for (const QString& source : {jpeg, png}) {
+                std::optional<FileSizeLimit> limit;
+                if (limited)
+                    limit.emplace(16384);
+                errors << errorFor(source,
+                                   settings(CompressionMode::lossless(), TargetFormat::keepOriginal, ResizeMode::none(),
+                                            output))
+                              .what();
+            }
         }
+        return errors;
+    };
+    // What failed in the program's words: not jpegtran's "can't write to" the
+    // original, nor oxipng's whole progress log.
+    const auto expected = [&](const QString& reason) {
+        QStringList errors;
+        for (int output = 0; output < 2; ++output) {
+            for (const char* tool : {"jpegtran", "oxipng"})
+                errors << CompressionError::encoderFailed(
+                              tool + QStringLiteral(" failed: could not write its output to the temporary folder ")
+                              + temporary + ": " + reason)
+                              .what();
+        }
+        return errors;
+    };
+    EXPECT_EQ(failures(true), expected("File too large"));
+
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(out[0]);
+        const QByteArray folder = QFile::encodeName(temporary);
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || ::mount("tmpfs", folder.constData(), "tmpfs", 0, "size=16k") != 0)
+            ::_exit(77);
+        const QByteArray text = failures(false).join('\n').toUtf8();
+        ::_exit(::write(out[1], text.constData(), static_cast<size_t>(text.size())) == text.size() ? 0 : 1);
     }
+    ::close(out[1]);
+    QByteArray text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, n);
+    ::close(out[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) != 77) {
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(QString::fromUtf8(text).split('\n'), expected("No space left on device"));
+    }
+
     EXPECT_EQ(readFile(jpeg), jpegBytes);
     EXPECT_EQ(readFile(png), pngBytes);
     EXPECT_EQ(entries(), QStringList({"photo.jpg", "shot.png"}));
+    EXPECT_TRUE(QDir(temporary).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "this machine lets no child mount a small tmpfs; only the file-size limit was tried";
+}
+
+// A killed run leaves copies of images in its private temporary folder; the
+// next run that places files removes them, though it starts no tool.
+TEST_F(CompressionEngineTest, ARunWithoutToolsRemovesWhatKilledRunsLeftInTheTemporaryFolder)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir("tmp"));
+    const EnvironmentOverride temporaryFolder("TMPDIR", dir.filePath("tmp"));
+    const pid_t gone = ::fork();
+    ASSERT_GE(gone, 0);
+    if (gone == 0)
+        ::_exit(0);
+    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+    const QString left = dir.filePath(QStringLiteral("tmp/vantro-%1-Ab12Cd").arg(gone));
+    ASSERT_TRUE(QDir().mkpath(left));
+    writeFile(left + "/COPY.jpg", "a copy of a photo");
+
+    const QString source = write("photo.jpg", vipsEncode(photoLike(64, 48), ".jpg[Q=98]"));
+    engine.compress(source, settings(CompressionMode::lossy(60)));
     EXPECT_TRUE(QDir(dir.filePath("tmp")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
 }
 
