@@ -21,6 +21,7 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QImage>
+#include <QListView>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMimeData>
@@ -72,6 +73,21 @@ Qt::DropAction dropOn(DropZoneView* zone, const QList<QUrl>& urls, Qt::DropActio
     const bool consistent
         = enter.isAccepted() && targeted && !zone->isTargeted() && enter.dropAction() == dropped.dropAction();
     return consistent ? dropped.dropAction() : Qt::ActionMask;
+}
+
+// Opens the program's own file chooser on the folder; `answer` receives what
+// it chooses.
+QFileDialog* openRealChooser(const QString& folder, std::optional<QStringList>& answer)
+{
+    answer.reset();
+    FileChooser::dialog().choose(nullptr, [&answer](QStringList paths) { answer = std::move(paths); });
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QFileDialog*>(widget); dialog && dialog->isVisible()) {
+            dialog->setDirectory(folder);
+            return dialog;
+        }
+    }
+    return nullptr;
 }
 
 // Runs the commands the window has posted, waits for the queue to run them
@@ -403,17 +419,7 @@ private Q_SLOTS:
         writeImage(root.filePath(QStringLiteral("a.jpg")));
         QVERIFY(root.mkpath(QStringLiteral("sub")));
         std::optional<QStringList> answer;
-        const auto openDialog = [&]() -> QFileDialog* {
-            answer.reset();
-            FileChooser::dialog().choose(nullptr, [&answer](QStringList paths) { answer = std::move(paths); });
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                if (auto* dialog = qobject_cast<QFileDialog*>(widget); dialog && dialog->isVisible()) {
-                    dialog->setDirectory(root.path());
-                    return dialog;
-                }
-            }
-            return nullptr;
-        };
+        const auto openDialog = [&] { return openRealChooser(root.path(), answer); };
 
         QFileDialog* dialog = openDialog();
         QVERIFY(dialog);
@@ -435,6 +441,52 @@ private Q_SLOTS:
         QVERIFY(dialog);
         dialog->reject();
         QCOMPARE(answer, std::optional<QStringList>(QStringList()));
+    }
+
+    // Enter on a folder typed in the name field opens it, as in every file
+    // dialog; a folder is chosen by selecting it and pressing the button.
+    void theRealChooserOpensATypedFolder_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("opened");
+        const QString root = m_files.filePath(QStringLiteral("typed"));
+        QTest::newRow("name") << "sub" << root + "/sub";
+        QTest::newRow("name and slash") << "sub/" << root + "/sub";
+        QTest::newRow("path") << root + "/sub/deeper" << root + "/sub/deeper";
+        QTest::newRow("home") << "~/" << QDir::homePath();
+        QTest::newRow("up") << ".." << m_files.path();
+    }
+
+    void theRealChooserOpensATypedFolder()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, opened);
+        const QDir root(m_files.filePath(QStringLiteral("typed")));
+        writeImage(root.filePath(QStringLiteral("sub/deeper/a.jpg")));
+        std::optional<QStringList> answer;
+        QFileDialog* dialog = openRealChooser(root.path(), answer);
+        QVERIFY(dialog);
+        auto* field = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QTest::keyClicks(field, typed);
+        QTest::keyClick(field, Qt::Key_Return);
+        QVERIFY2(!answer, qPrintable(answer.value_or(QStringList()).join(u' ')));
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(dialog->directory().absolutePath(), opened);
+        QCOMPARE(field->text(), QString());
+        // Nothing is left chosen behind the folder's back.
+        QCOMPARE(dialog->selectedFiles(), QStringList());
+
+        // Selected in the list, a folder is chosen by the accept button.
+        dialog->setDirectory(root.path());
+        auto* list = dialog->findChild<QListView*>(QStringLiteral("listView"));
+        QModelIndex sub;
+        QTRY_VERIFY((sub = list->model()->index(0, 0, list->rootIndex())).isValid());
+        QCOMPARE(sub.data().toString(), QStringLiteral("sub"));
+        list->selectionModel()->select(sub, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        QPushButton* open = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open);
+        QVERIFY(open->isEnabled());
+        QTest::mouseClick(open, Qt::LeftButton);
+        QCOMPARE(answer, std::optional<QStringList>(QStringList{root.filePath(QStringLiteral("sub"))}));
     }
 
     void tabLeavesTheTableForTheFooter()
