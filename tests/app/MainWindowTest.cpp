@@ -25,16 +25,22 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <memory>
 #include <optional>
 #include <vector>
+
+#include <unistd.h>
 
 using namespace vantro;
 using namespace vantro::testing;
@@ -546,6 +552,97 @@ private Q_SLOTS:
         QVERIFY(!a.engine.waitUntilHolding(1, std::chrono::milliseconds(0)));
         for (QWidget* widget : QApplication::topLevelWidgets())
             QVERIFY2(!widget->isVisible(), qPrintable(widget->windowTitle()));
+    }
+
+    // Logging out sends SIGTERM; a terminal sends SIGINT or SIGHUP.
+    void aTerminationSignalEndsTheProgramAsQuitDoes_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+
+    void aTerminationSignalEndsTheProgramAsQuitDoes()
+    {
+        QFETCH(int, signalNumber);
+        // Noise, so that the PNG optimiser is still at work when the signal comes.
+        const QString big = m_files.filePath(QStringLiteral("signal/noise.png"));
+        if (!QFileInfo::exists(big)) {
+            QDir().mkpath(QFileInfo(big).path());
+            QImage noise(1600, 1600, QImage::Format_RGB32);
+            QRandomGenerator random(7);
+            for (int y = 0; y < noise.height(); ++y)
+                random.fillRange(reinterpret_cast<quint32*>(noise.scanLine(y)), static_cast<qsizetype>(noise.width()));
+            QVERIFY(noise.save(big));
+        }
+        const QString ini = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Vantro/Vantro.ini");
+        QSettingsDefaultsStore(ini).setData(QStringLiteral("window.mainGeometry"), {});
+        const QDir temporary(QDir::tempPath());
+        const QStringList ours{QStringLiteral("vantro-%1-*").arg(QCoreApplication::applicationPid())};
+        const auto ourFolders = [&] { return temporary.entryList(ours, QDir::Dirs | QDir::Hidden); };
+        QCOMPARE(ourFolders(), QStringList());
+
+        App a;
+        VantroApp app(a.desktop, a.prompt, a.chooser, a.folderChooser);
+        app.showMainWindow();
+        // More jobs than run at once, so that some wait.
+        app.mainWindow()->takeFiles(QStringList(2 * QThread::idealThreadCount() + 2, big));
+        QTRY_VERIFY_WITH_TIMEOUT(!ourFolders().isEmpty(), 30000);
+
+        QVERIFY(::kill(::getpid(), signalNumber) == 0);
+        // Only a guard against hanging: the loop must end long before.
+        const QObject guard;
+        bool guardFired = false;
+        QTimer::singleShot(10000, &guard, [&guardFired] {
+            guardFired = true;
+            QCoreApplication::quit();
+        });
+        QApplication::exec();
+        QVERIFY(!guardFired);
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(!app.mainWindow()->isVisible());
+        for (const Job& job : app.coordinator().jobs())
+            QVERIFY(job.status.isTerminal());
+        QVERIFY(std::any_of(app.coordinator().jobs().begin(), app.coordinator().jobs().end(),
+                            [](const Job& job) { return job.status.kind() == K::cancelled; }));
+        QCOMPARE(ourFolders(), QStringList());
+        QVERIFY(
+            !QSettingsDefaultsStore(ini).data(QStringLiteral("window.mainGeometry")).value_or(QByteArray()).isEmpty());
+    }
+
+    // The program itself, ended by its session: a normal exit that saved the
+    // window's place.
+    void theProgramEndsNormallyOnSIGTERM()
+    {
+        const QTemporaryDir home;
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        program.setProcessEnvironment(environment);
+        program.setProcessChannelMode(QProcess::ForwardedChannels);
+        program.start(QStringLiteral(VANTRO_PROGRAM), {});
+        QVERIFY(program.waitForStarted());
+        // Signalled only once it listens, as the kernel tells.
+        const auto catchesSigterm = [&program] {
+            QFile status(QStringLiteral("/proc/%1/status").arg(program.processId()));
+            if (!status.open(QIODevice::ReadOnly))
+                return false;
+            for (const QByteArray& line : status.readAll().split('\n')) {
+                if (line.startsWith("SigCgt:"))
+                    return (line.mid(7).trimmed().toULongLong(nullptr, 16) & (1ULL << (SIGTERM - 1))) != 0;
+            }
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(catchesSigterm(), 20000);
+        QVERIFY(::kill(static_cast<pid_t>(program.processId()), SIGTERM) == 0);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        const QSettingsDefaultsStore saved(home.filePath(QStringLiteral("config/Vantro/Vantro.ini")));
+        QVERIFY(!saved.data(QStringLiteral("window.mainGeometry")).value_or(QByteArray()).isEmpty());
     }
 
     void theApplicationOwnsItsWindowsAndMenus_data()
