@@ -1,5 +1,6 @@
 #include "FileChooser.h"
 
+#include <QAbstractItemView>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -14,7 +15,8 @@ namespace {
 
 // Qt's own dialog chooses files or folders, not both. This one keeps its
 // several-files mode and takes the selection as it stands when the user
-// confirms, folders included; a double-click still opens a folder.
+// confirms, folders included; a double-click still opens a folder, and so
+// does Enter on a folder typed into the name field.
 class FilesAndFoldersDialog final : public QFileDialog {
 public:
     explicit FilesAndFoldersDialog(QWidget* parent) : QFileDialog(parent)
@@ -22,6 +24,24 @@ public:
         setOption(QFileDialog::DontUseNativeDialog);
         setFileMode(QFileDialog::ExistingFiles);
         setAcceptMode(QFileDialog::AcceptOpen);
+        // Enter in the name field confirms the dialog in Qt's own wiring; a
+        // folder typed there is where the user wants to go instead, and
+        // taking it would queue a whole tree after a gesture meant to move.
+        if (auto* nameField = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+            disconnect(nameField, SIGNAL(returnPressed()), this, SLOT(accept()));
+            connect(nameField, &QLineEdit::returnPressed, this, [this, nameField] {
+                const QString folder = typedFolder(nameField->text());
+                if (folder.isEmpty()) {
+                    accept();
+                    return;
+                }
+                setDirectory(folder);
+                nameField->clear();
+                // What typing selected on the way is not a choice.
+                if (auto* list = findChild<QAbstractItemView*>(QStringLiteral("listView")))
+                    list->selectionModel()->clear();
+            });
+        }
     }
 
     const QStringList& chosen() const { return m_chosen; }
@@ -45,6 +65,20 @@ public:
     }
 
 private:
+    // The folder that the field's text names, as a file dialog reads a typed
+    // location: a name or path from the folder shown, an absolute path, or
+    // "~" for the home folder. Empty when it names no folder, or several
+    // names are quoted.
+    QString typedFolder(QString text) const
+    {
+        if (text.isEmpty() || text.contains(u'"'))
+            return {};
+        if (text == u'~' || text.startsWith(QStringLiteral("~/")))
+            text.replace(0, 1, QDir::homePath());
+        const QFileInfo folder(directory().absoluteFilePath(text));
+        return folder.isDir() ? QDir::cleanPath(folder.absoluteFilePath()) : QString();
+    }
+
     QStringList m_chosen;
 };
 

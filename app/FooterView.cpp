@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace vantro {
 
 namespace {
@@ -49,6 +51,7 @@ void tintSymbol(QToolButton* button)
 
 struct FooterView::Private {
     AppSettings& settings;
+    QHBoxLayout* row = nullptr;
     ElidedLabel* summary = nullptr;
     QLabel* jobCount = nullptr;
     PresetMenuButton* presets = nullptr;
@@ -71,6 +74,19 @@ struct FooterView::Private {
         support->setAccessibleName(texts.supportOnKofi);
         openSettings->setToolTip(texts.settingsHelp);
         openSettings->setAccessibleName(texts.settingsHelp);
+    }
+
+    // The summary gives way first: the preset menu keeps its whole title
+    // until the summary is down to its ellipsis, and only then narrows.
+    void fitPresets(int width)
+    {
+        const int menuMinimum = row->itemAt(row->indexOf(presets))->minimumSize().width();
+        const int room = width - (row->minimumSize().width() - menuMinimum);
+        const int wanted = std::max(presets->minimumSizeHint().width(), std::min(room, presets->sizeHint().width()));
+        if (presets->minimumWidth() == wanted)
+            return;
+        presets->setMinimumWidth(wanted);
+        row->activate();
     }
 
     void tintSymbols()
@@ -109,7 +125,7 @@ FooterView::FooterView(AppSettings& settings, DesktopActions& desktop, TextPromp
     d->openSettings->setObjectName(QStringLiteral("settingsButton"));
     connect(d->openSettings, &QToolButton::clicked, this, &FooterView::openSettingsRequested);
 
-    auto* row = new QHBoxLayout(this);
+    auto* row = d->row = new QHBoxLayout(this);
     row->addWidget(d->summary, 0, Qt::AlignVCenter);
     row->addWidget(d->jobCount, 0, Qt::AlignVCenter);
     row->addStretch(1);
@@ -124,6 +140,21 @@ FooterView::FooterView(AppSettings& settings, DesktopActions& desktop, TextPromp
 }
 
 FooterView::~FooterView() = default;
+
+bool FooterView::event(QEvent* event)
+{
+    const bool handled = QWidget::event(event);
+    // A title, a text or a font changed: the row was just laid out anew.
+    if (event->type() == QEvent::LayoutRequest)
+        d->fitPresets(width());
+    return handled;
+}
+
+void FooterView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    d->fitPresets(width());
+}
 
 void FooterView::changeEvent(QEvent* event)
 {

@@ -28,7 +28,9 @@ Q_SIGNALS:
     void openSettingsRequested();
 
 protected:
+    bool event(QEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     struct Private;

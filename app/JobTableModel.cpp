@@ -124,7 +124,8 @@ QVariant ratioData(const Job& job, int role)
         if (role == Qt::DisplayRole)
             return CzechFormat::percent(saving);
         if (role == Qt::ForegroundRole)
-            return saving >= 0 ? JobColors::green() : JobColors::red();
+            return saving >= 0 ? JobColors::green(QGuiApplication::palette())
+                               : JobColors::red(QGuiApplication::palette());
         if (role == Qt::FontRole) {
             QFont font = QGuiApplication::font();
             font.setWeight(QFont::Medium);
@@ -136,7 +137,7 @@ QVariant ratioData(const Job& job, int role)
         if (role == Qt::DisplayRole)
             return failurePrefix() + status.message();
         if (role == Qt::ForegroundRole)
-            return JobColors::red();
+            return JobColors::red(QGuiApplication::palette());
         if (role == Qt::ToolTipRole)
             return status.message();
         return {};
@@ -164,10 +165,11 @@ QVariant dotColor(const JobStatus& status)
         const CompressionResult& result = status.result();
         if (result.alreadyOptimized)
             return JobColors::blue();
-        return result.originalSize >= result.compressedSize ? JobColors::green() : JobColors::red();
+        return result.originalSize >= result.compressedSize ? JobColors::green(QGuiApplication::palette())
+                                                            : JobColors::red(QGuiApplication::palette());
     }
     case Kind::failed:
-        return JobColors::red();
+        return JobColors::red(QGuiApplication::palette());
     case Kind::cancelled:
         return JobColors::orange();
     }

@@ -4,8 +4,11 @@
 #include "Localization.h"
 #include "TextPrompt.h"
 
+#include <QFontMetricsF>
 #include <QMenu>
 #include <QPointer>
+#include <QStyle>
+#include <QStyleOptionToolButton>
 
 namespace vantro {
 
@@ -47,8 +50,9 @@ PresetMenuButton::PresetMenuButton(AppSettings& settings, TextPrompt& prompt, QW
     setStyleSheet(QStringLiteral("QToolButton { padding: 3px 18px 3px 8px; }"
                                  "QToolButton::menu-indicator { subcontrol-origin: padding;"
                                  " subcontrol-position: center right; right: 5px; }"));
-    // As wide as the title asks, down to an ellipsis in a narrow window; the
-    // title is then cut inside the button, clear of the arrow.
+    // As wide as the title asks; the footer lets it narrow, down to an
+    // ellipsis, only once its summary has given all it can. The title is then
+    // cut inside the button, clear of the arrow.
     setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     setMenu(new QMenu(this));
     connect(&m_settings, &AppSettings::changed, this, &PresetMenuButton::refresh);
@@ -92,21 +96,29 @@ void PresetMenuButton::refresh()
     }
 }
 
-int PresetMenuButton::chromeWidth() const
+int PresetMenuButton::widthFor(const QString& shown) const
 {
-    // What the style adds around the title: padding, frame, the arrow's room.
-    return QToolButton::sizeHint().width() - fontMetrics().horizontalAdvance(m_shown);
+    // Measured as the tool button measures its own text, so that a title
+    // given its size hint is never a fraction of a pixel short.
+    ensurePolished();
+    QStyleOptionToolButton option;
+    initStyleOption(&option);
+    option.text = verbatim(shown);
+    const QFontMetrics metrics = fontMetrics();
+    QSize text = metrics.size(Qt::TextShowMnemonic, option.text);
+    text.rwidth() += 2 * metrics.horizontalAdvance(u' ');
+    option.rect.setSize(text);
+    return style()->sizeFromContents(QStyle::CT_ToolButton, &option, text, this).width();
 }
 
 QSize PresetMenuButton::sizeHint() const
 {
-    return {fontMetrics().horizontalAdvance(m_title) + chromeWidth() + 1, QToolButton::sizeHint().height()};
+    return {widthFor(m_title), QToolButton::sizeHint().height()};
 }
 
 QSize PresetMenuButton::minimumSizeHint() const
 {
-    return {fontMetrics().horizontalAdvance(QStringLiteral(u"\u2026")) + chromeWidth() + 1,
-            QToolButton::sizeHint().height()};
+    return {widthFor(QStringLiteral(u"\u2026")), QToolButton::sizeHint().height()};
 }
 
 void PresetMenuButton::resizeEvent(QResizeEvent* event)
@@ -123,9 +135,18 @@ void PresetMenuButton::showEvent(QShowEvent* event)
 
 void PresetMenuButton::showTitle()
 {
-    // Unshown, the button has no width of its own yet: the title goes whole.
-    const QString shown
-        = isVisible() ? fontMetrics().elidedText(m_title, Qt::ElideRight, width() - chromeWidth() - 1) : m_title;
+    // Unshown, the button has no width of its own yet: the title goes whole;
+    // given the width it asks for, it shows whole too. Narrower, the title
+    // gets what the style leaves of the width and is cut at its end.
+    QString shown = m_title;
+    const int whole = widthFor(m_title);
+    if (isVisible() && width() < whole) {
+        const QFontMetricsF metrics(font());
+        const qreal room = width() - whole + metrics.horizontalAdvance(m_title);
+        shown = metrics.elidedText(m_title, Qt::ElideRight, room);
+        if (shown.isEmpty())
+            shown = QStringLiteral(u"\u2026");
+    }
     if (shown == m_shown && !text().isEmpty())
         return;
     m_shown = shown;

@@ -27,7 +27,9 @@ public:
     // The title in full: the button shows as much of it as fits.
     const QString& title() const { return m_title; }
 
+    // As wide as the whole title asks.
     QSize sizeHint() const override;
+    // Room for an ellipsis only.
     QSize minimumSizeHint() const override;
 
 protected:
@@ -35,7 +37,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    int chromeWidth() const;
+    // The width the style gives the button around `shown`.
+    int widthFor(const QString& shown) const;
     void showTitle();
 
     AppSettings& m_settings;

@@ -8,6 +8,7 @@
 #include "Localization.h"
 #include "SettingsPanelView.h"
 #include "SymbolIcons.h"
+#include "TerminationSignals.h"
 #include "TextPrompt.h"
 
 #include <QAction>
@@ -89,6 +90,9 @@ VantroApp::VantroApp(DesktopActions& desktop, TextPrompt& prompt, FileChooser& c
     // The program ends when its main window closes (see quit()), whatever
     // other window is still open.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Logging out must not lose the window's place or leave the tools'
+    // temporary folders behind.
+    connect(new TerminationSignals(this), &TerminationSignals::received, this, &VantroApp::requestQuit);
 }
 
 VantroApp::~VantroApp() = default;
@@ -149,6 +153,15 @@ void VantroApp::quit()
     QCoreApplication::quit();
 }
 
+void VantroApp::requestQuit()
+{
+    // The same way out as closing the main window.
+    if (m_mainWindow)
+        m_mainWindow->close();
+    else
+        quit();
+}
+
 void VantroApp::buildMenus(QMenuBar* bar)
 {
     const Strings strings(AppLanguage::current());
@@ -163,13 +176,7 @@ void VantroApp::buildMenus(QMenuBar* bar)
     QAction* quitAction = appMenu->addAction(quitTitle(strings.language));
     quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     quitAction->setMenuRole(QAction::QuitRole);
-    // The same way out as closing the main window.
-    connect(quitAction, &QAction::triggered, this, [this] {
-        if (m_mainWindow)
-            m_mainWindow->close();
-        else
-            quit();
-    });
+    connect(quitAction, &QAction::triggered, this, &VantroApp::requestQuit);
 
     // The Help menu holds this one item and nothing else.
     QMenu* helpMenu = bar->addMenu(helpMenuTitle(strings.language));

@@ -44,6 +44,9 @@ public:
     // (waiting jobs cancelled, running ones stopped, within about a second)
     // and leaves the event loop.
     void quit();
+    // What Quit in the menu does, and the end of the session (SIGTERM) and
+    // SIGINT and SIGHUP too: closes the main window, which ends the program.
+    void requestQuit();
 
     AppSettings& settings() { return m_settings; }
     CompressionCoordinator& coordinator();

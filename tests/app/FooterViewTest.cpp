@@ -6,6 +6,8 @@
 #include "SettingsSummary.h"
 #include "TestDoubles.h"
 
+#include <QApplication>
+
 #include <functional>
 
 using namespace vantro;
@@ -75,9 +77,15 @@ struct Fixture {
 class FooterViewTest : public QObject {
     Q_OBJECT
 
+    const QFont m_font = QApplication::font();
+
 private Q_SLOTS:
     void init() { QLocale::setDefault(kEnglish); }
-    void cleanup() { QLocale::setDefault(kEnglish); }
+    void cleanup()
+    {
+        QLocale::setDefault(kEnglish);
+        QApplication::setFont(m_font);
+    }
 
     void summaryPieces_data()
     {
@@ -260,10 +268,67 @@ private Q_SLOTS:
         PresetMenuButton* button = f.presets();
         QCOMPARE(button->title(), name);
         QTRY_VERIFY(button->text().endsWith(QChar(0x2026)));
+        // Only once the summary has given all it can.
+        QCOMPARE(f.get<QLabel>("settingsSummary")->text(), QString(QChar(0x2026)));
         // The title stays between the padding and the arrow's room.
         QVERIFY(button->fontMetrics().horizontalAdvance(button->text()) <= button->width() - 8 - 18);
         QVERIFY(button->geometry().right() < f.footer.findChild<QPushButton*>()->geometry().left());
         QVERIFY(f.get<QToolButton>("settingsButton")->geometry().right() < 480);
+    }
+
+    // The menu keeps its whole title while the summary can still give way;
+    // titles that measure a fraction of a pixel over a whole one included.
+    void thePresetTitleShowsWholeAndTheSummaryGivesWay_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<qreal>("pointSize");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("longSummary");
+        for (const int width : {1200, 760, 480}) {
+            for (const qreal pointSize : {0.0, 12.0}) {
+                for (const char* title : {"Lossless default", "Web lossy & small", "Presets"}) {
+                    for (const bool longSummary : {false, true}) {
+                        QTest::addRow("%d px, %s pt, %s, %s summary", width, pointSize > 0 ? "12" : "default", title,
+                                      longSummary ? "long" : "default")
+                            << width << pointSize << QString::fromUtf8(title) << longSummary;
+                    }
+                }
+            }
+        }
+    }
+
+    void thePresetTitleShowsWholeAndTheSummaryGivesWay()
+    {
+        QFETCH(int, width);
+        QFETCH(qreal, pointSize);
+        QFETCH(QString, title);
+        QFETCH(bool, longSummary);
+        if (pointSize > 0) {
+            QFont font = QApplication::font();
+            font.setPointSizeF(pointSize);
+            QApplication::setFont(font);
+        }
+        Fixture f;
+        if (longSummary) {
+            // Far wider than any window.
+            f.settings.setOutputMode(S::OutputModeOption::customFolder);
+            f.settings.setCustomFolderPath(QStringLiteral("/tmp/") + QString(200, u'x'));
+        }
+        if (title != QStringLiteral("Presets"))
+            f.save(title);
+        f.showAt(width);
+        PresetMenuButton* button = f.presets();
+        auto* summary = f.get<QLabel>("settingsSummary");
+        QCOMPARE(button->title(), title);
+        QTRY_COMPARE(button->text(), QString(title).replace(u'&', QStringLiteral("&&")));
+        if (longSummary)
+            QVERIFY(summary->text().contains(QChar(0x2026)) && (summary->text().size() > 1 || width == 480));
+        else if (width == 1200)
+            QCOMPARE(summary->text(), settingsSummary(f.settings));
+        QVERIFY(button->width() >= button->sizeHint().width());
+        QVERIFY(summary->geometry().right() < f.get<QLabel>("jobCount")->geometry().left());
+        QVERIFY(button->geometry().right() < f.get<QPushButton>("stopButton")->geometry().left());
+        QVERIFY(f.get<QToolButton>("settingsButton")->geometry().right() < width);
     }
 
     void lateAnswerAfterTheFooterIsGone()

@@ -9,11 +9,13 @@
 #include <QFont>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QPalette>
 #include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTableView>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -42,6 +44,27 @@ JobStatus done(int64_t original, int64_t compressed, const QString& output, bool
 
 QtMessageHandler defaultHandler = nullptr;
 
+// Contrast as the accessibility guidelines measure it, from relative luminance.
+double contrast(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& color) {
+        const auto linear = [](double c) { return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QPalette rowPalette(const char* base, const char* alternate, const char* text)
+{
+    QPalette palette = QGuiApplication::palette();
+    palette.setColor(QPalette::Base, QColor::fromString(QLatin1StringView(base)));
+    palette.setColor(QPalette::AlternateBase, QColor::fromString(QLatin1StringView(alternate)));
+    palette.setColor(QPalette::Text, QColor::fromString(QLatin1StringView(text)));
+    return palette;
+}
+
 // The offscreen platform warns about every popup it cannot raise or grab for.
 void quietOffscreenNotes(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
@@ -53,6 +76,8 @@ void quietOffscreenNotes(QtMsgType type, const QMessageLogContext& context, cons
 
 class JobListViewTest : public QObject {
     Q_OBJECT
+
+    const QPalette m_palette = QGuiApplication::palette();
 
     std::unique_ptr<FakeDesktop> desktop;
     std::unique_ptr<JobListView> view;
@@ -164,6 +189,43 @@ private Q_SLOTS:
         view.reset();
         desktop.reset();
         QLocale::setDefault(kEnglish);
+        QGuiApplication::setPalette(m_palette);
+    }
+
+    // Savings and errors stay legible on both row shades, in light and dark
+    // palettes alike, and still read as green and red.
+    void savingsAndErrorsReadOnEveryPalette_data()
+    {
+        QTest::addColumn<QPalette>("palette");
+        QTest::newRow("default") << m_palette;
+        QTest::newRow("light, grey rows") << rowPalette("#ffffff", "#e9e9e9", "#000000");
+        QTest::newRow("Fusion dark") << rowPalette("#2a2a2a", "#353535", "#ffffff");
+        QTest::newRow("Breeze dark") << rowPalette("#1b1e20", "#232629", "#fcfcfc");
+        QTest::newRow("grey dark") << rowPalette("#3c3c3c", "#4b4b4b", "#eeeeee");
+    }
+
+    void savingsAndErrorsReadOnEveryPalette()
+    {
+        QFETCH(QPalette, palette);
+        QGuiApplication::setPalette(palette);
+        deliver(JobList({job("/p/saved.jpg", done(2000, 500, "/p/saved-optim.jpg")),
+                         job("/p/grown.png", done(1000, 1500, "/p/grown-optim.png")),
+                         job("/p/broken.jpg", JobStatus::failed("not a JPEG file"))}));
+        for (int row = 0; row < 3; ++row) {
+            for (const QColor& shown : {color(row, 2), data(row, 0, JobTableModel::DotColorRole).value<QColor>()}) {
+                for (const QPalette::ColorRole background : {QPalette::Base, QPalette::AlternateBase}) {
+                    const double ratio = contrast(shown, palette.color(background));
+                    QVERIFY2(ratio >= 3.0,
+                             qPrintable(QStringLiteral("row %1, %2 on %3: %4:1")
+                                            .arg(row)
+                                            .arg(shown.name(), palette.color(background).name())
+                                            .arg(ratio, 0, 'f', 2)));
+                }
+                const int hue = shown.hslHue();
+                QVERIFY2(row == 0 ? hue >= 100 && hue <= 150 : hue <= 10 || hue >= 350, qPrintable(shown.name()));
+                QVERIFY2(shown.hslSaturationF() >= 0.4f, qPrintable(shown.name()));
+            }
+        }
     }
 
     void rowsShowEveryStatusInBothLanguages()
@@ -195,16 +257,19 @@ private Q_SLOTS:
         } rows[] = {
             {faintDot, "Waiting", secondary, dash, u"Čeká"_s},
             {QColor(), u"Processing…"_s, secondary, dash, u"Zpracovává se…"_s},
-            {JobColors::green(), "75.0%", JobColors::green(), "500 B", "75,0 %"},
+            {JobColors::green(QGuiApplication::palette()), "75.0%", JobColors::green(QGuiApplication::palette()),
+             "500 B", "75,0 %"},
             // No change is still green.
-            {JobColors::green(), "0.0%", JobColors::green(), "1.00 KB", "0,0 %"},
-            {JobColors::red(), "-50.0%", JobColors::red(), "1.50 KB", "-50,0 %"},
+            {JobColors::green(QGuiApplication::palette()), "0.0%", JobColors::green(QGuiApplication::palette()),
+             "1.00 KB", "0,0 %"},
+            {JobColors::red(QGuiApplication::palette()), "-50.0%", JobColors::red(QGuiApplication::palette()),
+             "1.50 KB", "-50,0 %"},
             // Already optimised turns only the dot blue.
-            {JobColors::blue(), "-50.0%", JobColors::red(), "1.50 KB", "-50,0 %"},
+            {JobColors::blue(), "-50.0%", JobColors::red(QGuiApplication::palette()), "1.50 KB", "-50,0 %"},
             // No original bytes: no percentage over a zero base.
-            {JobColors::green(), dash, tertiary, "0 B", dash},
-            {JobColors::red(), "Error: not a JPEG file: broken.jpg", JobColors::red(), dash,
-             "Chyba: not a JPEG file: broken.jpg"},
+            {JobColors::green(QGuiApplication::palette()), dash, tertiary, "0 B", dash},
+            {JobColors::red(QGuiApplication::palette()), "Error: not a JPEG file: broken.jpg",
+             JobColors::red(QGuiApplication::palette()), dash, "Chyba: not a JPEG file: broken.jpg"},
             {JobColors::orange(), "Cancelled", JobColors::orange(), dash, u"Zrušeno"_s},
         };
         QCOMPARE(model->rowCount(), 9);

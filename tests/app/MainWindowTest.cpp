@@ -21,19 +21,26 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QImage>
+#include <QListView>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <memory>
 #include <optional>
 #include <vector>
+
+#include <unistd.h>
 
 using namespace vantro;
 using namespace vantro::testing;
@@ -72,6 +79,21 @@ Qt::DropAction dropOn(DropZoneView* zone, const QList<QUrl>& urls, Qt::DropActio
     const bool consistent
         = enter.isAccepted() && targeted && !zone->isTargeted() && enter.dropAction() == dropped.dropAction();
     return consistent ? dropped.dropAction() : Qt::ActionMask;
+}
+
+// Opens the program's own file chooser on the folder; `answer` receives what
+// it chooses.
+QFileDialog* openRealChooser(const QString& folder, std::optional<QStringList>& answer)
+{
+    answer.reset();
+    FileChooser::dialog().choose(nullptr, [&answer](QStringList paths) { answer = std::move(paths); });
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QFileDialog*>(widget); dialog && dialog->isVisible()) {
+            dialog->setDirectory(folder);
+            return dialog;
+        }
+    }
+    return nullptr;
 }
 
 // Runs the commands the window has posted, waits for the queue to run them
@@ -403,17 +425,7 @@ private Q_SLOTS:
         writeImage(root.filePath(QStringLiteral("a.jpg")));
         QVERIFY(root.mkpath(QStringLiteral("sub")));
         std::optional<QStringList> answer;
-        const auto openDialog = [&]() -> QFileDialog* {
-            answer.reset();
-            FileChooser::dialog().choose(nullptr, [&answer](QStringList paths) { answer = std::move(paths); });
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                if (auto* dialog = qobject_cast<QFileDialog*>(widget); dialog && dialog->isVisible()) {
-                    dialog->setDirectory(root.path());
-                    return dialog;
-                }
-            }
-            return nullptr;
-        };
+        const auto openDialog = [&] { return openRealChooser(root.path(), answer); };
 
         QFileDialog* dialog = openDialog();
         QVERIFY(dialog);
@@ -435,6 +447,52 @@ private Q_SLOTS:
         QVERIFY(dialog);
         dialog->reject();
         QCOMPARE(answer, std::optional<QStringList>(QStringList()));
+    }
+
+    // Enter on a folder typed in the name field opens it, as in every file
+    // dialog; a folder is chosen by selecting it and pressing the button.
+    void theRealChooserOpensATypedFolder_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("opened");
+        const QString root = m_files.filePath(QStringLiteral("typed"));
+        QTest::newRow("name") << "sub" << root + "/sub";
+        QTest::newRow("name and slash") << "sub/" << root + "/sub";
+        QTest::newRow("path") << root + "/sub/deeper" << root + "/sub/deeper";
+        QTest::newRow("home") << "~/" << QDir::homePath();
+        QTest::newRow("up") << ".." << m_files.path();
+    }
+
+    void theRealChooserOpensATypedFolder()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, opened);
+        const QDir root(m_files.filePath(QStringLiteral("typed")));
+        writeImage(root.filePath(QStringLiteral("sub/deeper/a.jpg")));
+        std::optional<QStringList> answer;
+        QFileDialog* dialog = openRealChooser(root.path(), answer);
+        QVERIFY(dialog);
+        auto* field = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QTest::keyClicks(field, typed);
+        QTest::keyClick(field, Qt::Key_Return);
+        QVERIFY2(!answer, qPrintable(answer.value_or(QStringList()).join(u' ')));
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(dialog->directory().absolutePath(), opened);
+        QCOMPARE(field->text(), QString());
+        // Nothing is left chosen behind the folder's back.
+        QCOMPARE(dialog->selectedFiles(), QStringList());
+
+        // Selected in the list, a folder is chosen by the accept button.
+        dialog->setDirectory(root.path());
+        auto* list = dialog->findChild<QListView*>(QStringLiteral("listView"));
+        QModelIndex sub;
+        QTRY_VERIFY((sub = list->model()->index(0, 0, list->rootIndex())).isValid());
+        QCOMPARE(sub.data().toString(), QStringLiteral("sub"));
+        list->selectionModel()->select(sub, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        QPushButton* open = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open);
+        QVERIFY(open->isEnabled());
+        QTest::mouseClick(open, Qt::LeftButton);
+        QCOMPARE(answer, std::optional<QStringList>(QStringList{root.filePath(QStringLiteral("sub"))}));
     }
 
     void tabLeavesTheTableForTheFooter()
@@ -494,6 +552,104 @@ private Q_SLOTS:
         QVERIFY(!a.engine.waitUntilHolding(1, std::chrono::milliseconds(0)));
         for (QWidget* widget : QApplication::topLevelWidgets())
             QVERIFY2(!widget->isVisible(), qPrintable(widget->windowTitle()));
+    }
+
+    // Logging out sends SIGTERM; a terminal sends SIGINT or SIGHUP.
+    void aTerminationSignalEndsTheProgramAsQuitDoes_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+
+    void aTerminationSignalEndsTheProgramAsQuitDoes()
+    {
+        QFETCH(int, signalNumber);
+        // Noise, so that the PNG optimiser is still at work when the signal comes.
+        const QString big = m_files.filePath(QStringLiteral("signal/noise.png"));
+        if (!QFileInfo::exists(big)) {
+            QDir().mkpath(QFileInfo(big).path());
+            QImage noise(1600, 1600, QImage::Format_RGB32);
+            QRandomGenerator random(7);
+            for (int y = 0; y < noise.height(); ++y)
+                random.fillRange(reinterpret_cast<quint32*>(noise.scanLine(y)), static_cast<qsizetype>(noise.width()));
+            QVERIFY(noise.save(big));
+        }
+        const QString ini = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Vantro/Vantro.ini");
+        QSettingsDefaultsStore(ini).setData(QStringLiteral("window.mainGeometry"), {});
+        const QDir temporary(QDir::tempPath());
+        const QStringList ours{QStringLiteral("vantro-%1-*").arg(QCoreApplication::applicationPid())};
+        const auto ourFolders = [&] { return temporary.entryList(ours, QDir::Dirs | QDir::Hidden); };
+        QCOMPARE(ourFolders(), QStringList());
+
+        // More files than run at once, so that some wait: hard links, one
+        // image under many names.
+        QStringList files;
+        for (int i = 0; i < QThread::idealThreadCount() + 2; ++i) {
+            const QString name = m_files.filePath(QStringLiteral("signal/%1-%2.png").arg(signalNumber).arg(i));
+            QVERIFY(::link(QFile::encodeName(big).constData(), QFile::encodeName(name).constData()) == 0);
+            files << name;
+        }
+
+        App a;
+        VantroApp app(a.desktop, a.prompt, a.chooser, a.folderChooser);
+        app.showMainWindow();
+        app.mainWindow()->takeFiles(files);
+        QTRY_VERIFY_WITH_TIMEOUT(!ourFolders().isEmpty(), 30000);
+
+        QVERIFY(::kill(::getpid(), signalNumber) == 0);
+        // Only a guard against hanging: the loop must end long before.
+        const QObject guard;
+        bool guardFired = false;
+        QTimer::singleShot(10000, &guard, [&guardFired] {
+            guardFired = true;
+            QCoreApplication::quit();
+        });
+        QApplication::exec();
+        QVERIFY(!guardFired);
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(!app.mainWindow()->isVisible());
+        QCOMPARE(app.coordinator().jobs().size(), static_cast<std::size_t>(files.size()));
+        for (const Job& job : app.coordinator().jobs())
+            QCOMPARE(job.status.kind(), K::cancelled);
+        QCOMPARE(ourFolders(), QStringList());
+        QVERIFY(
+            !QSettingsDefaultsStore(ini).data(QStringLiteral("window.mainGeometry")).value_or(QByteArray()).isEmpty());
+    }
+
+    // The program itself, ended by its session: a normal exit that saved the
+    // window's place.
+    void theProgramEndsNormallyOnSIGTERM()
+    {
+        const QTemporaryDir home;
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        program.setProcessEnvironment(environment);
+        program.setProcessChannelMode(QProcess::ForwardedChannels);
+        program.start(QStringLiteral(VANTRO_PROGRAM), {});
+        QVERIFY(program.waitForStarted());
+        // Signalled only once it listens, as the kernel tells.
+        const auto catchesSigterm = [&program] {
+            QFile status(QStringLiteral("/proc/%1/status").arg(program.processId()));
+            if (!status.open(QIODevice::ReadOnly))
+                return false;
+            for (const QByteArray& line : status.readAll().split('\n')) {
+                if (line.startsWith("SigCgt:"))
+                    return (line.mid(7).trimmed().toULongLong(nullptr, 16) & (1ULL << (SIGTERM - 1))) != 0;
+            }
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(catchesSigterm(), 20000);
+        QVERIFY(::kill(static_cast<pid_t>(program.processId()), SIGTERM) == 0);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        const QSettingsDefaultsStore saved(home.filePath(QStringLiteral("config/Vantro/Vantro.ini")));
+        QVERIFY(!saved.data(QStringLiteral("window.mainGeometry")).value_or(QByteArray()).isEmpty());
     }
 
     void theApplicationOwnsItsWindowsAndMenus_data()

@@ -119,7 +119,7 @@ int main(int argc, char* argv[])
     const bool settingsWindow = argc == 4 && qstrcmp(argv[2], "--settings") == 0;
     if (argc < 2 || argc > 4 || (argc == 4 && !settingsWindow)
         || (settingsWindow && !kSettingsStates.count(QString::fromLocal8Bit(argv[3])))) {
-        std::fputs("usage: vantro_screenshot OUTPUT.png [WIDTH | --settings STATE]\n", stderr);
+        std::fputs("usage: vantro_screenshot OUTPUT.png [WIDTH | default | --settings STATE]\n", stderr);
         return 2;
     }
     const QString output = QString::fromLocal8Bit(argv[1]);
@@ -152,7 +152,9 @@ int main(int argc, char* argv[])
     {
         ContentView window(settings, coordinator, desktop, prompt, chooser);
         window.setWindowTitle(QStringLiteral("Vantro"));
-        window.resize(argc == 3 ? QString::fromLocal8Bit(argv[2]).toInt() : 760, 520);
+        // "default": the size the program opens at when it has none saved.
+        if (argc != 3 || qstrcmp(argv[2], "default") != 0)
+            window.resize(argc == 3 ? QString::fromLocal8Bit(argv[2]).toInt() : 760, 520);
         window.show();
         const QDir folder(QDir::home().filePath(QStringLiteral("Pictures")));
         QStringList files;
