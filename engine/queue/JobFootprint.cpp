@@ -84,10 +84,12 @@ uint64_t JobFootprint::peakBytes(const CompressionSettings& settings) const
     const std::optional<ImageFormat> target = targetOf(*format, settings.targetFormat);
     if (!target)
         return kFixedJobBytes;
-    // An enlarged image is held at its new size too.
+    // An enlarged image is held at its new size too; one beyond the pixel
+    // budget is refused before it is made.
     int64_t pixels = width * height;
-    if (const auto scaled = ImageScaler::scaledDimensions(width, height, settings.resize))
-        pixels = std::max(pixels, std::min(scaled->first * scaled->second, kMaxPixelCount));
+    const auto scaled = ImageScaler::scaledDimensions(width, height, settings.resize);
+    if (scaled && fitsPixelBudget(scaled->first, scaled->second))
+        pixels = std::max(pixels, scaled->first * scaled->second);
     return kFixedJobBytes + bytesPerPixel(*format, *target, settings.mode.isLossless()) * static_cast<uint64_t>(pixels);
 }
 
