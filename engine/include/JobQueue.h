@@ -17,8 +17,9 @@
 
 namespace vantro {
 
-// Runs files as jobs through the compression engine with bounded parallelism
-// and reports the whole job list after every change.
+// Runs files as jobs through the compression engine with parallelism bounded
+// by the processors and by memory, and reports the whole job list after every
+// change.
 //
 // Every operation is posted to the queue's own serial executor (one thread) and
 // returns at once; they take effect in the order they were called. Engine
@@ -50,6 +51,13 @@ public:
     void setOnUpdate(UpdateCallback callback);
     // Jobs that start from now on use these settings; running ones keep theirs.
     void updateSettings(CompressionSettings settings);
+    // The memory the running jobs may take together, each counted at the
+    // peak its file's header and the settings lead to expect; a job that
+    // would go beyond it waits, and holds back the jobs behind it, until
+    // enough has ended. One that needs more than the whole budget runs alone.
+    // By default half of the memory available when the queue is made, but
+    // no less than one job on the largest image the engine accepts needs.
+    void setMemoryBudget(uint64_t bytes);
     // One pending job per path, in the order given, numbered for sequence
     // renaming; starts a pass when none is running. A path naming the same
     // file as an earlier one in the batch, or as a pending or processing job,

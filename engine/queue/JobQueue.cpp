@@ -4,6 +4,7 @@
 #include "CompressionError.h"
 #include "EngineSupport.h"
 #include "JobCancellation.h"
+#include "JobFootprint.h"
 #include "RenamingMode.h"
 
 #include <QCollator>
@@ -111,10 +112,10 @@ private:
     std::thread m_thread; // last: starts once the inbox exists
 };
 
-// Threads for engine calls. The queue bounds how many calls it submits at
-// once, and the pool grows to that bound, so a submitted call never waits for
-// a thread for long. The threads share the pool's core, so one that is still
-// busy when the pool stops can be left to finish on its own.
+// Threads for engine calls and header reads. The queue bounds how many it
+// submits at once, and the pool grows to that bound, so a submitted call never
+// waits for a thread for long. The threads share the pool's core, so one that
+// is still busy when the pool stops can be left to finish on its own.
 class WorkerPool {
 public:
     WorkerPool() = default;
@@ -294,6 +295,7 @@ int JobQueue::activeProcessorCount()
 struct JobQueue::State {
     State(CompressionSettings initialSettings, EngineFunction engineFunction, ProcessorCountFunction processors)
         : settings(std::move(initialSettings))
+        , memoryBudget(JobMemory::defaultBudget())
         , engine(std::make_shared<const EngineFunction>(engineFunction ? std::move(engineFunction)
                                                                        : EngineFunction(compressWithNewEngine)))
         , processorCount(processors ? std::move(processors) : ProcessorCountFunction(activeProcessorCount))
@@ -484,26 +486,88 @@ struct JobQueue::State {
     void beginPass()
     {
         limit = static_cast<std::size_t>(std::max(processorCount() - 1, 1));
-        pool.reserve(limit);
+        // One more thread for the header reads.
+        pool.reserve(limit + 1);
         passIds.clear();
         for (const Job& job : jobs) {
             if (job.status.kind() == JobStatus::Kind::pending)
                 passIds.push_back(job.id);
         }
+        advance();
+    }
+
+    // Starts what may start; the pass ends once nothing runs and no header
+    // is being read for it.
+    void advance()
+    {
         launchWhilePossible();
-        if (running == 0)
+        if (running == 0 && !readingFootprint)
             finishRun();
     }
 
-    // A sliding window: whenever fewer than the limit run, the next job starts.
+    bool isPending(const QUuid& id) const
+    {
+        const auto found = indexById.constFind(id);
+        return found != indexById.cend() && jobs[found.value()].status.kind() == JobStatus::Kind::pending;
+    }
+
+    // A sliding window: whenever fewer than the limit run and the memory the
+    // next job is expected to take is free, the next job starts. Jobs start in
+    // order, so one waiting for memory holds back those behind it; one that
+    // needs more than the whole budget starts once nothing else runs.
     void launchWhilePossible()
     {
         while (!passCancelled && running < limit && !passIds.empty()) {
             const QUuid id = passIds.front();
+            if (!isPending(id)) {
+                passIds.pop_front();
+                footprints.remove(id);
+                continue;
+            }
+            const auto footprint = footprints.constFind(id);
+            if (footprint == footprints.cend())
+                break;
+            const uint64_t bytes = footprint->peakBytes(settings);
+            if (running > 0 && (bytes > memoryBudget || runningBytes > memoryBudget - bytes))
+                break;
             passIds.pop_front();
-            if (startJob(id))
+            footprints.erase(footprint);
+            if (startJob(id)) {
                 ++running;
+                runningBytes += bytes;
+                bytesById.insert(id, bytes);
+            }
         }
+        readAhead();
+    }
+
+    // Reads, on a worker, the header of the first of the next few jobs whose
+    // footprint is not known yet, one file at a time: a header read takes
+    // memory and time of its own, and the executor stays free meanwhile.
+    void readAhead()
+    {
+        if (readingFootprint || passCancelled)
+            return;
+        std::size_t looked = 0;
+        for (const QUuid& id : passIds) {
+            if (looked++ == limit)
+                return;
+            if (footprints.contains(id) || !isPending(id))
+                continue;
+            readingFootprint = true;
+            pool.submit([state = this, inbox = executor.inbox(), id, path = jobs[indexById.value(id)].path] {
+                const JobFootprint footprint = JobFootprint::read(path);
+                inbox->post([state, id, footprint] { state->footprintRead(id, footprint); });
+            });
+            return;
+        }
+    }
+
+    void footprintRead(const QUuid& id, const JobFootprint& footprint)
+    {
+        readingFootprint = false;
+        footprints.insert(id, footprint);
+        advance();
     }
 
     // The half of a job before its engine call. False when the job was
@@ -563,13 +627,12 @@ struct JobQueue::State {
         }
         notify();
         --running;
+        runningBytes -= bytesById.take(id);
         if (whenDrained && running == 0) {
             whenDrained->set_value();
             whenDrained.reset();
         }
-        launchWhilePossible();
-        if (running == 0)
-            finishRun();
+        advance();
     }
 
     void finishRun()
@@ -577,6 +640,7 @@ struct JobQueue::State {
         passRunning = false;
         passCancelled = false;
         passIds.clear();
+        footprints.clear();
         const bool anyPending = std::any_of(
             jobs.begin(), jobs.end(), [](const Job& job) { return job.status.kind() == JobStatus::Kind::pending; });
         if (anyPending) {
@@ -603,6 +667,13 @@ struct JobQueue::State {
     std::deque<QUuid> passIds;
     std::size_t running = 0;
     std::size_t limit = 1;
+    // The footprints read ahead for the pass's next jobs.
+    QHash<QUuid, JobFootprint> footprints;
+    bool readingFootprint = false;
+    // The expected peak of the running jobs, in all and by job.
+    uint64_t memoryBudget;
+    uint64_t runningBytes = 0;
+    QHash<QUuid, uint64_t> bytesById;
     std::vector<std::promise<void>> idleWaiters;
     // Set once a shutdown has reached the executor: nothing more is added or started.
     bool closed = false;
@@ -647,6 +718,15 @@ void JobQueue::updateSettings(CompressionSettings settings)
 {
     m_state->executor.post(
         [state = m_state.get(), settings = std::move(settings)]() mutable { state->settings = std::move(settings); });
+}
+
+void JobQueue::setMemoryBudget(uint64_t bytes)
+{
+    m_state->executor.post([state = m_state.get(), bytes] {
+        state->memoryBudget = bytes;
+        if (state->passRunning)
+            state->launchWhilePossible();
+    });
 }
 
 void JobQueue::add(const QStringList& paths, const std::optional<QString>& baseNameOverride)

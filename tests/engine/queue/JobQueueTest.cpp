@@ -1,9 +1,11 @@
 #include "TestImages.h"
 
 #include "JobCancellation.h"
+#include "JobFootprint.h"
 #include "JobQueue.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <atomic>
@@ -76,12 +78,15 @@ protected:
             ++callCount;
             engineThreads.insert(std::this_thread::get_id());
             maxRunning = std::max(maxRunning, ++running);
+            runningBytes += bytesOf[path];
+            maxRunningBytes = std::max(maxRunningBytes, runningBytes);
             changed.notify_all();
             const auto go = [&] { return !held || released.count(path) > 0; };
             // The stop flag rings no bell: look at it now and then.
             while (!changed.wait_for(lock, 5ms, [&] { return go() || (heedsStop && JobCancellation::requested()); })) {}
             thrower = !go() ? [] { throw JobCancelled(); } : failures[path];
             --running;
+            runningBytes -= bytesOf[path];
             changed.notify_all();
         }
         if (thrower)
@@ -153,6 +158,20 @@ protected:
         EXPECT_TRUE(calls.count(path)) << "no call for " << path.toStdString();
         return calls.count(path) ? calls.at(path) : settingsWith(RenamingMode::customBase("none"));
     }
+    // The paths in the order the queue reported their jobs processing.
+    std::vector<QString> startOrder()
+    {
+        const std::lock_guard lock(mutex);
+        std::vector<QString> order;
+        for (const JobList& list : updates) {
+            for (const Job& job : list) {
+                if (job.status.kind() == K::processing
+                    && std::find(order.begin(), order.end(), job.path) == order.end())
+                    order.push_back(job.path);
+            }
+        }
+        return order;
+    }
     JobList jobs() const { return queue->jobs().get(); }
     void waitIdle() const { ASSERT_EQ(queue->whenIdle().wait_for(kGuard), std::future_status::ready); }
 
@@ -169,6 +188,10 @@ protected:
     std::size_t callCount = 0;
     int running = 0;
     int maxRunning = 0;
+    // The queue's estimate for each file, and the most the running calls had together.
+    std::map<QString, uint64_t> bytesOf;
+    uint64_t runningBytes = 0;
+    uint64_t maxRunningBytes = 0;
     std::vector<JobList> updates;
     std::atomic<bool> inside{false}, reentered{false}, queueGone{false}, afterDestruction{false};
     std::atomic<int> processors{2};
@@ -333,6 +356,88 @@ TEST_F(JobQueueTest, AtMostTheLimitRunAndAFinishedJobLetsTheNextStart)
         EXPECT_EQ(locked([&] { return maxRunning; }), static_cast<int>(limit));
         queue->clearFinished();
         started += limit + 2;
+    }
+}
+
+// A PNG of no pixels at all whose header claims the size given: what the
+// queue reads before a job starts, cheap to make at any size. Built by hand:
+// no encoder threads run beside the queue's.
+QByteArray pngClaiming(int width, int height)
+{
+    QByteArray header;
+    test::appendBigEndian(header, static_cast<uint32_t>(width));
+    test::appendBigEndian(header, static_cast<uint32_t>(height));
+    header.append("\x08\x02\x00\x00\x00", 5); // 8-bit RGB
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + test::pngChunk("IHDR", header)
+        + test::pngChunk("IDAT", QByteArray(16, '\0')) + test::pngChunk("IEND", {});
+}
+
+// Jobs start by memory as well as by processors, in list order: a job that
+// does not fit waits for running ones to end, and holds back the small jobs
+// behind it; one bigger than the whole budget runs alone; a batch of photos
+// runs as many at once as the processors allow.
+TEST_F(JobQueueTest, JobsStartInOrderWhileTheirMemoryFitsTheBudget)
+{
+    struct Row {
+        const char* name;
+        QList<int> megapixels; // 0: a file that cannot be read
+        double budgetInLargestJobs; // 0: the default budget
+        std::size_t firstWave;
+        int mostAtOnce;
+    };
+    const Row rows[] = {
+        {"two of four fit", {64, 64, 64, 64, 0, 0}, 2.5, 2, 4},
+        {"each over the budget", {64, 64, 0, 64}, 0.5, 1, 1},
+        {"photos", {24, 24, 24, 24, 24, 24, 24, 24, 24}, 0, 7, 7},
+    };
+    QTemporaryDir dir;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const CompressionSettings settings = settingsWith(RenamingMode::none());
+        QStringList paths;
+        uint64_t largest = 0;
+        for (const int megapixels : row.megapixels) {
+            const QString path = dir.filePath(QStringLiteral("%1-%2.png").arg(row.name).arg(paths.size()));
+            if (megapixels > 0)
+                test::writeFile(path, pngClaiming(megapixels * 125, 8000));
+            const uint64_t bytes = JobFootprint::read(path).peakBytes(settings);
+            change([&] { bytesOf[path] = bytes; });
+            largest = std::max(largest, bytes);
+            paths << path;
+        }
+        ASSERT_GT(largest, uint64_t{200} << 20); // the headers were read
+
+        change([&] {
+            updates.clear();
+            maxRunning = 0;
+            maxRunningBytes = 0;
+            callCount = 0;
+        });
+        hold();
+        start(8, settings);
+        const auto budget = static_cast<uint64_t>(static_cast<double>(largest) * row.budgetInLargestJobs);
+        if (budget > 0)
+            queue->setMemoryBudget(budget);
+        queue->add(paths);
+        ASSERT_TRUE(waitForStarted(row.firstWave));
+        // Nothing tells when the headers of the waiting jobs have been read:
+        // give them time to start, which they must not.
+        std::unique_lock lock(mutex);
+        EXPECT_FALSE(changed.wait_for(lock, 250ms, [&] { return callCount > row.firstWave; }));
+        lock.unlock();
+        for (std::size_t i = row.firstWave; i < static_cast<std::size_t>(paths.size()); ++i)
+            EXPECT_EQ(jobs()[i].status.kind(), K::pending) << i;
+
+        // Each ending lets the next start; none overtakes another.
+        for (const QString& path : std::as_const(paths))
+            release(path);
+        waitIdle();
+        EXPECT_EQ(kinds(jobs()), std::vector<K>(static_cast<std::size_t>(paths.size()), K::done));
+        EXPECT_EQ(startOrder(), std::vector<QString>(paths.begin(), paths.end()));
+        EXPECT_LE(locked([&] { return maxRunning; }), row.mostAtOnce);
+        if (budget >= largest) {
+            EXPECT_LE(locked([&] { return maxRunningBytes; }), budget);
+        }
     }
 }
 
