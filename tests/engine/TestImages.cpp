@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <csignal>
 #include <memory>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace vantro::test {
 
@@ -207,6 +209,39 @@ EnvironmentOverride::~EnvironmentOverride()
         qputenv(m_name, m_old);
     else
         qunsetenv(m_name);
+}
+
+std::optional<QByteArray> outputOfChild(const std::function<std::optional<QByteArray>()>& body)
+{
+    constexpr int kCannotSetUp = 77;
+    int out[2];
+    if (::pipe(out) != 0) {
+        ADD_FAILURE() << "no pipe for the child";
+        return std::nullopt;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(out[0]);
+        const std::optional<QByteArray> text = body();
+        if (!text)
+            ::_exit(kCannotSetUp);
+        ::_exit(::write(out[1], text->constData(), static_cast<size_t>(text->size())) == text->size() ? 0 : 1);
+    }
+    ::close(out[1]);
+    QByteArray text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, n);
+    ::close(out[0]);
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        ADD_FAILURE() << "the child did not end by itself";
+        return std::nullopt;
+    }
+    if (WEXITSTATUS(status) == kCannotSetUp)
+        return std::nullopt;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child could not report";
+    return text;
 }
 
 } // namespace vantro::test

@@ -76,6 +76,11 @@ CompressionError errorOf(Call&& call)
     return CompressionError::unsupportedFormat();
 }
 
+// Runs `body` in a forked child and returns what it gives back. Empty when the
+// child could not set itself up (body gave nothing); a test failure, and
+// empty, when the child died.
+std::optional<QByteArray> outputOfChild(const std::function<std::optional<QByteArray>()>& body);
+
 // A test with a temporary folder of its own.
 class TemporaryFolderTest : public ::testing::Test {
 protected:

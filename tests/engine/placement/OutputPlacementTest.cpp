@@ -465,43 +465,28 @@ protected:
     // nothing when this machine makes no such child.
     std::optional<QString> refused(const QStringList& folders, const std::function<void()>& call) const
     {
-        int out[2];
-        EXPECT_EQ(::pipe(out), 0);
         const auto setMode = [&](mode_t mode) {
             for (const QString& folder : folders)
                 ::chmod(QFile::encodeName(folder).constData(), mode);
         };
         if (GetParam() == Refuser::noWritePermission)
             setMode(0555);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::close(out[0]);
+        const std::optional<QByteArray> message = outputOfChild([&]() -> std::optional<QByteArray> {
             if (!refuseWritesIn(GetParam(), folders))
-                ::_exit(77);
-            QByteArray message = "no error";
+                return std::nullopt;
             try {
                 call();
             } catch (const CompressionError& error) {
-                message = error.message().toUtf8();
+                return error.message().toUtf8();
             } catch (...) {
-                message = "another exception";
+                return "another exception";
             }
-            const ssize_t written = ::write(out[1], message.constData(), static_cast<size_t>(message.size()));
-            ::_exit(written == message.size() ? 0 : 1);
-        }
-        ::close(out[1]);
-        QByteArray message;
-        char buffer[4096];
-        for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
-            message.append(buffer, n);
-        ::close(out[0]);
-        int status = 0;
-        ::waitpid(child, &status, 0);
+            return "no error";
+        });
         setMode(0755);
-        if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        if (!message)
             return std::nullopt;
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        return QString::fromUtf8(message);
+        return QString::fromUtf8(*message);
     }
 };
 
