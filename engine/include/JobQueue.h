@@ -94,6 +94,7 @@ public:
     static int activeProcessorCount();
 
 private:
+    friend struct JobQueueTesting;
     struct State;
     std::unique_ptr<State> m_state;
 };

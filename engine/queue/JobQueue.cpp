@@ -5,6 +5,7 @@
 #include "EngineSupport.h"
 #include "JobCancellation.h"
 #include "JobFootprint.h"
+#include "JobQueueTesting.h"
 #include "RenamingMode.h"
 
 #include <QCollator>
@@ -486,8 +487,9 @@ struct JobQueue::State {
     void beginPass()
     {
         limit = static_cast<std::size_t>(std::max(processorCount() - 1, 1));
-        // One more thread for the header reads.
-        pool.reserve(limit + 1);
+        // As many threads again for the header reads, which run beside the
+        // jobs: on a slow or network folder a read is mostly waiting.
+        pool.reserve(2 * limit);
         passIds.clear();
         for (const Job& job : jobs) {
             if (job.status.kind() == JobStatus::Kind::pending)
@@ -501,7 +503,7 @@ struct JobQueue::State {
     void advance()
     {
         launchWhilePossible();
-        if (running == 0 && !readingFootprint)
+        if (running == 0 && footprintsReading.isEmpty())
             finishRun();
     }
 
@@ -541,31 +543,32 @@ struct JobQueue::State {
         readAhead();
     }
 
-    // Reads, on a worker, the header of the first of the next few jobs whose
-    // footprint is not known yet, one file at a time: a header read takes
-    // memory and time of its own, and the executor stays free meanwhile.
+    // Reads, on workers, the headers of the next few jobs whose footprint is
+    // not known yet, side by side as the jobs themselves would run: a batch on
+    // a slow folder must not wait for one file's header at a time, and the
+    // executor stays free meanwhile.
     void readAhead()
     {
-        if (readingFootprint || passCancelled)
+        if (passCancelled)
             return;
         std::size_t looked = 0;
         for (const QUuid& id : passIds) {
             if (looked++ == limit)
                 return;
-            if (footprints.contains(id) || !isPending(id))
+            if (footprints.contains(id) || footprintsReading.contains(id) || !isPending(id))
                 continue;
-            readingFootprint = true;
-            pool.submit([state = this, inbox = executor.inbox(), id, path = jobs[indexById.value(id)].path] {
-                const JobFootprint footprint = JobFootprint::read(path);
+            footprintsReading.insert(id);
+            pool.submit([state = this, inbox = executor.inbox(), read = readFootprint, id,
+                         path = jobs[indexById.value(id)].path] {
+                const JobFootprint footprint = read(path);
                 inbox->post([state, id, footprint] { state->footprintRead(id, footprint); });
             });
-            return;
         }
     }
 
     void footprintRead(const QUuid& id, const JobFootprint& footprint)
     {
-        readingFootprint = false;
+        footprintsReading.remove(id);
         footprints.insert(id, footprint);
         advance();
     }
@@ -669,7 +672,8 @@ struct JobQueue::State {
     std::size_t limit = 1;
     // The footprints read ahead for the pass's next jobs.
     QHash<QUuid, JobFootprint> footprints;
-    bool readingFootprint = false;
+    QSet<QUuid> footprintsReading;
+    std::function<JobFootprint(const QString& path)> readFootprint = JobFootprint::read;
     // The expected peak of the running jobs, in all and by job.
     uint64_t memoryBudget;
     uint64_t runningBytes = 0;
@@ -718,6 +722,12 @@ void JobQueue::updateSettings(CompressionSettings settings)
 {
     m_state->executor.post(
         [state = m_state.get(), settings = std::move(settings)]() mutable { state->settings = std::move(settings); });
+}
+
+void JobQueueTesting::readFootprintsWith(JobQueue& queue, std::function<JobFootprint(const QString& path)> read)
+{
+    queue.m_state->executor.post(
+        [state = queue.m_state.get(), read = std::move(read)] { state->readFootprint = read; });
 }
 
 void JobQueue::setMemoryBudget(uint64_t bytes)
