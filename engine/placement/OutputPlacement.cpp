@@ -514,6 +514,19 @@ int makePrivatePath(const QString& folder)
     return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
 }
 
+// Closes an existing backup root to other users. Earlier versions made the
+// folders with the user's umask; closing the root hides every path and
+// backup below it whatever their own modes. Only our own real folder is
+// touched, never one a link leads to.
+void closeToOthers(const QString& root)
+{
+    const FileHandle folder(::open(nativePath(root).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (folder.get() >= 0 && ::fstat(folder.get(), &info) == 0 && info.st_uid == ::geteuid()
+        && (info.st_mode & 077) != 0)
+        ::fchmod(folder.get(), info.st_mode & 07700);
+}
+
 QString customFolderPath(const OutputMode& outputMode)
 {
     const QString folder = QFileInfo(outputMode.folder()).absoluteFilePath();
@@ -641,6 +654,7 @@ QString OutputPlacement::backupOriginal(const QString& sourcePath) const
     const QString folder = relative.isEmpty() ? m_backupRoot : joinPath(m_backupRoot, relative);
     if (const int error = makePrivatePath(folder))
         throw CompressionError::ioFailure(QStringLiteral("Failed to create backup directory: ") + errorText(error));
+    closeToOthers(m_backupRoot);
 
     StagingFile staging(folder);
     int error = 0;

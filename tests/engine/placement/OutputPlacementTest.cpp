@@ -377,8 +377,8 @@ TEST_F(OutputPlacementTest, InPlaceKeepsModeAndOwnerAndNeverReplacesABackup)
     EXPECT_EQ(entries(path("real")), QStringList({"photo.jpg"}));
 }
 
-// The issue of one name holding another file's backup: photo.jpg is backed
-// up twice, then photo-1.jpg, whose backup must not be photo.jpg's.
+// One name must never hold another file's backup: photo.jpg is backed up
+// twice, then photo-1.jpg, whose backup must not be photo.jpg's.
 TEST_F(OutputPlacementTest, EveryBackupIsFoundUnderItsOwnFilesName)
 {
     const QString photo = write("photos/photo.jpg", "photo original");
@@ -399,6 +399,12 @@ TEST_F(OutputPlacementTest, EveryBackupIsFoundUnderItsOwnFilesName)
         if (folder == placement.backupRoot())
             break;
     }
+
+    // A tree an earlier version left open to others is closed at its root.
+    ASSERT_EQ(::chmod(QFile::encodeName(placement.backupRoot()).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(backups).constData(), 0755), 0);
+    place("other at 40", other, OutputMode::inPlace(true));
+    EXPECT_EQ(modeOf(placement.backupRoot()), 0700u);
 }
 
 // Only staging files of processes that are gone are removed: not one of a live
@@ -490,8 +496,8 @@ protected:
     }
 };
 
-// A folder that takes no new file is named as the Part's reservation failure
-// names it, on every road to a new name and whatever the file system lacks.
+// A folder that takes no new file gives the reservation failure, on every
+// road to a new name and whatever the file system lacks.
 TEST_P(RefusingFolderTest, ClaimingAPlaceGivesTheReservationFailure)
 {
     const QString reason = GetParam() == Refuser::readOnlyMount ? "Read-only file system" : "Permission denied";
