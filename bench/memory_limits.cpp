@@ -37,20 +37,22 @@ using namespace vantro;
 
 namespace {
 
+// With no message (--help) the text alone goes to standard output.
 [[noreturn]] void usage(const char* message)
 {
-    std::fprintf(stderr,
-                 "%s\n"
+    if (message)
+        std::fprintf(stderr, "%s\n", message);
+    std::fprintf(message ? stderr : stdout,
                  "usage: memory_limits [options] [FILE|FOLDER...]\n"
                  "  --generate DIR        writes the hostile and large files into DIR and runs them with the rest\n"
                  "  --claim N             the size the hostile JPEGs' headers claim (default 16384: N x N)\n"
                  "  --large-megapixels N  the large valid PNG's size (default 48)\n"
-                 "  --jobs N              jobs at once by processors (default: all processors less one)\n"
+                 "  --jobs N              jobs run at once, at least 1 (default: one fewer than the processors)\n"
                  "  --memory-budget SIZE  the queue's memory budget, e.g. 3G or 512M (default: the queue's own)\n"
                  "  --format keep|webp|jpeg|png  --lossless\n"
-                 "  --each                also runs every file alone first\n",
-                 message);
-    std::exit(2);
+                 "  --each                also runs every file alone first\n"
+                 "  --help\n");
+    std::exit(message ? 2 : 0);
 }
 
 // "3G", "512M", "1.5G", or plain bytes; powers of 1024.
@@ -351,7 +353,7 @@ int main(int argc, char** argv)
         } else if (a == "--run-into") { // the child's own
             childOutput = next();
         } else if (a.startsWith("--")) {
-            usage(qPrintable("unknown option " + a));
+            usage(a == "--help" ? nullptr : qPrintable("unknown option " + a));
         } else {
             inputs << QFileInfo(a).absoluteFilePath();
         }

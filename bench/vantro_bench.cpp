@@ -23,10 +23,12 @@ using namespace vantro;
 
 namespace {
 
+// With no message (--help) the text alone goes to standard output.
 [[noreturn]] void usage(const char* message)
 {
-    std::fprintf(stderr,
-                 "%s\n"
+    if (message)
+        std::fprintf(stderr, "%s\n", message);
+    std::fprintf(message ? stderr : stdout,
                  "usage: vantro_bench [options] FILE|FOLDER...\n"
                  "  --jobs N                  jobs run at once, at least 1 (default: one fewer than the processors)\n"
                  "  --lossless | --quality Q  mode (default: lossy at 80)\n"
@@ -36,9 +38,9 @@ namespace {
                  "  --output alongside|inplace|folder  (folder needs --folder PATH)\n"
                  "  --folder PATH  --backup  --trash\n"
                  "  --sequence BASE  --custom-base BASE  --prefix P  --suffix S\n"
-                 "  --digits N  --separator TEXT\n",
-                 message);
-    std::exit(2);
+                 "  --digits N  --separator TEXT\n"
+                 "  --help\n");
+    std::exit(message ? 2 : 0);
 }
 
 double cpuSeconds()
@@ -141,7 +143,7 @@ int main(int argc, char** argv)
         else if (a == "--separator")
             separator = next();
         else if (a.startsWith("--"))
-            usage(qPrintable("unknown option " + a));
+            usage(a == "--help" ? nullptr : qPrintable("unknown option " + a));
         else
             inputs << a;
     }
