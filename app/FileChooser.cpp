@@ -16,7 +16,7 @@ namespace {
 // Qt's own dialog chooses files or folders, not both. This one keeps its
 // several-files mode and takes the selection as it stands when the user
 // confirms, folders included; a double-click still opens a folder, and so
-// does Enter on a folder typed into the name field.
+// does a folder typed into the name field.
 class FilesAndFoldersDialog final : public QFileDialog {
 public:
     explicit FilesAndFoldersDialog(QWidget* parent) : QFileDialog(parent)
@@ -24,39 +24,31 @@ public:
         setOption(QFileDialog::DontUseNativeDialog);
         setFileMode(QFileDialog::ExistingFiles);
         setAcceptMode(QFileDialog::AcceptOpen);
-        // Enter in the name field confirms the dialog in Qt's own wiring; a
-        // folder typed there is where the user wants to go instead, and
-        // taking it would queue a whole tree after a gesture meant to move.
-        if (auto* nameField = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
-            disconnect(nameField, SIGNAL(returnPressed()), this, SLOT(accept()));
-            connect(nameField, &QLineEdit::returnPressed, this, [this, nameField] {
-                const QString folder = typedFolder(nameField->text());
-                if (folder.isEmpty()) {
-                    accept();
-                    return;
-                }
-                setDirectory(folder);
-                nameField->clear();
-                // What typing selected on the way is not a choice.
-                if (auto* list = findChild<QAbstractItemView*>(QStringLiteral("listView")))
-                    list->selectionModel()->clear();
-            });
-        }
     }
 
     const QStringList& chosen() const { return m_chosen; }
 
+    // Enter in the name field and the Open button both end here.
     void accept() override
     {
+        auto* nameField = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        // A folder typed into the field is where the user wants to go, as
+        // in every file dialog: taking it would queue a whole tree after a
+        // gesture meant to move.
+        const QString folder = nameField ? typedFolder(nameField->text()) : QString();
+        if (!folder.isEmpty()) {
+            setDirectory(folder);
+            nameField->clear();
+            // What typing selected on the way is not a choice.
+            if (auto* list = findChild<QAbstractItemView*>(QStringLiteral("listView")))
+                list->selectionModel()->clear();
+            return;
+        }
         const QStringList paths = selectedFiles();
-        const auto* nameField = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        // ".." typed into the field means "go up", as in the plain dialog.
-        const bool goingUp = nameField != nullptr && nameField->text() == QStringLiteral("..");
         const bool allExist
             = std::all_of(paths.begin(), paths.end(), [](const QString& path) { return QFileInfo::exists(path); });
-        if (paths.isEmpty() || goingUp || !allExist) {
-            // Navigation, or a typed name that is not there: the plain
-            // dialog's handling moves or tells the user.
+        if (paths.isEmpty() || !allExist) {
+            // A typed name that is not there: the plain dialog tells the user.
             QFileDialog::accept();
             return;
         }

@@ -449,23 +449,28 @@ private Q_SLOTS:
         QCOMPARE(answer, std::optional<QStringList>(QStringList()));
     }
 
-    // Enter on a folder typed in the name field opens it, as in every file
-    // dialog; a folder is chosen by selecting it and pressing the button.
+    // A folder typed in the name field opens, by Enter or by the button, as
+    // in every file dialog; a folder is chosen by selecting it in the list
+    // and pressing the button.
     void theRealChooserOpensATypedFolder_data()
     {
         QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("byButton");
         QTest::addColumn<QString>("opened");
         const QString root = m_files.filePath(QStringLiteral("typed"));
-        QTest::newRow("name") << "sub" << root + "/sub";
-        QTest::newRow("name and slash") << "sub/" << root + "/sub";
-        QTest::newRow("path") << root + "/sub/deeper" << root + "/sub/deeper";
-        QTest::newRow("home") << "~/" << QDir::homePath();
-        QTest::newRow("up") << ".." << m_files.path();
+        QTest::newRow("name") << "sub" << false << root + "/sub";
+        QTest::newRow("name, by the button") << "sub" << true << root + "/sub";
+        QTest::newRow("name and slash") << "sub/" << false << root + "/sub";
+        QTest::newRow("path") << root + "/sub/deeper" << false << root + "/sub/deeper";
+        QTest::newRow("path, by the button") << root + "/sub/deeper" << true << root + "/sub/deeper";
+        QTest::newRow("home") << "~/" << false << QDir::homePath();
+        QTest::newRow("up") << ".." << false << m_files.path();
     }
 
     void theRealChooserOpensATypedFolder()
     {
         QFETCH(QString, typed);
+        QFETCH(bool, byButton);
         QFETCH(QString, opened);
         const QDir root(m_files.filePath(QStringLiteral("typed")));
         writeImage(root.filePath(QStringLiteral("sub/deeper/a.jpg")));
@@ -473,8 +478,14 @@ private Q_SLOTS:
         QFileDialog* dialog = openRealChooser(root.path(), answer);
         QVERIFY(dialog);
         auto* field = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QPushButton* open = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open);
         QTest::keyClicks(field, typed);
-        QTest::keyClick(field, Qt::Key_Return);
+        if (byButton) {
+            QVERIFY(open->isEnabled());
+            QTest::mouseClick(open, Qt::LeftButton);
+        } else {
+            QTest::keyClick(field, Qt::Key_Return);
+        }
         QVERIFY2(!answer, qPrintable(answer.value_or(QStringList()).join(u' ')));
         QVERIFY(dialog->isVisible());
         QCOMPARE(dialog->directory().absolutePath(), opened);
@@ -489,7 +500,6 @@ private Q_SLOTS:
         QTRY_VERIFY((sub = list->model()->index(0, 0, list->rootIndex())).isValid());
         QCOMPARE(sub.data().toString(), QStringLiteral("sub"));
         list->selectionModel()->select(sub, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        QPushButton* open = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open);
         QVERIFY(open->isEnabled());
         QTest::mouseClick(open, Qt::LeftButton);
         QCOMPARE(answer, std::optional<QStringList>(QStringList{root.filePath(QStringLiteral("sub"))}));
