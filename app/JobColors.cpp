@@ -58,6 +58,7 @@ struct Shades {
     QRgb alternate = 0;
     QColor green;
     QColor red;
+    QColor orange;
 };
 
 const Shades& shadesFor(const QPalette& palette)
@@ -68,7 +69,7 @@ const Shades& shadesFor(const QPalette& palette)
     const QRgb alternate = palette.color(QPalette::Active, QPalette::AlternateBase).rgba();
     if (!filled || cached.base != base || cached.alternate != alternate) {
         cached = {base, alternate, readableShade(QColor(40, 167, 69), palette),
-                  readableShade(QColor(220, 53, 48), palette)};
+                  readableShade(QColor(220, 53, 48), palette), readableShade(QColor(242, 140, 0), palette)};
         filled = true;
     }
     return cached;
@@ -91,9 +92,9 @@ QColor blue()
     return {0, 122, 255};
 }
 
-QColor orange()
+QColor orange(const QPalette& palette)
 {
-    return {242, 140, 0};
+    return shadesFor(palette).orange;
 }
 
 QColor secondary(const QPalette& palette)

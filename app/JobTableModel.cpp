@@ -145,7 +145,7 @@ QVariant ratioData(const Job& job, int role)
         if (role == Qt::DisplayRole)
             return Strings(AppLanguage::current()).statusCancelled;
         if (role == Qt::ForegroundRole)
-            return JobColors::orange();
+            return JobColors::orange(QGuiApplication::palette());
         return {};
     }
     return {};
@@ -171,7 +171,7 @@ QVariant dotColor(const JobStatus& status)
     case Kind::failed:
         return JobColors::red(QGuiApplication::palette());
     case Kind::cancelled:
-        return JobColors::orange();
+        return JobColors::orange(QGuiApplication::palette());
     }
     return {};
 }

@@ -194,7 +194,7 @@ private Q_SLOTS:
 
     // Savings and errors stay legible on both row shades, in light and dark
     // palettes alike, and still read as green and red.
-    void savingsAndErrorsReadOnEveryPalette_data()
+    void statusTextsReadOnEveryPalette_data()
     {
         QTest::addColumn<QPalette>("palette");
         QTest::newRow("default") << m_palette;
@@ -204,14 +204,19 @@ private Q_SLOTS:
         QTest::newRow("grey dark") << rowPalette("#3c3c3c", "#4b4b4b", "#eeeeee");
     }
 
-    void savingsAndErrorsReadOnEveryPalette()
+    void statusTextsReadOnEveryPalette()
     {
         QFETCH(QPalette, palette);
         QGuiApplication::setPalette(palette);
         deliver(JobList({job("/p/saved.jpg", done(2000, 500, "/p/saved-optim.jpg")),
                          job("/p/grown.png", done(1000, 1500, "/p/grown-optim.png")),
-                         job("/p/broken.jpg", JobStatus::failed("not a JPEG file"))}));
-        for (int row = 0; row < 3; ++row) {
+                         job("/p/broken.jpg", JobStatus::failed("not a JPEG file")),
+                         job("/p/stopped.jpg", JobStatus::cancelled())}));
+        // Green, red, red, orange.
+        const auto hueFits = [](int row, int hue) {
+            return row == 0 ? hue >= 100 && hue <= 150 : row == 3 ? hue >= 25 && hue <= 45 : hue <= 10 || hue >= 350;
+        };
+        for (int row = 0; row < 4; ++row) {
             for (const QColor& shown : {color(row, 2), data(row, 0, JobTableModel::DotColorRole).value<QColor>()}) {
                 for (const QPalette::ColorRole background : {QPalette::Base, QPalette::AlternateBase}) {
                     const double ratio = contrast(shown, palette.color(background));
@@ -222,7 +227,7 @@ private Q_SLOTS:
                                             .arg(ratio, 0, 'f', 2)));
                 }
                 const int hue = shown.hslHue();
-                QVERIFY2(row == 0 ? hue >= 100 && hue <= 150 : hue <= 10 || hue >= 350, qPrintable(shown.name()));
+                QVERIFY2(hueFits(row, hue), qPrintable(shown.name()));
                 QVERIFY2(shown.hslSaturationF() >= 0.4f, qPrintable(shown.name()));
             }
         }
@@ -270,7 +275,8 @@ private Q_SLOTS:
             {JobColors::green(QGuiApplication::palette()), dash, tertiary, "0 B", dash},
             {JobColors::red(QGuiApplication::palette()), "Error: not a JPEG file: broken.jpg",
              JobColors::red(QGuiApplication::palette()), dash, "Chyba: not a JPEG file: broken.jpg"},
-            {JobColors::orange(), "Cancelled", JobColors::orange(), dash, u"Zrušeno"_s},
+            {JobColors::orange(QGuiApplication::palette()), "Cancelled", JobColors::orange(QGuiApplication::palette()),
+             dash, u"Zrušeno"_s},
         };
         QCOMPARE(model->rowCount(), 9);
         for (int row = 0; row < 9; ++row) {
