@@ -43,6 +43,10 @@ for tool in jpegtran oxipng; do
     [[ -x "$tools/$tool" ]] || fail "no $tool in $tools"
     [[ ! -e "$bin/$tool" ]] || fail "$tool installed as a command in $bin"
 done
+source_tree="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+for tree in "$build" "$source_tree"; do
+    ! grep -a -q -F "$tree/" "$bin/vantro" || fail "$bin/vantro holds paths of $tree"
+done
 subfolders="$(find "$bin" -mindepth 1 -type d)"
 [[ -z "$subfolders" ]] || fail "folders inside $bin: $subfolders"
 exec_line="$(grep '^Exec=' "$entry")"
