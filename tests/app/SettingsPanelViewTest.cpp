@@ -123,9 +123,8 @@ QStringList squashed(const SettingsPanelView& window)
             const QWidget* widget = item->widget();
             const int needed
                 = widget->hasHeightForWidth() ? widget->heightForWidth(widget->width()) : widget->sizeHint().height();
-            const auto* label = qobject_cast<const QLabel*>(widget);
-            const auto* toggle = qobject_cast<const QCheckBox*>(widget);
-            const QString name = label ? label->text() : toggle ? toggle->text() : widget->objectName();
+            // A label's or toggle's text, or the control's name.
+            const QString name = widget->property("text").toString() + widget->objectName();
             if (widget->height() < needed || widget->y() <= bottom)
                 found << QStringLiteral("%1: %2 px at %3, needs %4")
                              .arg(name)
