@@ -123,9 +123,8 @@ QStringList squashed(const SettingsPanelView& window)
             const QWidget* widget = item->widget();
             const int needed
                 = widget->hasHeightForWidth() ? widget->heightForWidth(widget->width()) : widget->sizeHint().height();
-            const auto* label = qobject_cast<const QLabel*>(widget);
-            const auto* toggle = qobject_cast<const QCheckBox*>(widget);
-            const QString name = label ? label->text() : toggle ? toggle->text() : widget->objectName();
+            // A label's or toggle's text, or the control's name.
+            const QString name = widget->property("text").toString() + widget->objectName();
             if (widget->height() < needed || widget->y() <= bottom)
                 found << QStringLiteral("%1: %2 px at %3, needs %4")
                              .arg(name)
@@ -168,7 +167,17 @@ void settle()
     }
 }
 
-// "renaming prefixSuffix", "resize original", "output inPlace", "mode lossy".
+// "mode lossy", "resize original", "output inPlace", "renaming none": a
+// picker set to one of its entries.
+template <typename Option>
+QStringList entriesOf(const QString& kind)
+{
+    QStringList steps;
+    for (const Option option : allCases<Option>())
+        steps << kind + u' ' + rawValue(option);
+    return steps;
+}
+
 void apply(AppSettings& s, const QString& step)
 {
     const QString kind = step.section(QLatin1Char(' '), 0, 0);
@@ -179,10 +188,8 @@ void apply(AppSettings& s, const QString& step)
         s.selectResizeMode(*optionFromRawValue<S::ResizeModeOption>(value));
     else if (kind == QStringLiteral("output"))
         s.setOutputMode(*optionFromRawValue<S::OutputModeOption>(value));
-    else if (kind == QStringLiteral("renaming"))
-        s.setRenamingMode(*optionFromRawValue<S::RenamingModeOption>(value));
     else
-        QFAIL(qPrintable(step));
+        s.setRenamingMode(*optionFromRawValue<S::RenamingModeOption>(value));
 }
 
 } // namespace
@@ -272,24 +279,14 @@ private Q_SLOTS:
         QTest::newRow("backup toggle after custom folder")
             << QStringList{"renaming prefixSuffix", "output customFolder", "output inPlace", "mode lossy"};
 
-        // Each step one of the four pickers set to one of its entries.
         QRandomGenerator random(14);
+        const QStringList pickers[]{entriesOf<S::CompressionModeOption>("mode"),
+                                    entriesOf<S::ResizeModeOption>("resize"), entriesOf<S::OutputModeOption>("output"),
+                                    entriesOf<S::RenamingModeOption>("renaming")};
         QStringList walk;
         for (int step = 0; step < 400; ++step) {
-            switch (random.bounded(4)) {
-            case 0:
-                walk << "mode " + rawValue(allCases<S::CompressionModeOption>()[random.bounded(2u)]);
-                break;
-            case 1:
-                walk << "resize " + rawValue(allCases<S::ResizeModeOption>()[random.bounded(8u)]);
-                break;
-            case 2:
-                walk << "output " + rawValue(allCases<S::OutputModeOption>()[random.bounded(3u)]);
-                break;
-            default:
-                walk << "renaming " + rawValue(allCases<S::RenamingModeOption>()[random.bounded(3u)]);
-                break;
-            }
+            const QStringList& picker = pickers[random.bounded(4)];
+            walk << picker[random.bounded(static_cast<int>(picker.size()))];
         }
         QTest::newRow("seeded walk") << walk;
     }
@@ -304,12 +301,9 @@ private Q_SLOTS:
             apply(f.settings, steps[step]);
             settle();
             const QStringList found = squashed(*f.window);
-            const qsizetype from = std::max<qsizetype>(0, step - 5);
             QVERIFY2(found.isEmpty(),
-                     qPrintable(QStringLiteral("step %1, after %2: %3")
-                                    .arg(step + 1)
-                                    .arg(steps.mid(from, step + 1 - from).join(QStringLiteral(", ")),
-                                         found.join(QStringLiteral("; ")))));
+                     qPrintable(steps[step] + QStringLiteral(", step %1: ").arg(step + 1)
+                                + found.join(QStringLiteral("; "))));
         }
     }
 

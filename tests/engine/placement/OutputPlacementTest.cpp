@@ -391,7 +391,6 @@ TEST_F(OutputPlacementTest, EveryBackupIsFoundUnderItsOwnFilesName)
     EXPECT_EQ(readFile(backups + "/photo.jpg.~1~"), "photo at 60");
     EXPECT_EQ(readFile(backups + "/photo-1.jpg"), "other original");
     EXPECT_EQ(entries(backups), QStringList({"photo-1.jpg", "photo.jpg", "photo.jpg.~1~"}));
-    EXPECT_EQ(readFile(photo), "photo at 40");
 
     // The folders show the paths and names of the user's images: owner-only.
     for (QString folder = backups;; folder = QFileInfo(folder).path()) {
@@ -527,9 +526,7 @@ TEST_P(RefusingFolderTest, ClaimingAPlaceGivesTheReservationFailure)
             SCOPED_TRACE(row.name);
             const std::optional<QString> message = refused({photos, backups}, row.call);
             if (!message)
-                GTEST_SKIP() << (GetParam() == Refuser::readOnlyMount
-                                     ? "this machine makes no read-only bind mount in a mount namespace"
-                                     : "this machine lets root keep its power to write anywhere");
+                GTEST_SKIP() << "this machine makes no child whose writes into a folder fail";
             EXPECT_EQ(*message, row.message);
         }
     }
