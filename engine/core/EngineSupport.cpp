@@ -42,13 +42,17 @@ QString temporaryFilePath(const QString& suffix, const QString& folder)
 
 void removeAbandoned(const QString& folder, const QRegularExpression& name, AbandonedEntry kind)
 {
-    static std::mutex mutex;
-    static QSet<QString> swept;
-    const std::lock_guard lock(mutex);
-    const QString key = QString::number(static_cast<int>(kind)) + folder;
-    if (swept.contains(key))
-        return;
-    swept.insert(key);
+    // Claimed under the lock, swept outside it: jobs placing their first
+    // files in other folders need not wait for this folder's listing.
+    {
+        static std::mutex mutex;
+        static QSet<QString> swept;
+        const std::lock_guard lock(mutex);
+        const QString key = QString::number(static_cast<int>(kind)) + folder;
+        if (swept.contains(key))
+            return;
+        swept.insert(key);
+    }
 
     const QDir directory(folder);
     const QStringList names
