@@ -32,17 +32,17 @@ struct OptimiserTool {
     // Returns the bytes the tool produced; never touches the input file.
     // Throws corruptFile when the input's header cannot be read ("Cannot read
     // image dimensions: ") and invalidConfiguration when it claims more than
-    // the pixel budget ("Image too large"). Throws encoderFailed when the tool is not found, its
-    // private folder cannot be made, it cannot start, crashes (also when it
-    // hits the address-space limit), exits with a status other than 0, writes
-    // no output or an output that is not a whole image of the source's size:
-    // what was wrong, then the last line of the tool's standard error when it
-    // gave any ("unknown error" when that is not UTF-8); or, when the
-    // temporary folder has no room for the output, "could not write its
-    // output to the temporary folder " + folder + ": " + the system's reason,
-    // whatever the tool said. A file system error
-    // reading the output is thrown as std::system_error. When the job is told
-    // to stop (JobCancellation) the tool is killed and JobCancelled thrown.
+    // the pixel budget ("Image too large"). Throws encoderFailed when the tool
+    // is not found, its private folder cannot be made, it cannot start,
+    // crashes (also when it hits the address-space limit), exits with a status
+    // other than 0, writes no output or an output that is not a whole image of
+    // the source's size: what was wrong, then the last line of the tool's
+    // standard error when it gave any ("unknown error" when that is not
+    // UTF-8); or, when the temporary folder has no room for the output, "could
+    // not write its output to the temporary folder " + folder + ": " + the
+    // system's reason, whatever the tool said. A file system error reading the
+    // output is thrown as std::system_error. When the job is told to stop
+    // (JobCancellation) the tool is killed and JobCancelled thrown.
     QByteArray run(const QString& inputPath) const;
     // The same, looking the tool up in the given bundle folders only.
     QByteArray run(const QString& inputPath, const QStringList& bundleFolders) const;
