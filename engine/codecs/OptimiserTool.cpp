@@ -16,7 +16,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringDecoder>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cerrno>
@@ -120,9 +119,9 @@ std::function<void()> limitChild(pid_t parent, rlim_t addressSpace)
     };
 }
 
-// A tool's private folder is "vantro-<pid>-XXXXXX", so that a later run can
-// tell whether the process that made it is still there.
-const QRegularExpression kPrivateFolderName(QStringLiteral("^vantro-([0-9]{1,10})-[A-Za-z0-9]{6}$"));
+// A tool's private folder is "vantro-<pid>-XXXXXX"; its lock file, not the
+// name, tells whether the process that made it is still there.
+const QRegularExpression kPrivateFolderName(QStringLiteral("^vantro-[0-9]{1,10}-[A-Za-z0-9]{6}$"));
 
 // Writes an image held in memory into the tool's private folder, owner-only
 // and exclusively. Throws ioFailure stagingFailure + the system's reason.
@@ -188,7 +187,7 @@ QByteArray OptimiserTool::run(QString inputPath, const QByteArray* image, const 
     // way out of this function.
     const QString temporary = temporaryFolder();
     removeAbandonedFolders();
-    const QTemporaryDir folder(
+    const AbandonableFolder folder(
         QDir(temporary).filePath(QStringLiteral("vantro-%1-XXXXXX").arg(static_cast<qint64>(::getpid()))));
     if (!folder.isValid() && image)
         throw CompressionError::ioFailure(stagingFailure + folder.errorString());

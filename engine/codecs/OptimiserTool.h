@@ -18,8 +18,9 @@ namespace vantro {
 // way out. The tool runs under an address-space limit sized from the image's
 // pixel count and dies with the program. Its result is used only when it
 // parses as a whole image of the source's size: an exit status of 0 proves
-// nothing after a failed write. The folder is "vantro-<pid>-XXXXXX", so that
-// those of processes that were killed can be told and removed.
+// nothing after a failed write. The folder is "vantro-<pid>-XXXXXX" and holds
+// a lock while in use, so that those of processes that were killed can be told
+// and removed.
 struct OptimiserTool {
     QString resourceName; // "jpegtran", "oxipng"
     ImageFormat format; // what it reads and writes

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <sys/stat.h>
 
 namespace vantro {
 
@@ -40,19 +41,6 @@ QString temporaryFilePath(const QString& suffix, const QString& folder);
 // The last path component, as messages name files.
 QString fileNameOf(const QString& path);
 
-// What a killed process leaves: entries named with its process id.
-enum class AbandonedEntry { folder, file };
-
-// A SIGKILL leaves the killed program's temporary entries, copies of the
-// user's images among them, and no process can clean up after its own
-// SIGKILL. Removes, once per process for each folder and kind, the entries of
-// `folder` whose names match `name` with a process id as its first capture,
-// where that process no longer exists. Only our own entries of the given kind
-// are touched, never through a link, and never one whose process may still be
-// there (ESRCH is the only proof that it is gone; a reused id only keeps an
-// entry longer).
-void removeAbandoned(const QString& folder, const QRegularExpression& name, AbandonedEntry kind);
-
 // An open file descriptor, closed when it goes.
 class FileHandle {
 public:
@@ -66,6 +54,53 @@ public:
 
 private:
     int m_fd;
+};
+
+// Whether an entry is in use is told by a lock (flock) that its process holds
+// on it for as long as it uses it, never by a process id: ids mean nothing
+// across PID namespaces (containers, sandboxes) or machines sharing a folder,
+// while the kernel drops the lock however the process ends. Takes that lock on
+// `fd` without waiting; false when another holds it or the file system keeps
+// no locks.
+bool markInUse(int fd);
+
+// Opens the entry `name` of the folder `folder` (a descriptor, or AT_FDCWD for
+// a path), never through a link, and takes its in-use lock without waiting.
+// Returns the open file holding the lock only when it is a regular file of
+// the current user that still bears that name, no one else holds its lock and
+// `accept` (when given) takes its status; else a handle that holds nothing.
+FileHandle lockUnused(int folder, const QByteArray& name, bool (*accept)(const struct stat&) = nullptr);
+
+// A killed process leaves its temporary entries, copies of the user's images
+// among them, and no process can clean up after its own SIGKILL. Removes, once
+// per process for each folder and kind, the entries of `folder` whose names
+// match `name` and that are provably ours and abandoned: a regular file of the
+// current user whose in-use lock is free, or a folder of the current user that
+// holds a free AbandonableFolder lock file. Never follows a link; a folder
+// without that lock file is never removed, whatever its name.
+enum class AbandonedEntry { folder, file };
+void removeAbandoned(const QString& folder, const QRegularExpression& name, AbandonedEntry kind);
+
+// A new private (0700) folder made from a QTemporaryDir template, holding a
+// lock file that marks it ours and in use until the folder is gone, so that
+// removeAbandoned takes it only after its process has ended. The folder goes,
+// with everything in it, when this does.
+class AbandonableFolder {
+public:
+    explicit AbandonableFolder(const QString& templatePath);
+    ~AbandonableFolder();
+    AbandonableFolder(const AbandonableFolder&) = delete;
+    AbandonableFolder& operator=(const AbandonableFolder&) = delete;
+
+    bool isValid() const { return !m_path.isEmpty(); }
+    const QString& path() const { return m_path; }
+    // Why the folder could not be made.
+    const QString& errorString() const { return m_error; }
+
+private:
+    QString m_path;
+    QString m_error;
+    int m_lock = -1;
 };
 
 // Opens an existing regular file for reading without ever blocking: a FIFO or

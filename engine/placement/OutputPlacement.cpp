@@ -4,6 +4,7 @@
 #include "EngineSupport.h"
 #include "JobCancellation.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -242,9 +243,21 @@ bool featureRefused(int error)
     return error == EINVAL || error == EPERM || unsupported(error);
 }
 
-// A hidden staging file carries the id of the process that made it, so that
-// one a killed process left can be told from one still in use.
-const QRegularExpression kStagingName(QStringLiteral("^\\.vantro-tmp-([0-9]{1,10})-[0-9a-f-]{36}$"));
+// A hidden staging file is locked by its process while in use, so that one a
+// killed process left can be told from one still in use.
+const QRegularExpression kStagingName(QStringLiteral("^\\.vantro-tmp-[0-9]{1,10}-[0-9a-f-]{36}$"));
+
+// The modification time that marks an empty file as a name this program
+// reserved, for the one file system road where a final name exists, empty,
+// before the complete file is renamed over it. Whole even seconds in 1980,
+// after the first days of the year, so that FAT and exFAT keep it exactly
+// whatever their time zone; no image is empty.
+constexpr time_t kReservedTime = 315705600; // 1980-01-03 00:00:00 UTC
+
+bool isDeadReservation(const struct stat& info)
+{
+    return info.st_size == 0 && info.st_mtim.tv_sec == kReservedTime && info.st_mtim.tv_nsec == 0;
+}
 
 QString stagingName()
 {
@@ -260,19 +273,18 @@ QString stagingName()
 // before a new one is made there.
 class StagingFile {
 public:
-    explicit StagingFile(const QString& folder)
-        : m_folder(nativePath(folder))
-        , m_path(joinPath(folder, stagingName()))
-        , m_native(nativePath(m_path))
+    explicit StagingFile(const QString& folder) : m_folderPath(folder), m_folder(nativePath(folder))
     {
         removeAbandoned(folder, kStagingName, AbandonedEntry::file);
+        newName();
     }
     ~StagingFile()
     {
-        if (m_fd >= 0)
-            ::close(m_fd);
+        // Unlinked before its lock goes, so that no sweep takes it meanwhile.
         if (m_named && !m_placed)
             ::unlink(m_native.constData());
+        if (m_fd >= 0)
+            ::close(m_fd);
     }
     StagingFile(const StagingFile&) = delete;
     StagingFile& operator=(const StagingFile&) = delete;
@@ -320,24 +332,61 @@ public:
             if (::fsync(fd) != 0)
                 error = errno;
         }
-        // A file without a name stays open: the descriptor is its only way to a name.
-        if (m_named) {
-            m_fd = -1;
-            if (::close(fd) != 0 && error == 0)
-                error = errno;
-        }
+        // The file stays open until it has its final name: the descriptor is
+        // the only way to a name for a file without one, and holds the lock
+        // that keeps sweeps off a hidden one.
         if (error == 0)
             step(OutputPlacement::Step::stagingSynced);
         return error;
     }
 
-    // Gives the file the name `target` only where no entry of that name exists.
+    // Gives the file the name `target` only where no entry of that name exists,
+    // or where the entry is an empty name that a killed placement reserved.
     // Returns 0, EEXIST when the name is taken, or another errno.
     int claim(const QString& target)
     {
         JobCancellation::throwIfRequested();
         step(OutputPlacement::Step::claiming);
         const QByteArray native = nativePath(target);
+        const int error = claimFree(native);
+        if (error != EEXIST)
+            return error;
+        // Its lock is held until the rename has replaced it, so no other
+        // placement can take the same name at the same time.
+        const FileHandle reservation = lockUnused(AT_FDCWD, native, isDeadReservation);
+        if (reservation.get() < 0)
+            return EEXIST;
+        return takePlaceOf(native);
+    }
+
+    // Takes the place of `target` in one rename. Returns 0 or errno. A file
+    // without a name takes its hidden name just before, so only a kill between
+    // those two calls leaves it behind.
+    int replace(const QString& target)
+    {
+        JobCancellation::throwIfRequested();
+        step(OutputPlacement::Step::claiming);
+        return takePlaceOf(nativePath(target));
+    }
+
+private:
+    int takePlaceOf(const QByteArray& target)
+    {
+        if (!m_named) {
+            if (::linkat(AT_FDCWD, descriptorPath().constData(), AT_FDCWD, m_native.constData(), AT_SYMLINK_FOLLOW)
+                != 0)
+                return errno;
+            m_named = true;
+            step(OutputPlacement::Step::linked);
+        }
+        if (::rename(m_native.constData(), target.constData()) != 0)
+            return errno;
+        m_placed = true;
+        return 0;
+    }
+
+    int claimFree(const QByteArray& native)
+    {
         if (!m_named)
             return ::linkat(AT_FDCWD, descriptorPath().constData(), AT_FDCWD, native.constData(), AT_SYMLINK_FOLLOW)
                     == 0
@@ -364,11 +413,17 @@ public:
         if (!featureRefused(errno))
             return errno;
         // Neither: the name is created exclusively, empty, and the complete
-        // file renamed over it, so the name never holds a part of it.
-        const int fd = openExclusive(native, 0600);
-        if (fd < 0)
+        // file renamed over it, so the name never holds a part of it. Until
+        // the rename the empty file is locked, and then marked as a
+        // reservation, so that a kill in between leaves a name the next
+        // placement recognises and takes over.
+        const FileHandle reservation(openExclusive(native, 0600));
+        if (reservation.get() < 0)
             return errno;
-        ::close(fd);
+        if (markInUse(reservation.get())) {
+            const timespec times[2]{{0, UTIME_OMIT}, {kReservedTime, 0}};
+            ::futimens(reservation.get(), times);
+        }
         step(OutputPlacement::Step::reserved);
         if (::rename(m_native.constData(), native.constData()) != 0) {
             const int error = errno;
@@ -379,29 +434,8 @@ public:
         return 0;
     }
 
-    // Takes the place of `target` in one rename. Returns 0 or errno. A file
-    // without a name takes its hidden name just before, so only a kill between
-    // those two calls leaves it behind.
-    int replace(const QString& target)
-    {
-        JobCancellation::throwIfRequested();
-        step(OutputPlacement::Step::claiming);
-        if (!m_named) {
-            if (::linkat(AT_FDCWD, descriptorPath().constData(), AT_FDCWD, m_native.constData(), AT_SYMLINK_FOLLOW)
-                != 0)
-                return errno;
-            m_named = true;
-            step(OutputPlacement::Step::linked);
-        }
-        if (::rename(m_native.constData(), nativePath(target).constData()) != 0)
-            return errno;
-        m_placed = true;
-        return 0;
-    }
-
-private:
     // A file without a name in the folder, or the hidden file where the system
-    // refuses one.
+    // refuses one; locked as in use either way.
     int open()
     {
         if (!refused(OutputPlacement::Refusal::unnamedFiles) && procLinkAvailable()) {
@@ -409,24 +443,74 @@ private:
             do
                 fd = ::open(m_folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
             while (fd < 0 && errno == EINTR);
+            if (fd >= 0)
+                markInUse(fd);
             if (fd >= 0 || !unnamedRefused(errno))
                 return fd;
         }
-        const int fd = openExclusive(m_native, 0600);
-        m_named = fd >= 0;
-        return fd;
+        // A sweep may take a hidden file between its creation and its lock,
+        // and then removes it: that name is given up for a new one.
+        for (int attempt = 1;; ++attempt) {
+            const int fd = openExclusive(m_native, 0600);
+            if (fd < 0)
+                return fd;
+            // Where the file system keeps no locks, no sweep can take it either.
+            const bool taken = !markInUse(fd) && errno == EWOULDBLOCK;
+            struct stat info {};
+            if ((!taken && ::fstat(fd, &info) == 0 && info.st_nlink > 0) || attempt == 10) {
+                m_named = true;
+                return fd;
+            }
+            ::close(fd);
+            newName();
+        }
     }
+
+    void newName() { m_native = nativePath(joinPath(m_folderPath, stagingName())); }
 
     QByteArray descriptorPath() const { return "/proc/self/fd/" + QByteArray::number(m_fd); }
 
+    QString m_folderPath;
     QByteArray m_folder;
-    QString m_path;
     QByteArray m_native;
     int m_fd = -1;
     bool m_created = false;
     bool m_named = false;
     bool m_placed = false;
 };
+
+// The longest file name, in bytes, the folder takes.
+qsizetype nameMaxOf(const QString& folder)
+{
+    const long max = ::pathconf(nativePath(folder).constData(), _PC_NAME_MAX);
+    return max > 0 ? static_cast<qsizetype>(max) : 255;
+}
+
+// The k-th backup name after a file's own: the whole name and ".~k~". Where
+// that is longer than the folder takes, the stem gives way, cut at a character
+// and followed by a short hash of the whole name, so that long names that
+// start alike keep their backups apart.
+QString numberedBackupName(const QString& name, int64_t k, qsizetype nameMax)
+{
+    const QString number = QStringLiteral(".~") + QString::number(k) + u'~';
+    if (nativePath(name + number).size() <= nameMax)
+        return name + number;
+    const QString hash
+        = QString::fromLatin1(QCryptographicHash::hash(nativePath(name), QCryptographicHash::Sha256).toHex().left(8));
+    auto [stem, extension] = splitName(name);
+    QString tail = u'~' + hash + (extension.isEmpty() ? QString() : u'.' + extension) + number;
+    if (nativePath(tail).size() >= nameMax) {
+        stem = name;
+        tail = u'~' + hash + number;
+    }
+    const qsizetype room = nameMax - nativePath(tail).size();
+    while (!stem.isEmpty() && nativePath(stem).size() > room) {
+        stem.chop(1);
+        if (!stem.isEmpty() && stem.back().isHighSurrogate())
+            stem.chop(1);
+    }
+    return stem + tail;
+}
 
 // The names a placement tries in turn: a sequence renaming advances its number;
 // any other base gets "-1", "-2", ... before the suffix, or, for a backup,
@@ -439,6 +523,7 @@ struct CandidateNames {
     int64_t sequenceDigits = 0;
     QString sequenceSeparator;
     bool numberedBackup = false;
+    qsizetype nameMax = 255;
 
     // The k-th candidate; none once a sequence number would overflow.
     std::optional<QString> at(int64_t k) const
@@ -451,7 +536,7 @@ struct CandidateNames {
                        .renamedStem(QString(), sequenceDigits, sequenceSeparator)
                        .value_or(base);
         } else if (k > 0 && numberedBackup) {
-            return joinPath(folder, base + suffix + QStringLiteral(".~") + QString::number(k) + u'~');
+            return joinPath(folder, numberedBackupName(base + suffix, k, nameMax));
         } else if (k > 0) {
             stem = base + u'-' + QString::number(k);
         }
@@ -676,7 +761,7 @@ QString OutputPlacement::backupOriginal(const QString& sourcePath) const
 
     // The backup keeps the source's own name when it is free; later backups
     // take numbered names, which no image's own name (its first backup's) ends with.
-    const CandidateNames names{folder, fileNameOf(source), QString(), nullptr, 0, QString(), true};
+    const CandidateNames names{folder, fileNameOf(source), QString(), nullptr, 0, QString(), true, nameMaxOf(folder)};
     QString failed;
     const QString backup = claimFreeName(staging, names, m_maxCollisionAttempts, error, failed);
     if (!backup.isEmpty())

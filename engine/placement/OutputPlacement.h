@@ -26,11 +26,12 @@ public:
 // (so parallel jobs and existing files never lose data), or replaces the
 // source in one rename. Where a file system can neither rename without
 // replacing nor link, the new name is created exclusively and the staging file
-// renamed over it, so a kill in between leaves it empty at worst. The staging
-// file has no name where the file system allows (O_TMPFILE), so a killed run
-// leaves no copy of an image behind; elsewhere it is a hidden
-// ".vantro-tmp-<pid>-<uuid>" file, and a process's first placement in a folder
-// removes those of processes that are gone. A new file gets mode 0644 narrowed
+// renamed over it; the empty name is locked meanwhile and then marked, so
+// that one a kill left is taken over by the next placement that wants it. The
+// staging file has no name where the file system allows (O_TMPFILE), so a
+// killed run leaves no copy of an image behind; elsewhere it is a hidden
+// ".vantro-tmp-<pid>-<uuid>" file, locked while in use, and a process's first
+// placement in a folder removes those that no process holds. A new file gets mode 0644 narrowed
 // to the source's permission bits, so a private source never gives a readable
 // copy; a replacement and a backup keep the source's owner, mode and extended
 // attributes (POSIX ACLs included). Holds nothing but the backup root and the
@@ -63,7 +64,9 @@ public:
     // the source's own name holds its oldest backup, the real original; a
     // later one takes the first free numbered name after it (photo.jpg.~1~,
     // photo.jpg.~2~, ...), which no image's own name, and so no other image's
-    // first backup, ends with. Returns the backup's path.
+    // first backup, ends with; a name too long for the folder so numbered
+    // has its stem shortened and a hash of the whole name added. Returns the
+    // backup's path.
     QString backupOriginal(const QString& sourcePath) const;
 
     static void ensureCustomFolderExists(const QString& folder);

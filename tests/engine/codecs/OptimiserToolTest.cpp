@@ -4,6 +4,7 @@
 #include "JPEGEncoder.h"
 #include "JobCancellation.h"
 #include "OptimiserTool.h"
+#include "OutputPlacement.h"
 #include "ToolOutputCheck.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <csignal>
 #include <optional>
+#include <sched.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -140,6 +142,89 @@ TEST_F(OptimiserToolTest, TheFirstRunRemovesWhatKilledRunsLeft)
     EXPECT_EQ(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
               kept);
     EXPECT_TRUE(QFileInfo::exists(dir.filePath("target/kept")));
+}
+
+QString goFile;
+void waitForGo(OutputPlacement::Step point)
+{
+    if (point != OutputPlacement::Step::stagingSynced)
+        return;
+    writeFile(goFile + ".staged", "");
+    while (!QFileInfo::exists(goFile))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+// Process ids mean nothing across PID namespaces (containers and sandboxes
+// share the home and temporary folders, not ids): a run in another namespace
+// sweeps beside a live run's tool folder and hidden staging file, and both
+// runs place their files.
+TEST_F(OptimiserToolTest, ARunInAnotherPidNamespaceLeavesALiveRunsFilesAlone)
+{
+    goFile = dir.filePath("go");
+    const QString started = dir.filePath("started");
+    fakeTool("touch '" + started.toUtf8() + "'\nwhile [ ! -e '" + goFile.toUtf8()
+             + "' ]; do sleep 0.01; done\ncp \"$6\" \"$5\"\n");
+    ASSERT_TRUE(QDir(dir.path()).mkdir("photos"));
+    const QString photo = write("photos/photo.jpg", "original");
+    const QString other = write("photos/other.jpg", "other");
+    const OutputPlacement placement(dir.filePath("backup"));
+
+    // The live run: a tool at work and a hidden staging file about to be claimed.
+    const pid_t live = ::fork();
+    ASSERT_GE(live, 0);
+    if (live == 0) {
+        bool ok = true;
+        std::thread tool([&] {
+            try {
+                ok = run() == source && ok;
+            } catch (...) {
+                ok = false;
+            }
+        });
+        OutputPlacement::simulatedRefusal = OutputPlacement::Refusal::unnamedFiles;
+        OutputPlacement::stepHook = waitForGo;
+        try {
+            ok = readFile(placement.writeOutput("live", photo, OutputMode::copyAlongside(), {}, 3, "_")) == "live"
+                && ok;
+        } catch (...) {
+            ok = false;
+        }
+        tool.join();
+        ::_exit(ok ? 0 : 1);
+    }
+    for (int i = 0; i < 1000 && !(QFileInfo::exists(started) && QFileInfo::exists(goFile + ".staged")); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+    // The other run, alone in a PID namespace of its own, sweeps the same folders.
+    const std::optional<QByteArray> elsewhere = outputOfChild([&]() -> std::optional<QByteArray> {
+        if (::unshare(CLONE_NEWPID) != 0)
+            return std::nullopt;
+        const pid_t first = ::fork();
+        if (first == 0) {
+            try {
+                OptimiserTool::removeAbandonedFolders();
+                placement.writeOutput("other", other, OutputMode::copyAlongside(), {}, 3, "_");
+            } catch (...) {
+                ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(first, &status, 0);
+        return QByteArray(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "placed" : "failed");
+    });
+    writeFile(goFile, "");
+    int status = 0;
+    ASSERT_EQ(::waitpid(live, &status, 0), live);
+    if (!elsewhere)
+        GTEST_SKIP() << "this machine lets no process make a PID namespace of its own";
+    EXPECT_EQ(*elsewhere, "placed");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the live run failed";
+    EXPECT_EQ(readFile(dir.filePath("photos/other-optim.jpg")), "other");
+    EXPECT_EQ(readFile(dir.filePath("photos/photo-optim.jpg")), "live");
+    EXPECT_EQ(QDir(dir.filePath("photos")).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              QStringList({"other-optim.jpg", "other.jpg", "photo-optim.jpg", "photo.jpg"}));
+    expectNothingLeft();
 }
 
 struct Failure {

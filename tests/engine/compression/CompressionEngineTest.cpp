@@ -358,23 +358,31 @@ TEST_F(CompressionEngineTest, AToolsFailedWriteLeavesTheOriginalAndNoOutput)
 }
 
 // A killed run leaves copies of images in its private temporary folder; the
-// next run that places files removes them, though it starts no tool.
+// next run that places files removes them, though it starts no tool. A folder
+// that only bears a name like theirs, without their lock, stays with all in it.
 TEST_F(CompressionEngineTest, ARunWithoutToolsRemovesWhatKilledRunsLeftInTheTemporaryFolder)
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir("tmp"));
     const EnvironmentOverride temporaryFolder("TMPDIR", dir.filePath("tmp"));
-    const pid_t gone = ::fork();
-    ASSERT_GE(gone, 0);
-    if (gone == 0)
-        ::_exit(0);
-    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
-    const QString left = dir.filePath(QStringLiteral("tmp/vantro-%1-Ab12Cd").arg(gone));
-    ASSERT_TRUE(QDir().mkpath(left));
-    writeFile(left + "/COPY.jpg", "a copy of a photo");
+    const pid_t killed = ::fork();
+    ASSERT_GE(killed, 0);
+    if (killed == 0) {
+        const AbandonableFolder left(dir.filePath("tmp/vantro-1-XXXXXX"));
+        writeFile(left.path() + "/COPY.jpg", "a copy of a photo");
+        ::_exit(0); // as a kill would: the folder stays
+    }
+    ASSERT_EQ(::waitpid(killed, nullptr, 0), killed);
+    ASSERT_EQ(QDir(dir.filePath("tmp")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
+    ASSERT_TRUE(QDir(dir.filePath("tmp")).mkpath("vantro-2024-photos")
+                && QDir(dir.filePath("tmp")).mkpath("vantro-7-Ab12Cd"));
+    writeFile(dir.filePath("tmp/vantro-2024-photos/notes.txt"), "notes");
+    writeFile(dir.filePath("tmp/vantro-7-Ab12Cd/COPY.jpg"), "an earlier version's, or the user's");
 
     const QString source = write("photo.jpg", vipsEncode(photoLike(64, 48), ".jpg[Q=98]"));
     engine.compress(source, settings(CompressionMode::lossy(60)));
-    EXPECT_TRUE(QDir(dir.filePath("tmp")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    EXPECT_EQ(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
+              QStringList({"vantro-2024-photos", "vantro-7-Ab12Cd"}));
+    EXPECT_EQ(readFile(dir.filePath("tmp/vantro-2024-photos/notes.txt")), "notes");
 }
 
 TEST_F(CompressionEngineTest, TrashOnlyForConversions)

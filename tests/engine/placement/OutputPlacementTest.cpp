@@ -1,10 +1,12 @@
 #include "TestImages.h"
 
+#include "EngineSupport.h"
 #include "JobCancellation.h"
 #include "OutputPlacement.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 
 #include <csignal>
@@ -14,6 +16,7 @@
 #include <optional>
 #include <sched.h>
 #include <set>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -252,10 +255,20 @@ TEST_P(PlacementKillTest, AKillAtAnyStepLeavesNoPartialFile)
             EXPECT_EQ(entries(folder), visible) << "a finished placement left its staging file";
             break;
         }
-        // The next run in these folders, by another process.
+        // The next run in these folders, by another process, leaves no
+        // staging file and no empty name: it takes over a name the killed
+        // run reserved.
         killed.writeOutput(compressed, source, mode, {}, 3, "_");
         EXPECT_EQ(entries(folder), entries(folder, {}));
         EXPECT_EQ(entries(backups), entries(backups, {}));
+        for (const QString& left : entries(folder))
+            EXPECT_FALSE(readFile(folder + '/' + left).isEmpty()) << left.toStdString();
+        for (const QString& left : entries(backups))
+            EXPECT_FALSE(readFile(backups + '/' + left).isEmpty()) << left.toStdString();
+        if (mayBeEmpty) {
+            EXPECT_EQ(kase.inPlace ? entries(backups) : entries(folder),
+                      kase.inPlace ? QStringList{"photo.jpg"} : QStringList({"photo-optim.jpg", "photo.jpg"}));
+        }
     }
 }
 
@@ -406,30 +419,106 @@ TEST_F(OutputPlacementTest, EveryBackupIsFoundUnderItsOwnFilesName)
     EXPECT_EQ(modeOf(placement.backupRoot()), 0700u);
 }
 
-// Only staging files of processes that are gone are removed: not one of a live
-// process, nor a folder, a link or a name that only looks like one.
-TEST_F(OutputPlacementTest, APlacementRemovesWhatGoneProcessesStagedAndNothingElse)
+// A staging file is removed only when no process holds its lock, whatever
+// process id its name bears (one of a living process here: a process in
+// another PID namespace may have made it); never a name that only looks like
+// one, a folder or a link.
+TEST_F(OutputPlacementTest, APlacementRemovesOnlyStagingFilesThatNoOneHolds)
 {
-    const pid_t gone = ::fork();
-    ASSERT_GE(gone, 0);
-    if (gone == 0)
-        ::_exit(0);
-    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
     const QString uuid = QStringLiteral("0f8fad5b-d9cb-469f-a165-70867728950");
-    const QString dead = QStringLiteral(".vantro-tmp-%1-").arg(gone);
-    const QString live = QStringLiteral(".vantro-tmp-%1-").arg(::getppid());
+    const QString name = QStringLiteral(".vantro-tmp-%1-").arg(::getpid()) + uuid;
     const QString source = write("photos/photo.jpg", "original");
-    write("photos/" + dead + uuid + "a", "left by a killed run");
-    write("photos/" + live + uuid + "b", "in use");
-    write("photos/" + dead + uuid + "c-x", "not ours");
-    ASSERT_TRUE(QDir(path("photos")).mkdir(dead + uuid + "d"));
-    ASSERT_EQ(::symlink("photo.jpg", QFile::encodeName(path("photos/" + dead + uuid + "e")).constData()), 0);
+    write("photos/" + name + "a", "left by a killed run");
+    write("photos/" + name + "b", "in use");
+    const FileHandle held(::open(QFile::encodeName(path("photos/" + name + "b")).constData(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
+    write("photos/" + name + "c-x", "not ours");
+    ASSERT_TRUE(QDir(path("photos")).mkdir(name + "d"));
+    ASSERT_EQ(::symlink("photo.jpg", QFile::encodeName(path("photos/" + name + "e")).constData()), 0);
     place("new", source);
-    QStringList kept{"photo-optim.jpg",   "photo.jpg",       live + uuid + "b",
-                     dead + uuid + "c-x", dead + uuid + "d", dead + uuid + "e"};
+    QStringList kept{"photo-optim.jpg", "photo.jpg", name + "b", name + "c-x", name + "d", name + "e"};
     kept.sort();
     EXPECT_EQ(entries(path("photos")), kept);
     EXPECT_EQ(readFile(source), "original");
+}
+
+int reservedSignal = -1;
+void stopAtReservation(OutputPlacement::Step point)
+{
+    if (point == OutputPlacement::Step::reserved) {
+        (void)!::write(reservedSignal, "r", 1);
+        ::pause();
+    }
+}
+
+// Where a name is reserved empty before the file is renamed over it, the
+// reservation of a living run holds the name; once the run is killed, the
+// next placement that wants the name takes it over. An empty file that is
+// not such a reservation, or a link to one, is never taken.
+TEST_F(OutputPlacementTest, OnlyTheReservationOfAKilledRunIsTakenOver)
+{
+    const QString photo = write("photos/photo.jpg", "photo");
+    const QString alias = write("photos/alias.jpg", "alias");
+    const QString empty = write("photos/empty.jpg", "empty");
+    write("photos/empty-optim.jpg", "");
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        OutputPlacement::simulatedRefusal = OutputPlacement::Refusal::hardLinks;
+        reservedSignal = pipeEnds[1];
+        OutputPlacement::stepHook = stopAtReservation;
+        place("killed", photo);
+        ::_exit(0);
+    }
+    ::close(pipeEnds[1]);
+    char reserved = 0;
+    ASSERT_EQ(::read(pipeEnds[0], &reserved, 1), 1);
+    ::close(pipeEnds[0]);
+
+    EXPECT_EQ(place("beside the living", photo), path("photos/photo-optim-1.jpg"));
+    ::kill(child, SIGKILL);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    ASSERT_EQ(::symlink("photo-optim.jpg", QFile::encodeName(path("photos/alias-optim.jpg")).constData()), 0);
+    EXPECT_EQ(place("through a link", alias), path("photos/alias-optim-1.jpg"));
+    EXPECT_EQ(place("beside the user's", empty), path("photos/empty-optim-1.jpg"));
+    EXPECT_EQ(readFile(path("photos/photo-optim.jpg")), "");
+    EXPECT_EQ(place("after the kill", photo), path("photos/photo-optim.jpg"));
+    EXPECT_EQ(readFile(path("photos/photo-optim.jpg")), "after the kill");
+    EXPECT_EQ(readFile(path("photos/empty-optim.jpg")), "");
+    EXPECT_TRUE(QFileInfo(path("photos/alias-optim.jpg")).isSymLink());
+    EXPECT_EQ(entries(path("photos"), {}),
+              QStringList({"alias-optim-1.jpg", "alias-optim.jpg", "alias.jpg", "empty-optim-1.jpg", "empty-optim.jpg",
+                           "empty.jpg", "photo-optim-1.jpg", "photo-optim.jpg", "photo.jpg"}));
+}
+
+// A name as long as the folder takes is backed up every time: its numbered
+// backups shorten the stem at a character, and two such names that start
+// alike keep their backups apart.
+TEST_F(OutputPlacementTest, ANameAsLongAsAllowedIsBackedUpEveryTime)
+{
+    const QString stem = QString(125, QChar(0x17E)); // 250 bytes of "ž"
+    const QString first = write(stem + "a.jpg", "first original");
+    const QString second = write(stem + "b.jpg", "second original");
+    ASSERT_EQ(QFile::encodeName(fileNameOf(first)).size(), 255);
+    for (int round = 1; round <= 3; ++round) {
+        place("first at " + QByteArray::number(round), first, OutputMode::inPlace(true));
+        place("second at " + QByteArray::number(round), second, OutputMode::inPlace(true));
+    }
+    const QString backups = placement.backupRoot() + dir.path();
+    EXPECT_EQ(readFile(backups + '/' + fileNameOf(first)), "first original");
+    EXPECT_EQ(readFile(backups + '/' + fileNameOf(second)), "second original");
+    QMap<QByteArray, QString> numbered;
+    for (const QString& name : entries(backups)) {
+        EXPECT_LE(QFile::encodeName(name).size(), 255);
+        EXPECT_EQ(QFile::decodeName(QFile::encodeName(name)), name) << "cut inside a character";
+        if (name.endsWith('~'))
+            numbered.insert(readFile(backups + '/' + name), name.right(4));
+    }
+    const QMap<QByteArray, QString> expected{
+        {"first at 1", ".~1~"}, {"first at 2", ".~2~"}, {"second at 1", ".~1~"}, {"second at 2", ".~2~"}};
+    EXPECT_EQ(numbered, expected);
 }
 
 enum class Refuser { readOnlyMount, noWritePermission };
