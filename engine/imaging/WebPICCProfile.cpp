@@ -1,10 +1,13 @@
-// Before any Qt header: glib's headers use "signals" as a name, which Qt defines.
-#include "Vips.h"
-
 #include "WebPICCProfile.h"
 
 #include "CompressionError.h"
 #include "WebPMux.h"
+
+#include <lcms2.h>
+
+#include <array>
+#include <cmath>
+#include <memory>
 
 namespace vantro::WebPICCProfile {
 
@@ -24,26 +27,65 @@ QString muxStatusText(WebPMuxError status)
     return QStringLiteral("WebPMuxError(rawValue: %1)").arg(static_cast<int>(status));
 }
 
+using Profile = std::unique_ptr<void, decltype(&cmsCloseProfile)>;
+using ToneCurve = std::unique_ptr<cmsToneCurve, decltype(&cmsFreeToneCurve)>;
+using Text = std::unique_ptr<cmsMLU, decltype(&cmsMLUfree)>;
+
+CompressionError noSRGBProfile()
+{
+    return CompressionError::encoderFailed(QStringLiteral("Could not obtain sRGB ICC profile data from lcms2"));
+}
+
+// lcms2's own sRGB, written as a version 2 profile, which every reader takes.
+// Version 2 has no parametric curves, so lcms2 would sample the tone curve at
+// 4096 points (8 KB, more than a small image itself); 64 samples, shared by
+// the three channels, keep every 8-bit level exact and the profile near
+// 700 bytes.
+QByteArray compactSRGBProfile()
+{
+    const Profile profile(cmsCreate_sRGBProfile(), &cmsCloseProfile);
+    if (!profile)
+        throw noSRGBProfile();
+    const auto* exact = static_cast<const cmsToneCurve*>(cmsReadTag(profile.get(), cmsSigRedTRCTag));
+    if (!exact)
+        throw noSRGBProfile();
+    constexpr int kSamples = 64;
+    std::array<cmsUInt16Number, kSamples> samples{};
+    for (int i = 0; i < kSamples; ++i) {
+        const float level = cmsEvalToneCurveFloat(exact, static_cast<float>(i) / (kSamples - 1));
+        samples[static_cast<size_t>(i)] = static_cast<cmsUInt16Number>(std::lround(level * 65535.0f));
+    }
+    const ToneCurve sampled(cmsBuildTabulatedToneCurve16(nullptr, kSamples, samples.data()), &cmsFreeToneCurve);
+    const Text description(cmsMLUalloc(nullptr, 1), &cmsMLUfree);
+    if (!sampled || !description || !cmsMLUsetASCII(description.get(), "en", "US", "sRGB")
+        || !cmsWriteTag(profile.get(), cmsSigRedTRCTag, sampled.get())
+        || !cmsLinkTag(profile.get(), cmsSigGreenTRCTag, cmsSigRedTRCTag)
+        || !cmsLinkTag(profile.get(), cmsSigBlueTRCTag, cmsSigRedTRCTag)
+        || !cmsWriteTag(profile.get(), cmsSigProfileDescriptionTag, description.get()))
+        throw noSRGBProfile();
+    cmsSetProfileVersion(profile.get(), 2.1);
+
+    cmsUInt32Number length = 0;
+    if (!cmsSaveProfileToMem(profile.get(), nullptr, &length) || length == 0)
+        throw noSRGBProfile();
+    QByteArray bytes(static_cast<qsizetype>(length), '\0');
+    if (!cmsSaveProfileToMem(profile.get(), bytes.data(), &length))
+        throw noSRGBProfile();
+    // lcms2 stamps the header with the time of saving; a fixed date keeps
+    // every conversion of the same image byte for byte the same.
+    constexpr std::array<uint16_t, 6> kCreated{2025, 1, 1, 0, 0, 0};
+    for (size_t i = 0; i < kCreated.size(); ++i) {
+        bytes[static_cast<qsizetype>(24 + 2 * i)] = static_cast<char>(kCreated[i] >> 8);
+        bytes[static_cast<qsizetype>(25 + 2 * i)] = static_cast<char>(kCreated[i] & 0xFF);
+    }
+    return bytes;
+}
+
 } // namespace
 
 QByteArray sRGBICCProfileData()
 {
-    static const QByteArray profile = [] {
-        vips::ensureStarted();
-        VipsBlob* raw = nullptr;
-        const int status = vips_profile_load("sRGB", &raw, nullptr);
-        const vips::Blob blob(raw);
-        size_t length = 0;
-        const void* bytes = blob
-            ? vips_area_get_data(reinterpret_cast<VipsArea*>(blob.get()), &length, nullptr, nullptr, nullptr)
-            : nullptr;
-        if (status != 0 || !bytes || length == 0) {
-            vips::takeError();
-            throw CompressionError::encoderFailed(
-                QStringLiteral("Could not obtain sRGB ICC profile data from libvips"));
-        }
-        return QByteArray(static_cast<const char*>(bytes), static_cast<qsizetype>(length));
-    }();
+    static const QByteArray profile = compactSRGBProfile();
     return profile;
 }
 

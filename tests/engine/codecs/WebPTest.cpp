@@ -1,6 +1,7 @@
 #include "TestImages.h"
 
 #include "CompressionError.h"
+#include "ImageDecoder.h"
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
 #include "WebPICCProfile.h"
@@ -9,6 +10,11 @@
 
 #include <QtEndian>
 
+#include <lcms2.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
 #include <system_error>
 
 using namespace vantro;
@@ -28,6 +34,15 @@ DecodedImage makeImage(int width, int height, bool alpha)
         if (alpha)
             pixel[3] = static_cast<uint8_t>(1 + (x + y) % 255);
     });
+}
+
+int largestDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
+{
+    EXPECT_EQ(a.size(), b.size());
+    int largest = 0;
+    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+        largest = std::max(largest, std::abs(a[i] - b[i]));
+    return largest;
 }
 
 class WebPTest : public TemporaryFolderTest {};
@@ -103,6 +118,36 @@ TEST_F(WebPTest, EmbeddedSRGBProfileMakesAnExtendedFileWithTheSameImage)
     }
     EXPECT_EQ(errorOf([&] { WebPICCProfile::embedICCProfile(QByteArray(100, 'x'), profile); }),
               CompressionError::encoderFailed("WebPMuxCreate failed while embedding ICC profile"));
+}
+
+// Small enough not to outweigh a small image, yet read as sRGB by libvips and
+// lcms2 alike: every level of each channel, grey and mixed colours come out of
+// a transform to the reference sRGB within one level.
+TEST_F(WebPTest, SRGBProfileIsSmallAndReadsAsSRGB)
+{
+    const QByteArray profile = WebPICCProfile::sRGBICCProfileData();
+    EXPECT_LT(profile.size(), 1024);
+    EXPECT_EQ(profile[8], 2); // version 2, which every reader takes
+
+    // Rows: red, green and blue alone, grey, then mixed colours.
+    const DecodedImage gradient = paintedImage(256, 5, false, [](int x, int y, uint8_t* pixel) {
+        for (int c = 0; c < 3; ++c)
+            pixel[c] = static_cast<uint8_t>(y == 4 ? x * (1 + 96 * c) + 85 * c : y == 3 || y == c ? x : 0);
+    });
+    EXPECT_LE(largestDifference(ImageDecoder::finish(gradient, 1, profile).pixels, gradient.pixels), 1);
+
+    using Profile = std::unique_ptr<void, decltype(&cmsCloseProfile)>;
+    const Profile ours(cmsOpenProfileFromMem(profile.constData(), static_cast<cmsUInt32Number>(profile.size())),
+                       &cmsCloseProfile);
+    const Profile reference(cmsCreate_sRGBProfile(), &cmsCloseProfile);
+    ASSERT_TRUE(ours);
+    const std::unique_ptr<void, decltype(&cmsDeleteTransform)> transform(
+        cmsCreateTransform(ours.get(), TYPE_RGB_8, reference.get(), TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC, 0),
+        &cmsDeleteTransform);
+    ASSERT_TRUE(transform);
+    std::vector<uint8_t> out(gradient.pixels.size());
+    cmsDoTransform(transform.get(), gradient.pixels.data(), out.data(), 256 * 5);
+    EXPECT_LE(largestDifference(out, gradient.pixels), 1);
 }
 
 TEST_F(WebPTest, EncodeRefusesWhatLibwebpCannotTake)

@@ -6,6 +6,7 @@
 #include "FormatDetector.h"
 #include "ImageDecoder.h"
 #include "ImageDimensions.h"
+#include "JPEGEncoder.h"
 #include "WebPEncoder.h"
 #include "WebPICCProfile.h"
 
@@ -56,9 +57,14 @@ protected:
     CompressionEngine engine;
 };
 
-bool hasICCMarker(const QByteArray& jpeg)
+// The profile of a JPEG whose profile fits one APP2 marker; empty when it has none.
+QByteArray iccProfileOf(const QByteArray& jpeg)
 {
-    return jpeg.contains(QByteArray("\xFF\xE2", 2)) && jpeg.contains(QByteArray("ICC_PROFILE\0", 12));
+    const qsizetype name = jpeg.indexOf(QByteArray("ICC_PROFILE\0", 12));
+    if (name < 4 || jpeg.mid(name - 4, 2) != QByteArray("\xFF\xE2", 2))
+        return {};
+    const int length = static_cast<uint8_t>(jpeg[name - 2]) << 8 | static_cast<uint8_t>(jpeg[name - 1]);
+    return jpeg.mid(name + 14, length - 16);
 }
 
 std::pair<int64_t, int64_t> dims(int64_t width, int64_t height)
@@ -102,7 +108,7 @@ TEST_F(CompressionEngineTest, LossyJPEGFollowsQualityAndNotSmallerWritesNothing)
     EXPECT_EQ(high.compressedSize, QFileInfo(high.outputPath).size());
     EXPECT_LT(high.compressedSize, high.originalSize);
     // Same-format JPEG carries no profile.
-    EXPECT_FALSE(hasICCMarker(readFile(high.outputPath)));
+    EXPECT_EQ(iccProfileOf(readFile(high.outputPath)), QByteArray());
     const CompressionResult low = engine.compress(source, settings(CompressionMode::lossy(40)));
     EXPECT_EQ(low.outputPath, dir.filePath("photo-optim-1.jpg"));
     EXPECT_GT(high.compressedSize, low.compressedSize);
@@ -224,11 +230,17 @@ TEST_F(CompressionEngineTest, ConversionToJPEGFlattensAlphaOntoWhiteAndCarriesSR
     const CompressionResult result = engine.compress(source, settings(CompressionMode::lossless(), TargetFormat::jpeg));
     EXPECT_EQ(result.outputPath, dir.filePath("logo-optim.jpg"));
     EXPECT_TRUE(result.lossyFallbackApplied);
-    EXPECT_TRUE(hasICCMarker(readFile(result.outputPath)));
+    EXPECT_EQ(iccProfileOf(readFile(result.outputPath)), WebPICCProfile::sRGBICCProfileData());
     const DecodedImage decoded = ImageDecoder::decode(result.outputPath, ImageFormat::jpeg);
     ASSERT_FALSE(decoded.hasAlpha);
     EXPECT_NEAR(decoded.pixels[3], 127, 12); // half-transparent black
     EXPECT_GT(decoded.pixels[7], 200); // transparent: white
+    // Read through that profile, the file shows the samples it holds.
+    const QString plain = write("plain.jpg", JPEGEncoder::compress(flattenAlphaOntoWhite(image), 90, "p", {}));
+    const DecodedImage plainDecoded = ImageDecoder::decode(plain, ImageFormat::jpeg);
+    ASSERT_EQ(plainDecoded.pixels.size(), decoded.pixels.size());
+    for (size_t i = 0; i < decoded.pixels.size(); ++i)
+        EXPECT_NEAR(decoded.pixels[i], plainDecoded.pixels[i], 1);
     EXPECT_FALSE(
         engine.compress(source, settings(CompressionMode::lossy(70), TargetFormat::jpeg)).lossyFallbackApplied);
 }
