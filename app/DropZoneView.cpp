@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QLabel>
 #include <QMimeData>
 #include <QPainter>
@@ -54,6 +55,16 @@ bool acceptWithoutMove(QDropEvent* event)
     }
     event->accept();
     return true;
+}
+
+// The path as the file system knows it. toLocalFile() decodes it as UTF-8,
+// putting U+FFFD for bytes that are not; the percent-encoded form keeps them.
+// A host makes the same "//host/path" as toLocalFile().
+QByteArray localPath(const QUrl& url)
+{
+    const QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    const QString host = url.host(QUrl::FullyEncoded);
+    return host.isEmpty() ? path : "//" + host.toLatin1() + path;
 }
 
 } // namespace
@@ -104,11 +115,15 @@ void DropZoneView::openPanel()
         // An empty answer is a cancelled chooser, which hands over nothing.
         if (paths.isEmpty() || !self)
             return;
-        self->expandAndDeliver(paths);
+        // Lossless: the chooser lists only names that are valid UTF-8.
+        QList<QByteArray> encoded;
+        for (const QString& path : paths)
+            encoded.append(QFile::encodeName(path));
+        self->expandAndDeliver(encoded);
     });
 }
 
-void DropZoneView::expandAndDeliver(const QStringList& paths)
+void DropZoneView::expandAndDeliver(const QList<QByteArray>& paths)
 {
     // The walk reads the file system, so it stays off the GUI thread. The
     // result hops back with the application object as context (it outlives
@@ -168,7 +183,7 @@ void DropZoneView::dropEvent(QDropEvent* event)
     URLAccumulator accumulator;
     for (const QUrl& url : event->mimeData()->urls()) {
         if (url.isLocalFile())
-            accumulator.add(url.toLocalFile());
+            accumulator.add(localPath(url));
     }
     expandAndDeliver(accumulator.snapshot());
 }

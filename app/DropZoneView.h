@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QStringList>
 #include <QWidget>
 
@@ -38,7 +40,7 @@ protected:
 
 private:
     void openPanel();
-    void expandAndDeliver(const QStringList& paths);
+    void expandAndDeliver(const QList<QByteArray>& paths);
     void deliver(const QStringList& files);
     void setTargeted(bool targeted);
     void tintIcon();

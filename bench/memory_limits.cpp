@@ -365,7 +365,10 @@ int main(int argc, char** argv)
         generate(generateFolder, claim, largeMegapixels);
         inputs << QFileInfo(generateFolder).absoluteFilePath();
     }
-    const QStringList files = ImageDropExpander::expandToFiles(inputs);
+    QList<QByteArray> paths;
+    for (const QString& input : inputs)
+        paths << QFile::encodeName(input);
+    const QStringList files = ImageDropExpander::expandToFiles(paths);
     if (files.isEmpty())
         usage("no files given");
     const QTemporaryDir outputs;

@@ -7,16 +7,20 @@
 #include "JobQueue.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace vantro;
@@ -43,6 +47,20 @@ namespace {
     std::exit(message ? 2 : 0);
 }
 
+// The path made absolute and clean, its bytes kept: Latin-1 maps each byte to
+// one character and back, so a name that is not UTF-8 still reaches the
+// expander and is reported.
+QByteArray absolutePath(const QByteArray& path)
+{
+    QString latin1 = QString::fromLatin1(path);
+    if (!latin1.startsWith(u'/')) {
+        const std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
+        if (cwd)
+            latin1.prepend(QString::fromLatin1(cwd.get()) + u'/');
+    }
+    return QDir::cleanPath(latin1).toLatin1();
+}
+
 double cpuSeconds()
 {
     double total = 0;
@@ -60,7 +78,9 @@ double cpuSeconds()
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
+    // arguments() decodes names as UTF-8, losing bytes that are not; argv,
+    // which QCoreApplication keeps in step with it, holds them as passed.
+    const QStringList args = app.arguments().mid(1);
 
     int jobsAtOnce = std::max(JobQueue::activeProcessorCount() - 1, 1);
     CompressionMode mode = CompressionMode::lossy(80);
@@ -74,7 +94,7 @@ int main(int argc, char** argv)
     QString prefix, suffix;
     int64_t digits = 3;
     QString separator = "_";
-    QStringList inputs;
+    QList<QByteArray> inputs;
 
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -145,7 +165,7 @@ int main(int argc, char** argv)
         else if (a.startsWith("--"))
             usage(a == "--help" ? nullptr : qPrintable("unknown option " + a));
         else
-            inputs << a;
+            inputs << absolutePath(argv[i + 1]);
     }
     if (inputs.isEmpty())
         usage("no files given");
@@ -160,10 +180,7 @@ int main(int argc, char** argv)
     } else if (output != "alongside")
         usage("unknown output mode");
 
-    QStringList absolute;
-    for (const QString& input : inputs)
-        absolute << QFileInfo(input).absoluteFilePath();
-    const QStringList files = ImageDropExpander::expandToFiles(absolute);
+    const QStringList files = ImageDropExpander::expandToFiles(inputs);
     const CompressionSettings settings{
         mode,     outputMode, format, trash ? OriginalFileHandling::moveToTrash : OriginalFileHandling::keep,
         renaming, resize,     digits, separator};

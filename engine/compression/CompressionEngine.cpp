@@ -19,6 +19,7 @@
 #include <QFileInfo>
 
 #include <chrono>
+#include <system_error>
 
 namespace vantro {
 
@@ -29,6 +30,16 @@ constexpr int64_t kLosslessFallbackQuality = 90;
 QString stemOf(const QString& path)
 {
     return QFileInfo(path).completeBaseName();
+}
+
+// Qt decodes file names as UTF-8 and puts U+FFFD for bytes that are not, so
+// such a name no longer leads back to its file. Names the path from its first
+// component that cannot be read, which may be a folder's.
+CompressionError unreadableName(const QString& path)
+{
+    const qsizetype from = path.lastIndexOf(u'/', path.indexOf(QChar::ReplacementCharacter)) + 1;
+    return CompressionError::ioFailure(QStringLiteral("File name is not valid UTF-8 and cannot be read: ")
+                                       + path.mid(from));
 }
 
 bool resizeChangesSize(std::pair<int64_t, int64_t> size, const ResizeMode& resize)
@@ -108,7 +119,13 @@ CompressionResult CompressionEngine::compress(const QString& path, const Compres
 
     // Only the size of the source is needed here; the codecs read it themselves.
     int64_t originalSize = 0;
-    openRegularFile(path, &originalSize);
+    try {
+        openRegularFile(path, &originalSize);
+    } catch (const std::system_error& error) {
+        if (error.code() == std::errc::no_such_file_or_directory && path.contains(QChar::ReplacementCharacter))
+            throw unreadableName(path);
+        throw;
+    }
     const ImageFormat format = FormatDetector::detectFormat(path);
     // Every road starts here, before any library or tool reads the file.
     if (!ImageStructure::lengthsFit(path, format))

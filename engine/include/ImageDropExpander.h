@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -18,7 +20,12 @@ const QSet<QString>& supportedExtensions();
 // keep the input order, a folder's files at the folder's place. Paths that do
 // not exist and folders that cannot be read are skipped silently; nothing is
 // sorted or de-duplicated.
-QStringList expandToFiles(const QStringList& paths);
+//
+// Paths come in as the bytes the file system knows them by and go out as Qt
+// decodes file names. A name that is not valid UTF-8 is still listed, with
+// U+FFFD in place of the bytes that are not, so that it reaches the queue as
+// a job the engine fails instead of vanishing from the batch.
+QStringList expandToFiles(const QList<QByteArray>& paths);
 
 } // namespace ImageDropExpander
 

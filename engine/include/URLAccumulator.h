@@ -1,13 +1,14 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
+#include <QByteArray>
+#include <QList>
 
 #include <mutex>
 
 namespace vantro {
 
-// Collects the paths of one drop's items from whatever threads deliver them.
+// Collects the paths of one drop's items from whatever threads deliver them,
+// as the bytes the file system knows them by.
 class URLAccumulator {
 public:
     URLAccumulator() = default;
@@ -15,13 +16,13 @@ public:
     URLAccumulator(const URLAccumulator&) = delete;
     URLAccumulator& operator=(const URLAccumulator&) = delete;
 
-    void add(const QString& path);
+    void add(const QByteArray& path);
     // The paths added so far, in the order of addition.
-    QStringList snapshot() const;
+    QList<QByteArray> snapshot() const;
 
 private:
     mutable std::mutex m_lock;
-    QStringList m_urls;
+    QList<QByteArray> m_urls;
 };
 
 } // namespace vantro

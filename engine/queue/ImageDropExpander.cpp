@@ -1,7 +1,16 @@
 #include "ImageDropExpander.h"
 
-#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantro {
 
@@ -20,27 +29,62 @@ QString pathExtension(const QString& path)
     return name.mid(dot + 1);
 }
 
+// The extension is ASCII, so a name with bytes that are not UTF-8 keeps it
+// through decoding.
 bool hasImageExtension(const QString& path)
 {
     return supportedExtensions().contains(pathExtension(path).toLower());
 }
 
-// Depth first, each folder's entries in name order so that a walk gives the
-// same order every time whatever the file system's own order is. Hidden
-// entries are not listed at all (no QDir::Hidden), so hidden folders are not
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+struct Entry {
+    QByteArray name;
+    QString shown;
+    bool isFolder = false;
+};
+
+// Names are read as bytes: Qt's own listing leaves out every name that is not
+// valid UTF-8, and with it everything inside such a folder. Depth first, each
+// folder's entries in the order of their decoded names (as QDir::Name sorts)
+// so that a walk gives the same order every time whatever the file system's
+// own order is. Hidden entries are passed over, so hidden folders are not
 // entered. Symbolic links are neither followed nor kept, which also keeps a
-// link cycle from being walked forever.
-void walk(const QString& folder, QStringList& found)
+// link cycle from being walked forever. Takes over `folderFd`, and closes it
+// before going deeper so that the depth of a tree costs no descriptors.
+void walk(int folderFd, const QByteArray& folder, QStringList& found)
 {
-    const QFileInfoList entries
-        = QDir(folder).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& entry : entries) {
-        if (entry.isSymLink())
-            continue;
-        if (entry.isDir())
-            walk(entry.filePath(), found);
-        else if (entry.isFile() && hasImageExtension(entry.filePath()))
-            found.append(entry.filePath());
+    std::vector<Entry> entries;
+    {
+        const std::unique_ptr<DIR, DirCloser> dir(::fdopendir(folderFd));
+        if (!dir) {
+            ::close(folderFd);
+            return;
+        }
+        while (const dirent* entry = ::readdir(dir.get())) {
+            const QByteArray name(entry->d_name);
+            struct stat info {};
+            if (name.startsWith('.')
+                || ::fstatat(::dirfd(dir.get()), name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            const QString shown = QFile::decodeName(name);
+            if (S_ISDIR(info.st_mode))
+                entries.push_back({name, shown, true});
+            else if (S_ISREG(info.st_mode) && hasImageExtension(shown))
+                entries.push_back({name, shown, false});
+        }
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.shown != b.shown ? a.shown < b.shown : a.name < b.name; });
+    for (const Entry& entry : entries) {
+        const QByteArray path = folder + '/' + entry.name;
+        if (!entry.isFolder) {
+            found.append(QFile::decodeName(path));
+        } else if (const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); fd >= 0) {
+            walk(fd, path, found);
+        }
     }
 }
 
@@ -55,18 +99,25 @@ const QSet<QString>& supportedExtensions()
     return extensions;
 }
 
-QStringList expandToFiles(const QStringList& paths)
+QStringList expandToFiles(const QList<QByteArray>& paths)
 {
     QStringList found;
-    for (const QString& path : paths) {
+    for (const QByteArray& path : paths) {
         // Follows a link given directly, as the user meant what it points to.
-        const QFileInfo info(path);
-        if (!info.exists())
+        // A NUL byte (a dropped "%00") would cut the path short at another file.
+        struct stat info {};
+        if (path.isEmpty() || path.contains('\0') || ::stat(path.constData(), &info) != 0)
             continue;
-        if (info.isDir())
-            walk(path, found);
-        else if (hasImageExtension(path))
-            found.append(path);
+        if (S_ISDIR(info.st_mode)) {
+            const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            QByteArray folder = path;
+            while (folder.endsWith('/'))
+                folder.chop(1);
+            if (fd >= 0)
+                walk(fd, folder, found);
+        } else if (const QString shown = QFile::decodeName(path); hasImageExtension(shown)) {
+            found.append(shown);
+        }
     }
     return found;
 }

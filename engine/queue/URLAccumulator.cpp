@@ -2,13 +2,13 @@
 
 namespace vantro {
 
-void URLAccumulator::add(const QString& path)
+void URLAccumulator::add(const QByteArray& path)
 {
     const std::lock_guard guard(m_lock);
     m_urls.append(path);
 }
 
-QStringList URLAccumulator::snapshot() const
+QList<QByteArray> URLAccumulator::snapshot() const
 {
     const std::lock_guard guard(m_lock);
     return m_urls;

@@ -1,5 +1,6 @@
 #include "AppSettings.h"
 #include "CompressionCoordinator.h"
+#include "CompressionError.h"
 #include "ContentView.h"
 #include "DefaultsStore.h"
 #include "DropZoneView.h"
@@ -27,6 +28,7 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
@@ -36,6 +38,8 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -197,6 +201,32 @@ private Q_SLOTS:
         const CompressionResult& result = h.jobs()[0].status.result();
         QCOMPARE(result.outputPath, root.filePath(QStringLiteral("a-optim.jpg")));
         QCOMPARE(QFileInfo(result.outputPath).size(), result.compressedSize);
+    }
+
+    // A name that is not valid UTF-8 arrives percent-encoded in a drop, or is
+    // met inside a dropped folder, also inside a folder so named: each becomes
+    // a failed row that says why, beside the image that is done.
+    void namesThatAreNotUTF8BecomeFailedRowsThatSaySo()
+    {
+        const QDir root(m_files.filePath(QStringLiteral("names")));
+        writeImage(root.filePath(QStringLiteral("latin1.jpg")));
+        writeImage(root.filePath(QStringLiteral("folder/ok.jpg")));
+        writeImage(root.filePath(QStringLiteral("folder/d/in.jpg")));
+        const QByteArray raw = QFile::encodeName(root.path());
+        const auto cleanup = qScopeGuard([&] { std::filesystem::remove_all(raw.toStdString()); });
+        QCOMPARE(::rename(raw + "/latin1.jpg", raw + "/latin1-\xe9t\xe9.jpg"), 0);
+        QCOMPARE(::rename(raw + "/folder/d", raw + "/folder/d\xe9"), 0);
+        Harness h(true);
+        const QUrl latin1 = QUrl::fromEncoded(QUrl::fromLocalFile(root.path()).toEncoded() + "/latin1-%E9t%E9.jpg");
+        QCOMPARE(dropOn(h.dropZone(), {latin1, QUrl::fromLocalFile(root.filePath(QStringLiteral("folder")))}),
+                 Qt::CopyAction);
+        QTRY_VERIFY_WITH_TIMEOUT(h.jobs().size() == 3 && allTerminal(h.jobs()), 60000);
+        QTRY_VERIFY(shownKinds(*h.window) == (std::vector{K::failed, K::failed, K::done}));
+        const QString reason = QStringLiteral("File name is not valid UTF-8 and cannot be read: ");
+        QCOMPARE(h.jobs()[0].status.message(),
+                 CompressionError::ioFailure(reason + QString::fromUtf8("latin1-\uFFFDt\uFFFD.jpg")).text());
+        QCOMPARE(h.jobs()[1].status.message(),
+                 CompressionError::ioFailure(reason + QString::fromUtf8("d\uFFFD/in.jpg")).text());
     }
 
     void dropsAreTakenAsACopyNeverAMove_data()

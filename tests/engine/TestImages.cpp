@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <memory>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -186,6 +187,12 @@ void writeFile(const QString& path, const QByteArray& bytes)
     QFile file(path);
     EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
     EXPECT_EQ(file.write(bytes), bytes.size());
+}
+
+TemporaryFolderTest::~TemporaryFolderTest()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(QFile::encodeName(dir.path()).toStdString(), ignored);
 }
 
 QString TemporaryFolderTest::write(const QString& name, const QByteArray& bytes) const

@@ -84,6 +84,10 @@ std::optional<QByteArray> outputOfChild(const std::function<std::optional<QByteA
 // A test with a temporary folder of its own.
 class TemporaryFolderTest : public ::testing::Test {
 protected:
+    // Qt lists no name that is not valid UTF-8, so QTemporaryDir would leave
+    // such files behind; this removes the folder by its bytes.
+    ~TemporaryFolderTest() override;
+
     // Writes the bytes to a file of that name in the folder; returns its path.
     QString write(const QString& name, const QByteArray& bytes) const;
 
