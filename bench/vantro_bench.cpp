@@ -1,10 +1,13 @@
 // Compresses files through the job queue and prints one JSON line per file and
 // a summary line. A measuring tool, not a product feature: it exists to compare
-// the queue and the engine with the bare encoders run by hand.
+// the queue and the engine with the bare encoders run by hand, and to show how
+// long one file whose first read is slow holds back the others.
 
 #include "CompressionEngine.h"
 #include "ImageDropExpander.h"
+#include "JobFootprint.h"
 #include "JobQueue.h"
+#include "JobQueueTesting.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,6 +23,7 @@
 #include <mutex>
 #include <set>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -43,6 +47,8 @@ namespace {
                  "  --folder PATH  --backup  --trash\n"
                  "  --sequence BASE  --custom-base BASE  --prefix P  --suffix S\n"
                  "  --digits N  --separator TEXT\n"
+                 "  --slow-first SECONDS      the first file's header read takes that much longer, as on a\n"
+                 "                            stalled share; compare the other files' finishedAfter\n"
                  "  --help\n");
     std::exit(message ? 2 : 0);
 }
@@ -94,6 +100,7 @@ int main(int argc, char** argv)
     QString prefix, suffix;
     int64_t digits = 3;
     QString separator = "_";
+    double slowFirst = 0;
     QList<QByteArray> inputs;
 
     for (int i = 0; i < args.size(); ++i) {
@@ -162,6 +169,8 @@ int main(int argc, char** argv)
             digits = next().toLongLong();
         else if (a == "--separator")
             separator = next();
+        else if (a == "--slow-first")
+            slowFirst = std::max(next().toDouble(), 0.0);
         else if (a.startsWith("--"))
             usage(a == "--help" ? nullptr : qPrintable("unknown option " + a));
         else
@@ -185,17 +194,27 @@ int main(int argc, char** argv)
         mode,     outputMode, format, trash ? OriginalFileHandling::moveToTrash : OriginalFileHandling::keep,
         renaming, resize,     digits, separator};
 
-    // Times each job from its start to its end as the queue reports them.
+    // Times each job from its start to its end as the queue reports them,
+    // and when it ended from the start of the batch.
     std::mutex lock;
     std::map<QUuid, std::chrono::steady_clock::time_point> started;
     std::set<QUuid> reported;
     int64_t bytesIn = 0, bytesOut = 0;
     int failures = 0;
+    double othersFinishedAfter = 0;
     const auto wallStart = std::chrono::steady_clock::now();
     const double cpuStart = cpuSeconds();
 
     // The queue keeps one processor free: told of one more, it runs jobsAtOnce.
     JobQueue queue(settings, {}, [jobsAtOnce] { return jobsAtOnce + 1; });
+    if (slowFirst > 0 && !files.isEmpty()) {
+        const auto delay = std::chrono::duration<double>(slowFirst);
+        JobQueueTesting::readFootprintsWith(queue, [first = files.front(), delay](const QString& path) {
+            if (path == first)
+                std::this_thread::sleep_for(delay);
+            return JobFootprint::read(path);
+        });
+    }
     queue.setOnUpdate([&](const JobList& jobs) {
         std::lock_guard guard(lock);
         for (const Job& job : jobs) {
@@ -206,7 +225,11 @@ int main(int argc, char** argv)
             if (!job.status.isTerminal() || reported.count(job.id))
                 continue;
             reported.insert(job.id);
-            QJsonObject line{{"source", job.path}};
+            const double finishedAfter
+                = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+            if (job.path != files.front())
+                othersFinishedAfter = std::max(othersFinishedAfter, finishedAfter);
+            QJsonObject line{{"source", job.path}, {"finishedAfter", finishedAfter}};
             if (job.status.kind() == JobStatus::Kind::done) {
                 const CompressionResult& r = job.status.result();
                 line["status"] = "done";
@@ -242,6 +265,8 @@ int main(int argc, char** argv)
         {"files", static_cast<qint64>(files.size())},
         {"failed", failures},
         {"jobs", jobsAtOnce},
+        {"slowFirstSeconds", slowFirst},
+        {"othersFinishedAfter", othersFinishedAfter},
         {"bytesIn", static_cast<qint64>(bytesIn)},
         {"bytesOut", static_cast<qint64>(bytesOut)},
         {"wallSeconds", std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count()},

@@ -55,6 +55,8 @@ public:
     // peak its file's header and the settings lead to expect; a job that
     // would go beyond it waits, and holds back the jobs behind it, until
     // enough has ended. One that needs more than the whole budget runs alone.
+    // A job whose header is still being read takes up one of the jobs run at
+    // once but holds back no other: those behind it may start meanwhile.
     // By default half of the memory available when the queue is made, but
     // no less than one job on the largest image the engine accepts needs.
     void setMemoryBudget(uint64_t bytes);

@@ -513,31 +513,42 @@ struct JobQueue::State {
         return found != indexById.cend() && jobs[found.value()].status.kind() == JobStatus::Kind::pending;
     }
 
-    // A sliding window: whenever fewer than the limit run and the memory the
-    // next job is expected to take is free, the next job starts. Jobs start in
-    // order, so one waiting for memory holds back those behind it; one that
-    // needs more than the whole budget starts once nothing else runs.
+    // A sliding window: whenever fewer than the limit run or wait in a slot,
+    // the next job takes one, and it starts once its header is in and the
+    // memory it is expected to take is free. A job whose header is still
+    // being read holds only its own slot: one file whose first read is slow
+    // (a stalled share, a waking disk) must not hold back the jobs behind it.
+    // A job waiting for memory does hold them back, so that small jobs do
+    // not overtake a large one for ever; one that needs more than the whole
+    // budget starts once nothing else runs.
     void launchWhilePossible()
     {
-        while (!passCancelled && running < limit && !passIds.empty()) {
-            const QUuid id = passIds.front();
-            if (!isPending(id)) {
+        if (!passCancelled) {
+            while (running + slotted.size() < limit && !passIds.empty()) {
+                const QUuid id = passIds.front();
                 passIds.pop_front();
-                footprints.remove(id);
-                continue;
+                if (isPending(id))
+                    slotted.push_back(id);
+                else
+                    footprints.remove(id);
             }
-            const auto footprint = footprints.constFind(id);
-            if (footprint == footprints.cend())
-                break;
-            const uint64_t bytes = footprint->peakBytes(settings);
-            if (running > 0 && (bytes > memoryBudget || runningBytes > memoryBudget - bytes))
-                break;
-            passIds.pop_front();
-            footprints.erase(footprint);
-            if (startJob(id)) {
-                ++running;
-                runningBytes += bytes;
-                bytesById.insert(id, bytes);
+            for (auto next = slotted.begin(); next != slotted.end();) {
+                const QUuid id = *next;
+                const auto footprint = footprints.constFind(id);
+                if (footprint == footprints.cend()) {
+                    ++next;
+                    continue;
+                }
+                const uint64_t bytes = footprint->peakBytes(settings);
+                if (running > 0 && (bytes > memoryBudget || runningBytes > memoryBudget - bytes))
+                    break;
+                next = slotted.erase(next);
+                footprints.erase(footprint);
+                if (startJob(id)) {
+                    ++running;
+                    runningBytes += bytes;
+                    bytesById.insert(id, bytes);
+                }
             }
         }
         readAhead();
@@ -551,18 +562,21 @@ struct JobQueue::State {
     {
         if (passCancelled)
             return;
+        // The slotted jobs come first: each of them is read.
         std::size_t looked = 0;
-        for (const QUuid& id : passIds) {
-            if (looked++ == limit)
-                return;
-            if (footprints.contains(id) || footprintsReading.contains(id) || !isPending(id))
-                continue;
-            footprintsReading.insert(id);
-            pool.submit([state = this, inbox = executor.inbox(), read = readFootprint, id,
-                         path = jobs[indexById.value(id)].path] {
-                const JobFootprint footprint = read(path);
-                inbox->post([state, id, footprint] { state->footprintRead(id, footprint); });
-            });
+        for (const std::deque<QUuid>* line : {&slotted, &passIds}) {
+            for (const QUuid& id : *line) {
+                if (looked++ == limit)
+                    return;
+                if (footprints.contains(id) || footprintsReading.contains(id) || !isPending(id))
+                    continue;
+                footprintsReading.insert(id);
+                pool.submit([state = this, inbox = executor.inbox(), read = readFootprint, id,
+                             path = jobs[indexById.value(id)].path] {
+                    const JobFootprint footprint = read(path);
+                    inbox->post([state, id, footprint] { state->footprintRead(id, footprint); });
+                });
+            }
         }
     }
 
@@ -643,6 +657,7 @@ struct JobQueue::State {
         passRunning = false;
         passCancelled = false;
         passIds.clear();
+        slotted.clear();
         footprints.clear();
         const bool anyPending = std::any_of(
             jobs.begin(), jobs.end(), [](const Job& job) { return job.status.kind() == JobStatus::Kind::pending; });
@@ -667,6 +682,9 @@ struct JobQueue::State {
 
     bool passRunning = false;
     bool passCancelled = false;
+    // The pass's jobs not started yet: those whose turn has come, each
+    // holding a slot, and behind them those still waiting for theirs.
+    std::deque<QUuid> slotted;
     std::deque<QUuid> passIds;
     std::size_t running = 0;
     std::size_t limit = 1;

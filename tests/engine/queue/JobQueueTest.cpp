@@ -132,6 +132,13 @@ protected:
     {
         return waitUntil([&] { return callCount >= count; });
     }
+    // Nothing tells when the queue has taken a header in: give it time to
+    // start more than `count` jobs, which it must not.
+    bool startsNoMoreThan(std::size_t count)
+    {
+        std::unique_lock lock(mutex);
+        return !changed.wait_for(lock, 250ms, [&] { return callCount > count; });
+    }
     void hold()
     {
         change([&] { held = true; });
@@ -376,7 +383,9 @@ QByteArray pngClaiming(int width, int height)
 // Jobs start by memory as well as by processors, in list order: a job that
 // does not fit waits for running ones to end, and holds back the small jobs
 // behind it; one bigger than the whole budget runs alone; a batch of photos
-// runs as many at once as the processors allow.
+// runs as many at once as the processors allow. Each row waits behind a job
+// bigger than any budget, so that its headers are all in when its jobs
+// compete, not taken in the order they happen to arrive.
 TEST_F(JobQueueTest, JobsStartInOrderWhileTheirMemoryFitsTheBudget)
 {
     struct Row {
@@ -409,6 +418,9 @@ TEST_F(JobQueueTest, JobsStartInOrderWhileTheirMemoryFitsTheBudget)
             paths << path;
         }
         ASSERT_GT(largest, uint64_t{200} << 20); // the headers were read
+        const QString gate = dir.filePath(QStringLiteral("%1-gate.png").arg(row.name));
+        footprints[gate] = {ImageFormat::png, 16000, 16000};
+        paths.prepend(gate);
 
         change([&] {
             updates.clear();
@@ -419,18 +431,25 @@ TEST_F(JobQueueTest, JobsStartInOrderWhileTheirMemoryFitsTheBudget)
         hold();
         start(8, settings);
         // The headers as read here: libvips, unseen by the thread checker,
-        // need not run on the queue's threads for this.
-        JobQueueTesting::readFootprintsWith(*queue, [footprints](const QString& path) { return footprints.at(path); });
+        // need not run on the queue's threads for this. The row's come in
+        // once the gate runs, or one of its jobs could start first.
+        JobQueueTesting::readFootprintsWith(*queue, [this, footprints, gate](const QString& path) {
+            if (path != gate) {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return callCount > 0 || !held; });
+            }
+            return footprints.at(path);
+        });
         const auto budget = static_cast<uint64_t>(static_cast<double>(largest) * row.budgetInLargestJobs);
+        ASSERT_GT(footprints[gate].peakBytes(settings), budget);
         queue->setMemoryBudget(budget);
         queue->add(paths);
-        ASSERT_TRUE(waitForStarted(row.firstWave));
-        // Nothing tells when the headers of the waiting jobs have been read:
-        // give them time to start, which they must not.
-        std::unique_lock lock(mutex);
-        EXPECT_FALSE(changed.wait_for(lock, 250ms, [&] { return callCount > row.firstWave; }));
-        lock.unlock();
-        for (std::size_t i = row.firstWave; i < static_cast<std::size_t>(paths.size()); ++i)
+        ASSERT_TRUE(waitForStarted(1));
+        EXPECT_TRUE(startsNoMoreThan(1)); // the gate runs alone
+        release(gate);
+        ASSERT_TRUE(waitForStarted(1 + row.firstWave));
+        EXPECT_TRUE(startsNoMoreThan(1 + row.firstWave));
+        for (std::size_t i = 1 + row.firstWave; i < static_cast<std::size_t>(paths.size()); ++i)
             EXPECT_EQ(jobs()[i].status.kind(), K::pending) << i;
 
         // Each ending lets the next start; none overtakes another.
@@ -466,6 +485,54 @@ TEST_F(JobQueueTest, TheNextJobsHeadersAreReadSideBySide)
     change([&] { slow = false; });
     waitIdle();
     EXPECT_EQ(kinds(jobs()), std::vector<K>(4, K::done));
+}
+
+// One file whose first read is slow (a stalled share, a waking disk) keeps
+// its own slot and no other: the jobs behind it start meanwhile. Once its
+// header is in it waits for memory like any job, and holds back the jobs
+// behind it while it does.
+TEST_F(JobQueueTest, AJobWhoseHeaderIsStillBeingReadHoldsOnlyItsOwnSlot)
+{
+    const CompressionSettings settings = settingsWith(RenamingMode::none());
+    const QString slow = "slow.jpg";
+    const QStringList paths = QStringList({slow, "a.jpg", "b.jpg", "c.jpg"});
+    std::map<QString, JobFootprint> footprints;
+    for (const QString& path : paths) {
+        footprints[path]
+            = path == slow ? JobFootprint{ImageFormat::jpeg, 8000, 6000} : JobFootprint{ImageFormat::jpeg, 4000, 3000};
+        change([&] { bytesOf[path] = footprints[path].peakBytes(settings); });
+    }
+    // The slow one fits beside no other job; two others fit side by side.
+    const uint64_t budget = bytesOf[slow] + bytesOf["a.jpg"] / 2;
+    hold();
+    start(4, settings);
+    // Its header, like its engine call, waits until released.
+    JobQueueTesting::readFootprintsWith(*queue, [this, slow, footprints](const QString& path) {
+        if (path == slow) {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return !held || released.count(path) > 0; });
+        }
+        return footprints.at(path);
+    });
+    queue->setMemoryBudget(budget);
+    queue->add(paths);
+
+    // Of three slots, its read keeps one: a and b run, and c waits.
+    ASSERT_TRUE(waitForStarted(2));
+    // Its header in, it does not fit beside a and b: it waits too.
+    release(slow);
+    EXPECT_TRUE(startsNoMoreThan(2));
+    // When a ends, c would fit beside b, but the slow one came first.
+    release("a.jpg");
+    EXPECT_TRUE(startsNoMoreThan(2));
+
+    releaseAll();
+    waitIdle();
+    EXPECT_EQ(kinds(jobs()), std::vector<K>(4, K::done));
+    const std::vector<QString> order = startOrder();
+    ASSERT_EQ(order.size(), 4u);
+    EXPECT_EQ(std::vector<QString>(order.begin() + 2, order.end()), std::vector<QString>({slow, "c.jpg"}));
+    EXPECT_LE(locked([&] { return maxRunningBytes; }), budget);
 }
 
 TEST_F(JobQueueTest, StopCancelsWaitingJobsAndLetsRunningOnesFinish)
