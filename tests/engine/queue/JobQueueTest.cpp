@@ -507,10 +507,13 @@ TEST_F(JobQueueTest, AJobWhoseHeaderIsStillBeingReadHoldsOnlyItsOwnSlot)
     hold();
     start(4, settings);
     // Its header, like its engine call, waits until released.
-    JobQueueTesting::readFootprintsWith(*queue, [this, slow, footprints](const QString& path) {
+    bool slowRead = false;
+    JobQueueTesting::readFootprintsWith(*queue, [this, slow, footprints, &slowRead](const QString& path) {
         if (path == slow) {
             std::unique_lock lock(mutex);
             changed.wait(lock, [&] { return !held || released.count(path) > 0; });
+            slowRead = true;
+            changed.notify_all();
         }
         return footprints.at(path);
     });
@@ -521,6 +524,7 @@ TEST_F(JobQueueTest, AJobWhoseHeaderIsStillBeingReadHoldsOnlyItsOwnSlot)
     ASSERT_TRUE(waitForStarted(2));
     // Its header in, it does not fit beside a and b: it waits too.
     release(slow);
+    ASSERT_TRUE(waitUntil([&] { return slowRead; }));
     EXPECT_TRUE(startsNoMoreThan(2));
     // When a ends, c would fit beside b, but the slow one came first.
     release("a.jpg");
