@@ -145,13 +145,14 @@ TEST_F(OptimiserToolTest, TheFirstRunRemovesWhatKilledRunsLeft)
 }
 
 QString goFile;
+// Holds a placement that staged its file until the go file exists.
 void waitForGo(OutputPlacement::Step point)
 {
-    if (point != OutputPlacement::Step::stagingSynced)
-        return;
-    writeFile(goFile + ".staged", "");
-    while (!QFileInfo::exists(goFile))
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (point == OutputPlacement::Step::stagingSynced) {
+        writeFile(goFile + ".staged", "");
+        while (!QFileInfo::exists(goFile))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 // Process ids mean nothing across PID namespaces (containers and sandboxes
@@ -161,38 +162,28 @@ void waitForGo(OutputPlacement::Step point)
 TEST_F(OptimiserToolTest, ARunInAnotherPidNamespaceLeavesALiveRunsFilesAlone)
 {
     goFile = dir.filePath("go");
-    const QString started = dir.filePath("started");
-    fakeTool("touch '" + started.toUtf8() + "'\nwhile [ ! -e '" + goFile.toUtf8()
+    fakeTool("touch '" + goFile.toUtf8() + ".tool'\nwhile [ ! -e '" + goFile.toUtf8()
              + "' ]; do sleep 0.01; done\ncp \"$6\" \"$5\"\n");
-    ASSERT_TRUE(QDir(dir.path()).mkdir("photos"));
-    const QString photo = write("photos/photo.jpg", "original");
-    const QString other = write("photos/other.jpg", "other");
+    const QString photo = write("photo.jpg", "original");
+    const QString other = write("other.jpg", "other");
     const OutputPlacement placement(dir.filePath("backup"));
+    const auto place = [&](const QString& from, const QByteArray& bytes) {
+        return readFile(placement.writeOutput(bytes, from, OutputMode::copyAlongside(), {}, 3, "_")) == bytes;
+    };
 
-    // The live run: a tool at work and a hidden staging file about to be claimed.
+    // The live run: a tool at work, and a hidden staging file about to be claimed.
     const pid_t live = ::fork();
     ASSERT_GE(live, 0);
     if (live == 0) {
-        bool ok = true;
-        std::thread tool([&] {
-            try {
-                ok = run() == source && ok;
-            } catch (...) {
-                ok = false;
-            }
-        });
+        bool ran = false;
+        std::thread tool([&] { ran = run() == source; });
         OutputPlacement::simulatedRefusal = OutputPlacement::Refusal::unnamedFiles;
         OutputPlacement::stepHook = waitForGo;
-        try {
-            ok = readFile(placement.writeOutput("live", photo, OutputMode::copyAlongside(), {}, 3, "_")) == "live"
-                && ok;
-        } catch (...) {
-            ok = false;
-        }
+        const bool placed = place(photo, "live");
         tool.join();
-        ::_exit(ok ? 0 : 1);
+        ::_exit(ran && placed ? 0 : 1);
     }
-    for (int i = 0; i < 1000 && !(QFileInfo::exists(started) && QFileInfo::exists(goFile + ".staged")); ++i)
+    for (int i = 0; i < 1000 && !(QFileInfo::exists(goFile + ".tool") && QFileInfo::exists(goFile + ".staged")); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
     // The other run, alone in a PID namespace of its own, sweeps the same folders.
@@ -201,17 +192,11 @@ TEST_F(OptimiserToolTest, ARunInAnotherPidNamespaceLeavesALiveRunsFilesAlone)
             return std::nullopt;
         const pid_t first = ::fork();
         if (first == 0) {
-            try {
-                OptimiserTool::removeAbandonedFolders();
-                placement.writeOutput("other", other, OutputMode::copyAlongside(), {}, 3, "_");
-            } catch (...) {
-                ::_exit(1);
-            }
-            ::_exit(0);
+            OptimiserTool::removeAbandonedFolders();
+            ::_exit(place(other, "other") ? 0 : 1);
         }
         int status = 0;
-        ::waitpid(first, &status, 0);
-        return QByteArray(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "placed" : "failed");
+        return QByteArray(::waitpid(first, &status, 0) == first && status == 0 ? "placed" : "failed");
     });
     writeFile(goFile, "");
     int status = 0;
@@ -219,11 +204,7 @@ TEST_F(OptimiserToolTest, ARunInAnotherPidNamespaceLeavesALiveRunsFilesAlone)
     if (!elsewhere)
         GTEST_SKIP() << "this machine lets no process make a PID namespace of its own";
     EXPECT_EQ(*elsewhere, "placed");
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the live run failed";
-    EXPECT_EQ(readFile(dir.filePath("photos/other-optim.jpg")), "other");
-    EXPECT_EQ(readFile(dir.filePath("photos/photo-optim.jpg")), "live");
-    EXPECT_EQ(QDir(dir.filePath("photos")).entryList(QDir::Files | QDir::Hidden, QDir::Name),
-              QStringList({"other-optim.jpg", "other.jpg", "photo-optim.jpg", "photo.jpg"}));
+    EXPECT_EQ(status, 0) << "the live run failed";
     expectNothingLeft();
 }
 

@@ -22,11 +22,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <optional>
-#include <set>
-#include <string>
 
 using namespace vantro;
 using namespace vantro::test;
@@ -423,42 +419,4 @@ TEST_F(CompressionEngineTest, TrashOnlyForConversions)
     EXPECT_THROW(failing.compress(source, convert), std::runtime_error);
     EXPECT_TRUE(QFileInfo::exists(dir.filePath("c-optim.webp")));
     EXPECT_TRUE(QFileInfo::exists(source));
-}
-
-// Qt decodes a name that is not valid UTF-8 with U+FFFD for the bytes that are
-// not, and that name leads nowhere: the job fails saying so, from the first
-// part of the path that cannot be read, and the file is left as it was even
-// under in-place output. A valid name holding U+FFFD itself is compressed.
-TEST_F(CompressionEngineTest, NamesThatAreNotUTF8FailSayingSoAndStayAsTheyWere)
-{
-    const QByteArray jpeg = vipsEncode(photoLike(64, 48), ".jpg[Q=98,optimize_coding=false]");
-    const std::filesystem::path folder = QFile::encodeName(dir.path()).toStdString();
-    ASSERT_TRUE(std::filesystem::create_directory(folder / "d\xe9"));
-    const auto readRaw = [&](const char* name) {
-        std::string bytes(std::filesystem::file_size(folder / name), '\0');
-        std::ifstream(folder / name, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        return QByteArray::fromStdString(bytes);
-    };
-    for (const char* name : {"latin1-\xe9t\xe9.jpg", "d\xe9/in.jpg"}) {
-        std::ofstream(folder / name, std::ios::binary) << jpeg.toStdString();
-        ASSERT_EQ(readRaw(name), jpeg);
-    }
-    const QString genuine = write(QString::fromUtf8("real-\uFFFD.jpg"), jpeg);
-
-    const CompressionSettings inPlace = settings(CompressionMode::lossy(60), TargetFormat::keepOriginal,
-                                                 ResizeMode::none(), OutputMode::inPlace(true));
-    for (const QString& shown : {QString::fromUtf8("latin1-\uFFFDt\uFFFD.jpg"), QString::fromUtf8("d\uFFFD/in.jpg")})
-        EXPECT_EQ(errorFor(dir.filePath(shown), inPlace),
-                  CompressionError::ioFailure("File name is not valid UTF-8 and cannot be read: " + shown));
-    EXPECT_EQ(engine.compress(genuine, settings(CompressionMode::lossy(60))).outputPath,
-              dir.filePath(QString::fromUtf8("real-\uFFFD-optim.jpg")));
-
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
-        names.insert(std::filesystem::relative(entry.path(), folder).string());
-    EXPECT_EQ(names,
-              (std::set<std::string>{"d\xe9", "d\xe9/in.jpg", "latin1-\xe9t\xe9.jpg", "real-\uFFFD.jpg",
-                                     "real-\uFFFD-optim.jpg"}));
-    EXPECT_EQ(readRaw("latin1-\xe9t\xe9.jpg"), jpeg);
-    EXPECT_EQ(readRaw("d\xe9/in.jpg"), jpeg);
 }
