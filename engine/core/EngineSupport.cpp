@@ -52,8 +52,10 @@ bool markInUse(int fd)
 FileHandle lockUnused(int folder, const QByteArray& name, bool (*accept)(const struct stat&))
 {
     struct stat seen {};
+    // What `accept` refuses as it stands is neither opened nor locked: a
+    // search for a free name passes many files of the user's.
     if (::fstatat(folder, name.constData(), &seen, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(seen.st_mode)
-        || seen.st_uid != ::geteuid())
+        || seen.st_uid != ::geteuid() || (accept && !accept(seen)))
         return FileHandle(-1);
     // A lock needs an open file, whatever access its mode gives the owner.
     const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
