@@ -8,14 +8,15 @@
 #include <QUuid>
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
-#include <filesystem>
 #include <limits>
 #include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace vantro {
 
@@ -40,16 +41,77 @@ QString temporaryFilePath(const QString& suffix, const QString& folder)
     return QDir(folder).filePath(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + suffix);
 }
 
-bool markInUse(int fd)
+namespace {
+
+bool tryLock(int fd, int operation)
 {
     int result;
     do
-        result = ::flock(fd, LOCK_EX | LOCK_NB);
+        result = ::flock(fd, operation | LOCK_NB);
     while (result != 0 && errno == EINTR);
     return result == 0;
 }
 
-FileHandle lockUnused(int folder, const QByteArray& name, bool (*accept)(const struct stat&))
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The lock file that marks an AbandonableFolder as ours.
+constexpr char kFolderLock[] = ".vantro-lock";
+
+// Removes everything in the folder `folder` but its entry `keep` (none when
+// null), folders inside included, by name and never through a link. Names
+// are read as bytes, so a name that is not UTF-8 keeps no folder from going.
+void removeContents(int folder, const char* keep)
+{
+    std::vector<QByteArray> names;
+    {
+        const int listing = ::dup(folder);
+        DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+        if (!dir) {
+            if (listing >= 0)
+                ::close(listing);
+            return;
+        }
+        ::rewinddir(dir);
+        while (const dirent* entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            if (name != "." && name != ".." && (!keep || name != keep))
+                names.push_back(name);
+        }
+        ::closedir(dir);
+    }
+    for (const QByteArray& name : names) {
+        if (::unlinkat(folder, name.constData(), 0) == 0 || (errno != EISDIR && errno != EPERM))
+            continue;
+        if (const FileHandle inside(
+                ::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            inside.get() >= 0)
+            removeContents(inside.get(), nullptr);
+        ::unlinkat(folder, name.constData(), AT_REMOVEDIR);
+    }
+}
+
+// Removes a marked folder whose lock `lock` (its lock file, open) this process
+// holds: everything else while the lock is held, so that a kill midway leaves
+// a folder still marked, which the next sweep takes; then the lock file, then
+// the folder itself, `name` in `parent` (a descriptor, or AT_FDCWD for a path).
+void removeMarkedFolder(int folder, int lock, int parent, const QByteArray& name)
+{
+    removeContents(folder, kFolderLock);
+    closeAndRemove(folder, kFolderLock, lock);
+    ::unlinkat(parent, name.constData(), AT_REMOVEDIR);
+}
+
+} // namespace
+
+bool markInUse(int fd)
+{
+    return tryLock(fd, LOCK_EX);
+}
+
+FileHandle lockUnused(int folder, const QByteArray& name, LockStrength strength, bool (*accept)(const struct stat&))
 {
     struct stat seen {};
     // What `accept` refuses as it stands is neither opened nor locked: a
@@ -57,32 +119,43 @@ FileHandle lockUnused(int folder, const QByteArray& name, bool (*accept)(const s
     if (::fstatat(folder, name.constData(), &seen, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(seen.st_mode)
         || seen.st_uid != ::geteuid() || (accept && !accept(seen)))
         return FileHandle(-1);
-    // A lock needs an open file, whatever access its mode gives the owner.
+    // Open for writing too, as NFS wants for an exclusive lock: the entries
+    // are the user's own, made 0600. A staging file that took a read-only
+    // source's mode opens for reading only, and is locked shared where that is
+    // enough.
     const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-    int fd = ::openat(folder, name.constData(), O_RDONLY | flags);
-    if (fd < 0 && errno == EACCES)
-        fd = ::openat(folder, name.constData(), O_WRONLY | flags);
+    int operation = LOCK_EX;
+    int fd = ::openat(folder, name.constData(), O_RDWR | flags);
+    if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+        fd = ::openat(folder, name.constData(), O_RDONLY | flags);
+        if (strength == LockStrength::sharedWhereReadOnly)
+            operation = LOCK_SH;
+    }
     FileHandle file(fd);
     struct stat opened {};
-    if (file.get() < 0 || ::fstat(file.get(), &opened) != 0 || opened.st_dev != seen.st_dev
-        || opened.st_ino != seen.st_ino || !markInUse(file.get()))
+    if (file.get() < 0 || ::fstat(file.get(), &opened) != 0 || !sameFile(opened, seen)
+        || !tryLock(file.get(), operation))
         return FileHandle(-1);
-    // Its process may have removed it, or another sweep taken it, between the
-    // look and the lock: only a file that still bears the name is abandoned.
+    // Its process may have removed it, or another taker replaced it, between
+    // the look and the lock: only a file that still bears the name is abandoned.
     struct stat now {};
     if (::fstat(file.get(), &opened) != 0 || opened.st_nlink == 0
-        || ::fstatat(folder, name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != opened.st_dev
-        || now.st_ino != opened.st_ino || (accept && !accept(opened)))
+        || ::fstatat(folder, name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(now, opened)
+        || (accept && !accept(opened)))
         return FileHandle(-1);
     return file;
 }
 
-namespace {
-
-// The lock file that marks an AbandonableFolder as ours.
-constexpr char kFolderLock[] = ".vantro-lock";
-
-} // namespace
+void closeAndRemove(int folder, const QByteArray& name, int fd)
+{
+    struct stat opened {};
+    struct stat named {};
+    const bool same = ::fstat(fd, &opened) == 0 && ::fstatat(folder, name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0
+        && sameFile(opened, named);
+    ::close(fd);
+    if (same)
+        ::unlinkat(folder, name.constData(), 0);
+}
 
 void removeAbandoned(const QString& folder, const QRegularExpression& name, AbandonedEntry kind)
 {
@@ -110,7 +183,8 @@ void removeAbandoned(const QString& folder, const QRegularExpression& name, Aban
         if (kind == AbandonedEntry::file) {
             // Unlinked while its lock is held, so no sweep or process can be
             // between taking it and the removal.
-            if (const FileHandle file = lockUnused(directory.get(), native); file.get() >= 0)
+            if (const FileHandle file = lockUnused(directory.get(), native, LockStrength::sharedWhereReadOnly);
+                file.get() >= 0)
                 ::unlinkat(directory.get(), native.constData(), 0);
             continue;
         }
@@ -119,19 +193,16 @@ void removeAbandoned(const QString& folder, const QRegularExpression& name, Aban
         struct stat info {};
         if (inside.get() < 0 || ::fstat(inside.get(), &info) != 0 || info.st_uid != ::geteuid())
             continue;
-        if (const FileHandle lock = lockUnused(inside.get(), kFolderLock); lock.get() >= 0) {
-            // Links inside are removed, never followed.
-            std::error_code ignored;
-            std::filesystem::remove_all(
-                std::filesystem::path(QFile::encodeName(QDir(folder).filePath(entry)).toStdString()), ignored);
-        }
+        if (FileHandle lock = lockUnused(inside.get(), kFolderLock, LockStrength::sharedWhereReadOnly); lock.get() >= 0)
+            removeMarkedFolder(inside.get(), lock.release(), directory.get(), native);
     }
 }
 
 AbandonableFolder::AbandonableFolder(const QString& templatePath)
 {
     // A sweep may take the lock file between its creation and its lock, and
-    // then removes the folder: such a folder is given up for a new one.
+    // then removes the folder: such a folder is given up for a new one, and
+    // what is left of it removed while it is still ours.
     for (int attempt = 0; attempt < 10; ++attempt) {
         QByteArray folder = QFile::encodeName(templatePath);
         if (::mkdtemp(folder.data()) == nullptr) {
@@ -140,39 +211,42 @@ AbandonableFolder::AbandonableFolder(const QString& templatePath)
         }
         const QByteArray lockPath = folder + '/' + kFolderLock;
         const int lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (lock >= 0 && markInUse(lock)) {
-            struct stat info {};
-            if (::fstat(lock, &info) == 0 && info.st_nlink > 0) {
-                m_lock = lock;
-                m_path = QFile::decodeName(folder);
-                return;
-            }
-            ::close(lock);
-            continue;
+        const bool locked = lock >= 0 && markInUse(lock);
+        if (lock < 0 || (!locked && errno != EWOULDBLOCK)) {
+            // A file system that keeps no locks (or takes no file) still gives
+            // a folder; without its lock file no sweep ever takes it for abandoned.
+            if (lock >= 0)
+                closeAndRemove(AT_FDCWD, lockPath, lock);
+            m_path = QFile::decodeName(folder);
+            return;
         }
-        const bool taken = lock >= 0 && errno == EWOULDBLOCK;
-        if (lock >= 0)
-            ::close(lock);
-        if (taken)
-            continue;
-        // A file system that keeps no locks (or takes no file) still gives a
-        // folder; without its lock file no sweep ever takes it for abandoned.
-        ::unlink(lockPath.constData());
-        m_path = QFile::decodeName(folder);
-        return;
+        struct stat info {};
+        if (locked && ::fstat(lock, &info) == 0 && info.st_nlink > 0) {
+            m_lock = lock;
+            m_path = QFile::decodeName(folder);
+            return;
+        }
+        closeAndRemove(AT_FDCWD, lockPath, lock);
+        ::rmdir(folder.constData());
     }
     m_error = QStringLiteral("it was removed while it was being made");
 }
 
 AbandonableFolder::~AbandonableFolder()
 {
-    // The folder goes before its lock, so no sweep sees it unlocked.
-    if (!m_path.isEmpty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(std::filesystem::path(QFile::encodeName(m_path).toStdString()), ignored);
+    if (m_path.isEmpty())
+        return;
+    const QByteArray path = QFile::encodeName(m_path);
+    const FileHandle folder(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.get() < 0) {
+        if (m_lock >= 0)
+            ::close(m_lock);
+    } else if (m_lock >= 0) {
+        removeMarkedFolder(folder.get(), m_lock, AT_FDCWD, path);
+    } else {
+        removeContents(folder.get(), nullptr);
+        ::rmdir(path.constData());
     }
-    if (m_lock >= 0)
-        ::close(m_lock);
 }
 
 FileHandle::~FileHandle()

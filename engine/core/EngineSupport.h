@@ -51,6 +51,13 @@ public:
     FileHandle& operator=(FileHandle&&) = delete;
     ~FileHandle();
     int get() const { return m_fd; }
+    // The descriptor, which the caller now closes.
+    int release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
 
 private:
     int m_fd;
@@ -64,12 +71,31 @@ private:
 // no locks.
 bool markInUse(int fd);
 
+// How far a lock taken on an abandoned entry must go. On NFS, which keeps
+// flock as a whole-file POSIX lock, an exclusive lock needs a descriptor open
+// for writing and a shared one a descriptor open for reading; a shared lock
+// still proves that no process holds the entry in use.
+enum class LockStrength {
+    // Only one taker at a time: the entry is then reused, not just removed.
+    exclusive,
+    // Exclusive where the file may be opened for writing, else shared.
+    sharedWhereReadOnly,
+};
+
 // Opens the entry `name` of the folder `folder` (a descriptor, or AT_FDCWD for
 // a path), never through a link, and takes its in-use lock without waiting.
 // Returns the open file holding the lock only when it is a regular file of
 // the current user that still bears that name, no one else holds its lock and
 // `accept` (when given) takes its status; else a handle that holds nothing.
-FileHandle lockUnused(int folder, const QByteArray& name, bool (*accept)(const struct stat&) = nullptr);
+FileHandle lockUnused(int folder, const QByteArray& name, LockStrength strength,
+                      bool (*accept)(const struct stat&) = nullptr);
+
+// Closes `fd`, then removes the entry `name` of `folder` (a descriptor, or
+// AT_FDCWD for a path) if it still is the file `fd` had open: what a process
+// made and gave up, or is done with, goes only while it is still its own. It
+// is closed first because on NFS a file removed while open stays behind as a
+// ".nfs" file until it is closed, and keeps its folder from being removed.
+void closeAndRemove(int folder, const QByteArray& name, int fd);
 
 // A killed process leaves its temporary entries, copies of the user's images
 // among them, and no process can clean up after its own SIGKILL. Removes, once
@@ -77,14 +103,16 @@ FileHandle lockUnused(int folder, const QByteArray& name, bool (*accept)(const s
 // match `name` and that are provably ours and abandoned: a regular file of the
 // current user whose in-use lock is free, or a folder of the current user that
 // holds a free AbandonableFolder lock file. Never follows a link; a folder
-// without that lock file is never removed, whatever its name.
+// without that lock file is never removed, whatever its name. A folder's lock
+// file goes last, so that a kill midway leaves the rest to the next sweep.
 enum class AbandonedEntry { folder, file };
 void removeAbandoned(const QString& folder, const QRegularExpression& name, AbandonedEntry kind);
 
 // A new private (0700) folder made from a QTemporaryDir template, holding a
 // lock file that marks it ours and in use until the folder is gone, so that
 // removeAbandoned takes it only after its process has ended. The folder goes,
-// with everything in it, when this does.
+// with everything in it and its lock file last, when this does. A folder that
+// a sweep takes before it is locked is given up and removed for a new one.
 class AbandonableFolder {
 public:
     explicit AbandonableFolder(const QString& templatePath);

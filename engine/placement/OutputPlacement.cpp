@@ -353,7 +353,7 @@ public:
             return error;
         // Its lock is held until the rename has replaced it, so no other
         // placement can take the same name at the same time.
-        const FileHandle reservation = lockUnused(AT_FDCWD, native, isDeadReservation);
+        const FileHandle reservation = lockUnused(AT_FDCWD, native, LockStrength::exclusive, isDeadReservation);
         if (reservation.get() < 0)
             return EEXIST;
         return takePlaceOf(native);
@@ -449,7 +449,8 @@ private:
                 return fd;
         }
         // A sweep may take a hidden file between its creation and its lock,
-        // and then removes it: that name is given up for a new one.
+        // and then removes it: that name is given up for a new one, and the
+        // file removed if it is still there.
         for (int attempt = 1;; ++attempt) {
             const int fd = openExclusive(m_native, 0600);
             if (fd < 0)
@@ -461,7 +462,7 @@ private:
                 m_named = true;
                 return fd;
             }
-            ::close(fd);
+            closeAndRemove(AT_FDCWD, m_native, fd);
             newName();
         }
     }

@@ -3,6 +3,7 @@
 #include "EngineSupport.h"
 #include "JobCancellation.h"
 #include "OutputPlacement.h"
+#include "SystemCallFaults.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -180,6 +181,7 @@ struct KillCase {
     const char* name;
     bool inPlace;
     Refusal refusal;
+    SystemCallFaults::Locks locks = SystemCallFaults::Locks::local;
 };
 
 void PrintTo(const KillCase& kase, std::ostream* out)
@@ -196,6 +198,8 @@ class PlacementKillTest : public OutputPlacementTest, public ::testing::WithPara
 TEST_P(PlacementKillTest, AKillAtAnyStepLeavesNoPartialFile)
 {
     const KillCase kase = GetParam();
+    const SystemCallFaults::Reset reset;
+    SystemCallFaults::locks = kase.locks;
     const QByteArray original(200000, 'o');
     const QByteArray compressed(150000, 'c');
     const OutputMode mode = kase.inPlace ? OutputMode::inPlace(true) : OutputMode::copyAlongside();
@@ -272,17 +276,23 @@ TEST_P(PlacementKillTest, AKillAtAnyStepLeavesNoPartialFile)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(, PlacementKillTest,
-                         ::testing::Values(KillCase{"Copy", false, Refusal::none},
-                                           KillCase{"CopyStagedByName", false, Refusal::unnamedFiles},
-                                           KillCase{"CopyClaimedByLink", false, Refusal::noReplaceRenames},
-                                           KillCase{"CopyClaimedByExclusiveCreate", false, Refusal::hardLinks},
-                                           KillCase{"InPlaceWithBackup", true, Refusal::none},
-                                           KillCase{"InPlaceWithBackupStagedByName", true, Refusal::unnamedFiles},
-                                           KillCase{"InPlaceWithBackupClaimedByLink", true, Refusal::noReplaceRenames},
-                                           KillCase{"InPlaceWithBackupClaimedByExclusiveCreate", true,
-                                                    Refusal::hardLinks}),
-                         [](const ::testing::TestParamInfo<KillCase>& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    , PlacementKillTest,
+    ::testing::Values(KillCase{"Copy", false, Refusal::none},
+                      KillCase{"CopyStagedByName", false, Refusal::unnamedFiles},
+                      KillCase{"CopyClaimedByLink", false, Refusal::noReplaceRenames},
+                      KillCase{"CopyClaimedByExclusiveCreate", false, Refusal::hardLinks},
+                      KillCase{"InPlaceWithBackup", true, Refusal::none},
+                      KillCase{"InPlaceWithBackupStagedByName", true, Refusal::unnamedFiles},
+                      KillCase{"InPlaceWithBackupClaimedByLink", true, Refusal::noReplaceRenames},
+                      KillCase{"InPlaceWithBackupClaimedByExclusiveCreate", true, Refusal::hardLinks},
+                      // NFS stages under hidden names, claims by links and locks
+                      // only what is open for writing.
+                      KillCase{"CopyOnNFS", false, Refusal::noReplaceRenames, SystemCallFaults::Locks::nfs},
+                      KillCase{"InPlaceWithBackupOnNFS", true, Refusal::noReplaceRenames, SystemCallFaults::Locks::nfs},
+                      KillCase{"CopyClaimedByExclusiveCreateWithNFSLocks", false, Refusal::hardLinks,
+                               SystemCallFaults::Locks::nfs}),
+    [](const ::testing::TestParamInfo<KillCase>& test) { return std::string(test.param.name); });
 
 QString intruder;
 void intrudeBeforeClaim(OutputPlacement::Step point)
@@ -453,8 +463,8 @@ void stopAtReservation(OutputPlacement::Step point)
 
 // Where a name is reserved empty before the file is renamed over it, the
 // reservation of a living run holds the name; once the run is killed, the
-// next placement that wants the name takes it over. An empty file that is
-// not such a reservation, or a link to one, is never taken.
+// next placement that wants the name takes it over, and only that one. An
+// empty file that is not such a reservation, or a link to one, is never taken.
 TEST_F(OutputPlacementTest, OnlyTheReservationOfAKilledRunIsTakenOver)
 {
     const QString photo = write("photos/photo.jpg", "photo");
@@ -484,13 +494,26 @@ TEST_F(OutputPlacementTest, OnlyTheReservationOfAKilledRunIsTakenOver)
     EXPECT_EQ(place("through a link", alias), path("photos/alias-optim-1.jpg"));
     EXPECT_EQ(place("beside the user's", empty), path("photos/empty-optim-1.jpg"));
     EXPECT_EQ(readFile(path("photos/photo-optim.jpg")), "");
-    EXPECT_EQ(place("after the kill", photo), path("photos/photo-optim.jpg"));
-    EXPECT_EQ(readFile(path("photos/photo-optim.jpg")), "after the kill");
+
+    // Two placements want the dead reservation at once: the one that locks it
+    // second finds it taken over and takes the next free name.
+    const SystemCallFaults::Reset reset;
+    QString meanwhile;
+    SystemCallFaults::beforeLock = [&](int fd) {
+        if (!QFileInfo("/proc/self/fd/" + QString::number(fd)).symLinkTarget().endsWith("/photos/photo-optim.jpg"))
+            return false;
+        meanwhile = place("taken meanwhile", photo);
+        return true;
+    };
+    EXPECT_EQ(place("after the kill", photo), path("photos/photo-optim-2.jpg"));
+    EXPECT_EQ(meanwhile, path("photos/photo-optim.jpg"));
+    EXPECT_EQ(readFile(path("photos/photo-optim.jpg")), "taken meanwhile");
+    EXPECT_EQ(readFile(path("photos/photo-optim-2.jpg")), "after the kill");
     EXPECT_EQ(readFile(path("photos/empty-optim.jpg")), "");
     EXPECT_TRUE(QFileInfo(path("photos/alias-optim.jpg")).isSymLink());
     EXPECT_EQ(entries(path("photos"), {}),
               QStringList({"alias-optim-1.jpg", "alias-optim.jpg", "alias.jpg", "empty-optim-1.jpg", "empty-optim.jpg",
-                           "empty.jpg", "photo-optim-1.jpg", "photo-optim.jpg", "photo.jpg"}));
+                           "empty.jpg", "photo-optim-1.jpg", "photo-optim-2.jpg", "photo-optim.jpg", "photo.jpg"}));
 }
 
 // A name as long as the folder takes is backed up every time: its numbered

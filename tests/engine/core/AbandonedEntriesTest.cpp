@@ -1,0 +1,123 @@
+#include "TestImages.h"
+
+#include "EngineSupport.h"
+#include "OptimiserTool.h"
+#include "OutputPlacement.h"
+#include "SystemCallFaults.h"
+
+#include <QDir>
+
+#include <csignal>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace vantro;
+using namespace vantro::test;
+using Locks = SystemCallFaults::Locks;
+
+namespace {
+
+// What runs leave in the temporary folder and beside the user's files, when
+// they are killed, on NFS, and where every lock is refused.
+class AbandonedEntriesTest : public TemporaryFolderTest {
+protected:
+    AbandonedEntriesTest() { QDir(dir.path()).mkdir("tmp"); }
+    ~AbandonedEntriesTest() override { OutputPlacement::simulatedRefusal = OutputPlacement::Refusal::none; }
+
+    QString temporary() const { return dir.filePath("tmp"); }
+
+    // The names in a folder, hidden ones included, as one line.
+    static std::string entries(const QString& folder)
+    {
+        return QDir(folder)
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name)
+            .join(", ")
+            .toStdString();
+    }
+
+    // Fills a private folder with 30 copies of an image, as a tool run has them.
+    static void fill(const AbandonableFolder& folder)
+    {
+        for (int i = 0; i < 30 && folder.isValid(); ++i)
+            writeFile(folder.path() + QStringLiteral("/copy-%1.jpg").arg(i), "a copy of a photo");
+    }
+
+    // Runs `body` in a forked child; true when a SIGKILL ended it.
+    static bool killedInChild(const std::function<void()>& body)
+    {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            body();
+            ::_exit(0);
+        }
+        int status = 0;
+        return child > 0 && ::waitpid(child, &status, 0) == child && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    }
+
+    static void sweep()
+    {
+        EXPECT_FALSE(killedInChild([] { OptimiserTool::removeAbandonedFolders(); }));
+    }
+
+    const EnvironmentOverride m_temporary{"TMPDIR", dir.filePath("tmp")};
+    const SystemCallFaults::Reset m_reset;
+};
+
+// A private folder is removed, at its run's end or by a sweep after a kill,
+// with its lock file last: a kill midway leaves it marked, and the next sweep
+// removes the rest. On NFS the sweep opens lock files for writing, and no
+// lock file is removed while open, which would keep its folder there.
+TEST_F(AbandonedEntriesTest, AFolderIsRemovedWholeOrLeftToTheNextSweep)
+{
+    for (const Locks locks : {Locks::local, Locks::nfs}) {
+        SystemCallFaults::locks = locks;
+        // 30 files, then the lock file; 0 kills none.
+        for (int removal = 0; removal <= 31; ++removal) {
+            SCOPED_TRACE(testing::Message() << (locks == Locks::nfs ? "NFS, " : "") << "killed at removal " << removal);
+            EXPECT_EQ(killedInChild([&] {
+                          const AbandonableFolder folder(temporary() + "/vantro-1-XXXXXX");
+                          fill(folder);
+                          SystemCallFaults::removalsBeforeKill = removal;
+                      }),
+                      removal > 0);
+            sweep();
+            EXPECT_EQ(entries(temporary()), "");
+
+            EXPECT_FALSE(killedInChild([&] {
+                const AbandonableFolder folder(temporary() + "/vantro-1-XXXXXX");
+                fill(folder);
+                ::_exit(0);
+            }));
+            EXPECT_TRUE(entries(temporary()).starts_with("vantro-1-"));
+            EXPECT_EQ(killedInChild([&] {
+                          SystemCallFaults::removalsBeforeKill = removal;
+                          OptimiserTool::removeAbandonedFolders();
+                      }),
+                      removal > 0);
+            sweep();
+            EXPECT_EQ(entries(temporary()), "");
+        }
+    }
+}
+
+// Where every lock is refused as if taken, a run gives up on what it made
+// and removes it: no private folder is left, and a placement that stages
+// under hidden names leaves none of them beside the file it places.
+TEST_F(AbandonedEntriesTest, WhatARunGivesUpItRemoves)
+{
+    SystemCallFaults::locks = Locks::busy;
+    const AbandonableFolder folder(temporary() + "/vantro-1-XXXXXX");
+    EXPECT_FALSE(folder.isValid());
+    EXPECT_EQ(entries(temporary()), "");
+
+    OutputPlacement::simulatedRefusal = OutputPlacement::Refusal::unnamedFiles;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("photos"));
+    const QString source = write("photos/photo.jpg", "original");
+    EXPECT_EQ(
+        OutputPlacement(dir.filePath("backup")).writeOutput("new", source, OutputMode::copyAlongside(), {}, 3, "_"),
+        dir.filePath("photos/photo-optim.jpg"));
+    EXPECT_EQ(entries(dir.filePath("photos")), "photo-optim.jpg, photo.jpg");
+}
+
+} // namespace
