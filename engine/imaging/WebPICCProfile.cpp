@@ -1,3 +1,6 @@
+// Before any Qt header: glib's headers use "signals" as a name, which Qt defines.
+#include "Vips.h"
+
 #include "WebPICCProfile.h"
 
 #include "CompressionError.h"
@@ -33,18 +36,55 @@ using Text = std::unique_ptr<cmsMLU, decltype(&cmsMLUfree)>;
 
 CompressionError noSRGBProfile()
 {
-    return CompressionError::encoderFailed(QStringLiteral("Could not obtain sRGB ICC profile data from lcms2"));
+    return CompressionError::encoderFailed(
+        QStringLiteral("Could not obtain sRGB ICC profile data from libvips and lcms2"));
+}
+
+// The sRGB the decoder converts every image into: libvips' built-in profile.
+Profile libvipsSRGBProfile()
+{
+    vips::ensureStarted();
+    VipsBlob* raw = nullptr;
+    if (vips_profile_load("srgb", &raw, nullptr) != 0 || !raw) {
+        vips::takeError();
+        throw noSRGBProfile();
+    }
+    const vips::Blob blob(raw);
+    size_t length = 0;
+    const void* bytes = vips_area_get_data(reinterpret_cast<VipsArea*>(blob.get()), &length, nullptr, nullptr, nullptr);
+    Profile profile(cmsOpenProfileFromMem(bytes, static_cast<cmsUInt32Number>(length)), &cmsCloseProfile);
+    if (!profile)
+        throw noSRGBProfile();
+    return profile;
 }
 
 // lcms2's own sRGB, written as a version 2 profile, which every reader takes.
 // Version 2 has no parametric curves, so lcms2 would sample the tone curve at
 // 4096 points (8 KB, more than a small image itself); 64 samples, shared by
-// the three channels, keep every 8-bit level exact and the profile near
-// 700 bytes.
+// the three channels, keep every 8-bit level within a tenth of a level of
+// libvips' 1024-point curve and the profile near 650 bytes.
+//
+// The pixels are in libvips' sRGB, whose colorants, rounded to the profile
+// format, differ from those lcms2 computes by more than a level on saturated
+// greens; so the colorants and white point are libvips'. They are read from
+// libvips' own profile rather than written down here, so the profile keeps
+// describing the pixels should libvips' sRGB change; the values are stored as
+// they were read, so the same libvips gives the same bytes. libvips' profile
+// has no chromatic adaptation tag: without lcms2's, readers derive the
+// adaptation from that white point, as they do for libvips' profile.
 QByteArray compactSRGBProfile()
 {
     const Profile profile(cmsCreate_sRGBProfile(), &cmsCloseProfile);
     if (!profile)
+        throw noSRGBProfile();
+    const Profile pixels = libvipsSRGBProfile();
+    for (const cmsTagSignature tag :
+         {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag, cmsSigMediaWhitePointTag}) {
+        const void* value = cmsReadTag(pixels.get(), tag);
+        if (!value || !cmsWriteTag(profile.get(), tag, value))
+            throw noSRGBProfile();
+    }
+    if (!cmsWriteTag(profile.get(), cmsSigChromaticAdaptationTag, nullptr))
         throw noSRGBProfile();
     const auto* exact = static_cast<const cmsToneCurve*>(cmsReadTag(profile.get(), cmsSigRedTRCTag));
     if (!exact)
