@@ -1,6 +1,7 @@
 #include "JobTableModel.h"
 
 #include "CzechFormat.h"
+#include "FileNames.h"
 #include "JobColors.h"
 #include "Localization.h"
 
@@ -69,7 +70,7 @@ QVariant fileData(const Job& job, int role)
 {
     switch (role) {
     case Qt::DisplayRole:
-        return lastPathComponent(job.path);
+        return lastPathComponent(FileNames::shown(job.path));
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeading | Qt::AlignVCenter));
     default:

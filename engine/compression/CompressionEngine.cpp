@@ -3,6 +3,7 @@
 #include "AVIFEncoder.h"
 #include "CompressionError.h"
 #include "EngineSupport.h"
+#include "FileNames.h"
 #include "FormatDetector.h"
 #include "ImageDecoder.h"
 #include "ImageDimensions.h"
@@ -18,8 +19,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <chrono>
-#include <system_error>
 
 namespace vantro {
 
@@ -32,14 +33,15 @@ QString stemOf(const QString& path)
     return QFileInfo(path).completeBaseName();
 }
 
-// Qt decodes file names as UTF-8 and puts U+FFFD for bytes that are not, so
-// such a name no longer leads back to its file. Names the path from its first
-// component that cannot be read, which may be a folder's.
+// Names the path from its first component that cannot be read, which may be
+// a folder's, as the user sees it.
 CompressionError unreadableName(const QString& path)
 {
-    const qsizetype from = path.lastIndexOf(u'/', path.indexOf(QChar::ReplacementCharacter)) + 1;
+    const QString shown = FileNames::shown(path);
+    const auto differs = std::mismatch(path.begin(), path.end(), shown.begin()).first;
+    const qsizetype from = path.lastIndexOf(u'/', differs - path.begin()) + 1;
     return CompressionError::ioFailure(QStringLiteral("File name is not valid UTF-8 and cannot be read: ")
-                                       + path.mid(from));
+                                       + shown.mid(from));
 }
 
 bool resizeChangesSize(std::pair<int64_t, int64_t> size, const ResizeMode& resize)
@@ -95,6 +97,10 @@ CompressionEngine::CompressionEngine(const QString& backupRoot, Trasher trasher,
 CompressionResult CompressionEngine::compress(const QString& path, const CompressionSettings& settings) const
 {
     const auto start = std::chrono::steady_clock::now();
+    // Such a path would be opened, backed up or trashed under another file's
+    // name, so nothing at all is done with it.
+    if (FileNames::isNotUTF8(path))
+        throw unreadableName(path);
     const QString fileName = fileNameOf(path);
     // Killed runs leave copies of images in the temporary folder; every run
     // that places files removes them, whether it starts a tool or not.
@@ -119,13 +125,7 @@ CompressionResult CompressionEngine::compress(const QString& path, const Compres
 
     // Only the size of the source is needed here; the codecs read it themselves.
     int64_t originalSize = 0;
-    try {
-        openRegularFile(path, &originalSize);
-    } catch (const std::system_error& error) {
-        if (error.code() == std::errc::no_such_file_or_directory && path.contains(QChar::ReplacementCharacter))
-            throw unreadableName(path);
-        throw;
-    }
+    openRegularFile(path, &originalSize);
     const ImageFormat format = FormatDetector::detectFormat(path);
     // Every road starts here, before any library or tool reads the file.
     if (!ImageStructure::lengthsFit(path, format))

@@ -21,10 +21,10 @@ const QSet<QString>& supportedExtensions();
 // not exist and folders that cannot be read are skipped silently; nothing is
 // sorted or de-duplicated.
 //
-// Paths come in as the bytes the file system knows them by and go out as Qt
-// decodes file names. A name that is not valid UTF-8 is still listed, with
-// U+FFFD in place of the bytes that are not, so that it reaches the queue as
-// a job the engine fails instead of vanishing from the batch.
+// Paths come in as the bytes the file system knows them by and go out as
+// FileNames::fromBytes decodes them. A name that is not valid UTF-8 is still
+// listed, under a text of its own, so that it reaches the queue as a job the
+// engine fails instead of vanishing from the batch or standing for another file.
 QStringList expandToFiles(const QList<QByteArray>& paths);
 
 } // namespace ImageDropExpander

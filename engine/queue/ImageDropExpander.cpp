@@ -1,6 +1,7 @@
 #include "ImageDropExpander.h"
 
-#include <QFile>
+#include "FileNames.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -42,16 +43,16 @@ struct DirCloser {
 
 struct Entry {
     QByteArray name;
-    QString shown;
+    QString text;
     bool isFolder = false;
 };
 
 // Names are read as bytes: Qt's own listing leaves out every name that is not
 // valid UTF-8, and with it everything inside such a folder. Depth first, each
-// folder's entries in the order of their decoded names (as QDir::Name sorts)
-// so that a walk gives the same order every time whatever the file system's
-// own order is. Hidden entries are passed over, so hidden folders are not
-// entered. Symbolic links are neither followed nor kept, which also keeps a
+// folder's entries in the order of their decoded names (as QDir::Name sorts;
+// no two names decode alike) so that a walk gives the same order every time
+// whatever the file system's own order is. Hidden entries are passed over, so
+// hidden folders are not entered. Symbolic links are neither followed nor kept, which also keeps a
 // link cycle from being walked forever. Takes over `folderFd`, and closes it
 // before going deeper so that the depth of a tree costs no descriptors.
 void walk(int folderFd, const QByteArray& folder, QStringList& found)
@@ -69,19 +70,18 @@ void walk(int folderFd, const QByteArray& folder, QStringList& found)
             if (name.startsWith('.')
                 || ::fstatat(::dirfd(dir.get()), name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
-            const QString shown = QFile::decodeName(name);
+            const QString text = FileNames::fromBytes(name);
             if (S_ISDIR(info.st_mode))
-                entries.push_back({name, shown, true});
-            else if (S_ISREG(info.st_mode) && hasImageExtension(shown))
-                entries.push_back({name, shown, false});
+                entries.push_back({name, text, true});
+            else if (S_ISREG(info.st_mode) && hasImageExtension(text))
+                entries.push_back({name, text, false});
         }
     }
-    std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return a.shown != b.shown ? a.shown < b.shown : a.name < b.name; });
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.text < b.text; });
     for (const Entry& entry : entries) {
         const QByteArray path = folder + '/' + entry.name;
         if (!entry.isFolder) {
-            found.append(QFile::decodeName(path));
+            found.append(FileNames::fromBytes(path));
         } else if (const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); fd >= 0) {
             walk(fd, path, found);
         }
@@ -115,8 +115,8 @@ QStringList expandToFiles(const QList<QByteArray>& paths)
                 folder.chop(1);
             if (fd >= 0)
                 walk(fd, folder, found);
-        } else if (const QString shown = QFile::decodeName(path); hasImageExtension(shown)) {
-            found.append(shown);
+        } else if (const QString text = FileNames::fromBytes(path); hasImageExtension(text)) {
+            found.append(text);
         }
     }
     return found;

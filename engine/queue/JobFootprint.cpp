@@ -1,6 +1,7 @@
 #include "JobFootprint.h"
 
 #include "EngineSupport.h"
+#include "FileNames.h"
 #include "FormatDetector.h"
 #include "ImageDimensions.h"
 #include "ImageScaler.h"
@@ -65,6 +66,9 @@ std::optional<ImageFormat> targetOf(ImageFormat source, TargetFormat target)
 JobFootprint JobFootprint::read(const QString& path)
 {
     JobFootprint footprint;
+    // Its header would be read from another file.
+    if (FileNames::isNotUTF8(path))
+        return footprint;
     try {
         const ImageFormat format = FormatDetector::detectFormat(path);
         const auto [width, height] = ImageDimensions::storedWithinBudget(path);

@@ -3,6 +3,7 @@
 #include "CompressionEngine.h"
 #include "CompressionError.h"
 #include "EngineSupport.h"
+#include "FileNames.h"
 #include "JobCancellation.h"
 #include "JobFootprint.h"
 #include "JobQueueTesting.h"
@@ -249,11 +250,12 @@ QCollator fileNameCollator()
 
 // Which file a path names: two paths naming one file (through a symlink, "..",
 // a relative path) give the same key. A path to a file that is gone is only
-// cleaned.
+// cleaned, and so is one with bytes that are not UTF-8, which would be looked
+// up under another file's name.
 QString fileKeyOf(const QString& path)
 {
     const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
+    const QString canonical = FileNames::isNotUTF8(path) ? QString() : info.canonicalFilePath();
     return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
 }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -200,6 +201,37 @@ QString TemporaryFolderTest::write(const QString& name, const QByteArray& bytes)
     const QString path = dir.filePath(name);
     writeFile(path, bytes);
     return path;
+}
+
+QByteArray TemporaryFolderTest::rawPath(const QByteArray& relative) const
+{
+    return QFile::encodeName(dir.path()) + '/' + relative;
+}
+
+void TemporaryFolderTest::writeRaw(const QByteArray& relative, const QByteArray& bytes) const
+{
+    std::ofstream file(rawPath(relative).toStdString(), std::ios::binary);
+    file.write(bytes.constData(), bytes.size());
+    EXPECT_TRUE(file.good()) << relative.toHex().constData();
+}
+
+QByteArray TemporaryFolderTest::readRaw(const QByteArray& relative) const
+{
+    const std::string path = rawPath(relative).toStdString();
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    EXPECT_FALSE(error) << relative.toHex().constData();
+    QByteArray bytes(error ? 0 : static_cast<qsizetype>(size), '\0');
+    std::ifstream(path, std::ios::binary).read(bytes.data(), bytes.size());
+    return bytes;
+}
+
+std::set<QByteArray> TemporaryFolderTest::rawNames(const QByteArray& folder) const
+{
+    std::set<QByteArray> names;
+    for (const auto& entry : std::filesystem::directory_iterator(rawPath(folder).toStdString()))
+        names.insert(QByteArray::fromStdString(entry.path().filename().string()));
+    return names;
 }
 
 EnvironmentOverride::EnvironmentOverride(const char* name, const QString& value)

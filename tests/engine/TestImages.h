@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <sys/resource.h>
 #include <vector>
 
@@ -90,6 +91,14 @@ protected:
 
     // Writes the bytes to a file of that name in the folder; returns its path.
     QString write(const QString& name, const QByteArray& bytes) const;
+
+    // A file or folder in the folder under a name of raw bytes, which need not
+    // be valid UTF-8, and so cannot be reached through Qt; the same for its
+    // contents and for the names a folder holds.
+    QByteArray rawPath(const QByteArray& relative) const;
+    void writeRaw(const QByteArray& relative, const QByteArray& bytes) const;
+    QByteArray readRaw(const QByteArray& relative) const;
+    std::set<QByteArray> rawNames(const QByteArray& folder) const;
 
     QTemporaryDir dir;
 };

@@ -6,6 +6,7 @@
 #include "FormatDetector.h"
 #include "ImageDecoder.h"
 #include "ImageDimensions.h"
+#include "ImageDropExpander.h"
 #include "JPEGEncoder.h"
 #include "WebPEncoder.h"
 #include "WebPICCProfile.h"
@@ -419,4 +420,32 @@ TEST_F(CompressionEngineTest, TrashOnlyForConversions)
     EXPECT_THROW(failing.compress(source, convert), std::runtime_error);
     EXPECT_TRUE(QFileInfo::exists(dir.filePath("c-optim.webp")));
     EXPECT_TRUE(QFileInfo::exists(source));
+}
+
+// The path the expander gives for "d/\xe9.jpg" is no name of a file, and Qt
+// would open "d/\xef\xbf\xbd.jpg" for it: neither in-place output nor a
+// conversion that moves its original to the Trash may touch either file.
+TEST_F(CompressionEngineTest, APathWithBytesThatAreNotUTF8TouchesNoFile)
+{
+    ASSERT_EQ(::mkdir(rawPath("d").constData(), 0700), 0);
+    const QByteArray named = vipsEncode(photoLike(64, 48), ".jpg[Q=98,optimize_coding=false]");
+    const QByteArray other = vipsEncode(photoLike(48, 64), ".jpg[Q=98,optimize_coding=false]");
+    writeRaw("d/\xe9.jpg", named);
+    writeRaw("d/\xef\xbf\xbd.jpg", other);
+    const QStringList given = ImageDropExpander::expandToFiles({rawPath("d/\xe9.jpg")});
+    ASSERT_EQ(given.size(), 1);
+
+    const CompressionSettings inPlace = settings(CompressionMode::lossy(60), TargetFormat::keepOriginal,
+                                                 ResizeMode::none(), OutputMode::inPlace(true));
+    CompressionSettings trashing = settings(CompressionMode::lossy(60), TargetFormat::webp);
+    trashing.originalFileHandling = OriginalFileHandling::moveToTrash;
+    for (const CompressionSettings& each : {inPlace, trashing})
+        EXPECT_EQ(errorFor(given[0], each),
+                  CompressionError::ioFailure(QString::fromUtf8("File name is not valid UTF-8 and cannot be read: "
+                                                                "\uFFFD.jpg")));
+    EXPECT_EQ(rawNames("d"), (std::set<QByteArray>{"\xe9.jpg", "\xef\xbf\xbd.jpg"}));
+    EXPECT_EQ(readRaw("d/\xe9.jpg"), named);
+    EXPECT_EQ(readRaw("d/\xef\xbf\xbd.jpg"), other);
+    EXPECT_TRUE(trashed.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(engine.backupRoot()));
 }

@@ -1,11 +1,14 @@
 #include "TestImages.h"
 
 #include "ImageDropExpander.h"
+#include "JobFootprint.h"
+#include "JobQueue.h"
 #include "URLAccumulator.h"
 
 #include <QDir>
 
-#include <fcntl.h>
+#include <chrono>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -27,14 +30,6 @@ protected:
         return path(relative);
     }
     QString path(const QString& relative) const { return dir.filePath(relative); }
-    // A file or folder under a name made of raw bytes.
-    QByteArray rawPath(const QByteArray& relative) const { return QFile::encodeName(dir.path()) + '/' + relative; }
-    void rawFile(const QByteArray& relative)
-    {
-        const int fd = ::open(rawPath(relative).constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-        ASSERT_GE(fd, 0) << relative.toHex().constData();
-        ::close(fd);
-    }
     static QStringList expand(const QStringList& paths)
     {
         QList<QByteArray> encoded;
@@ -87,21 +82,23 @@ TEST_F(ImageDropExpanderTest, DirectInputsKeepTheirOrderAndAreNotDeduplicated)
 }
 
 // Qt lists no name that is not valid UTF-8, nor anything inside a folder so
-// named; each such image must still come out, as Qt shows its name, for the
-// engine to fail it. A valid name that holds U+FFFD itself is an ordinary file.
-TEST_F(ImageDropExpanderTest, NamesThatAreNotUTF8AreListedAsQtShowsThem)
+// named; each such image must still come out, under a text that no other name
+// has, for the engine to fail it. A valid name that holds U+FFFD itself is an
+// ordinary file.
+TEST_F(ImageDropExpanderTest, NamesThatAreNotUTF8AreListedUnderTextsOfTheirOwn)
 {
     for (const QByteArray folder : {"tree", "tree/d\xe9", "tree/.hidden-\xe9"})
         ASSERT_EQ(::mkdir(rawPath(folder).constData(), 0700), 0);
     for (const QByteArray file :
          {"tree/ok.jpg", "tree/latin1-\xe9t\xe9.jpg", "tree/.h\xe9.jpg", "tree/n\xe9.txt", "tree/d\xe9/in.png",
           "tree/d\xe9/.x.png", "tree/.hidden-\xe9/z.png", "tree/real-\xef\xbf\xbd.webp"})
-        rawFile(file);
+        writeRaw(file, "");
     ASSERT_EQ(::symlink("ok.jpg", rawPath("tree/l\xe9nk.jpg").constData()), 0);
     ASSERT_EQ(::symlink("d\xe9", rawPath("tree/d\xe9-link").constData()), 0);
 
-    const QString latin1 = path(QString::fromUtf8("tree/latin1-\uFFFDt\uFFFD.jpg"));
-    const QString inFolder = path(QString::fromUtf8("tree/d\uFFFD/in.png"));
+    // Each byte that is not UTF-8 stays, as a lone surrogate.
+    const QString latin1 = path(QString::fromUtf16(u"tree/latin1-\xdce9t\xdce9.jpg"));
+    const QString inFolder = path(QString::fromUtf16(u"tree/d\xdce9/in.png"));
     EXPECT_EQ(ImageDropExpander::expandToFiles({rawPath("tree")}),
               QStringList({inFolder, latin1, path("tree/ok.jpg"), path(QString::fromUtf8("tree/real-\uFFFD.webp"))}));
     // Bytes can hold a NUL (a dropped "%00"), which would cut the path short.
@@ -109,6 +106,52 @@ TEST_F(ImageDropExpanderTest, NamesThatAreNotUTF8AreListedAsQtShowsThem)
                                                 rawPath("tree/gone-\xe9.jpg"), rawPath("tree/n\xe9.txt"),
                                                 rawPath("tree/ok.jpg") + QByteArray("\0.png", 5)}),
               QStringList({latin1, inFolder}));
+}
+
+// Qt decodes both names that are not UTF-8 as the third, valid one, which
+// holds U+FFFD itself: the queue then made one job of the three, and the
+// engine compressed the valid file for it. Run through the real queue and
+// engine, each is a job of its own and only the valid ones are touched.
+TEST_F(ImageDropExpanderTest, LookalikeNamesAreJobsOfTheirOwnAndOnlyTheValidOnesAreCompressed)
+{
+    const QByteArray jpeg = test::vipsEncode(test::photoLike(64, 48), ".jpg[Q=98,optimize_coding=false]");
+    const std::set<QByteArray> names{"ok.jpg", "caf\xe9.jpg", "caf\xe8.jpg", "caf\xef\xbf\xbd.jpg"};
+    for (const QByteArray& name : names)
+        writeRaw(name, jpeg);
+
+    const QStringList files = ImageDropExpander::expandToFiles({rawPath("")});
+    const QString e8 = path(QString::fromUtf16(u"caf\xdce8.jpg")), e9 = path(QString::fromUtf16(u"caf\xdce9.jpg"));
+    const QString valid = path(QString::fromUtf8("caf\uFFFD.jpg"));
+    ASSERT_EQ(files, QStringList({e8, e9, valid, path("ok.jpg")}));
+    // The queue reads no header under another file's name either.
+    EXPECT_FALSE(JobFootprint::read(e9).format);
+    EXPECT_EQ(JobFootprint::read(valid).format, ImageFormat::jpeg);
+
+    JobQueue queue({CompressionMode::lossy(60), OutputMode::copyAlongside(), TargetFormat::keepOriginal,
+                    OriginalFileHandling::keep, RenamingMode::none(), ResizeMode::none(), 3, "_"});
+    queue.add(files);
+    ASSERT_EQ(queue.whenIdle().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    // The failures tell their outcome by their message, the jobs done by their output.
+    QStringList paths, outcomes;
+    for (const Job& job : queue.jobs().get()) {
+        paths << job.path;
+        const JobStatus& status = job.status;
+        outcomes << (status.kind() == JobStatus::Kind::done         ? status.result().outputPath
+                         : status.kind() == JobStatus::Kind::failed ? status.message()
+                                                                    : QString());
+    }
+    EXPECT_EQ(paths, files);
+    const QString reason = QString::fromUtf8("File name is not valid UTF-8 and cannot be read: caf\uFFFD.jpg");
+    const QString unreadable = CompressionError::ioFailure(reason).text();
+    EXPECT_EQ(
+        outcomes,
+        QStringList({unreadable, unreadable, path(QString::fromUtf8("caf\uFFFD-optim.jpg")), path("ok-optim.jpg")}));
+
+    std::set<QByteArray> after = names;
+    after.insert({"ok-optim.jpg", "caf\xef\xbf\xbd-optim.jpg"});
+    EXPECT_EQ(rawNames(""), after);
+    for (const QByteArray name : {"caf\xe9.jpg", "caf\xe8.jpg", "caf\xef\xbf\xbd.jpg"})
+        EXPECT_EQ(readRaw(name), jpeg);
 }
 
 TEST(URLAccumulatorTest, KeepsEveryAdditionFromManyThreadsInEachThreadsOrder)

@@ -1,0 +1,75 @@
+#include "FileNames.h"
+
+#include <QStringDecoder>
+
+#include <cstdint>
+
+namespace vantro::FileNames {
+
+namespace {
+
+// QFile::decodeName and QString::fromUtf8 drop a byte order mark at the start
+// of the bytes, which would make a path that starts with one lead to another file.
+QString utf8(QByteArrayView bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder(bytes);
+}
+
+// The length of the UTF-8 sequence that this byte starts, or 0 when none does.
+qsizetype sequenceLength(uint8_t lead)
+{
+    if (lead < 0x80)
+        return 1;
+    if (lead < 0xC2)
+        return 0;
+    if (lead < 0xE0)
+        return 2;
+    if (lead < 0xF0)
+        return 3;
+    return lead < 0xF5 ? 4 : 0;
+}
+
+} // namespace
+
+QString fromBytes(const QByteArray& path)
+{
+    QString text = utf8(path);
+    if (text.toUtf8() == path)
+        return text;
+    // A sequence is valid when Qt decodes it to text that encodes back to it:
+    // overlong forms, encoded surrogates and code points past U+10FFFF are not.
+    text.clear();
+    for (qsizetype at = 0; at < path.size();) {
+        const auto lead = static_cast<uint8_t>(path[at]);
+        const QByteArray sequence = path.mid(at, sequenceLength(lead));
+        const QString character = utf8(sequence);
+        if (!sequence.isEmpty() && character.toUtf8() == sequence) {
+            text += character;
+            at += sequence.size();
+        } else {
+            text += QChar(char16_t(0xDC00 + lead));
+            ++at;
+        }
+    }
+    return text;
+}
+
+QString shown(const QString& path)
+{
+    QString text = path;
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        if (text[at].isHighSurrogate() && at + 1 < text.size() && text[at + 1].isLowSurrogate())
+            ++at;
+        else if (text[at].isSurrogate())
+            text[at] = QChar::ReplacementCharacter;
+    }
+    return text;
+}
+
+bool isNotUTF8(const QString& path)
+{
+    return shown(path) != path;
+}
+
+} // namespace vantro::FileNames
