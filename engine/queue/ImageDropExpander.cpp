@@ -52,9 +52,10 @@ struct Entry {
 // folder's entries in the order of their decoded names (as QDir::Name sorts;
 // no two names decode alike) so that a walk gives the same order every time
 // whatever the file system's own order is. Hidden entries are passed over, so
-// hidden folders are not entered. Symbolic links are neither followed nor kept, which also keeps a
-// link cycle from being walked forever. Takes over `folderFd`, and closes it
-// before going deeper so that the depth of a tree costs no descriptors.
+// hidden folders are not entered. Symbolic links are neither followed nor
+// kept, which also keeps a link cycle from being walked forever. Takes over
+// `folderFd`, and closes it before going deeper so that the depth of a tree
+// costs no descriptors.
 void walk(int folderFd, const QByteArray& folder, QStringList& found)
 {
     std::vector<Entry> entries;
