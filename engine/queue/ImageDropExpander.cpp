@@ -55,8 +55,9 @@ struct Entry {
 // hidden folders are not entered. Symbolic links are neither followed nor
 // kept, which also keeps a link cycle from being walked forever. Takes over
 // `folderFd`, and closes it before going deeper so that the depth of a tree
-// costs no descriptors.
-void walk(int folderFd, const QByteArray& folder, QStringList& found)
+// costs no descriptors. `folderText` is the folder's path as decoded: a name
+// decodes alike alone or within its path, so each name is decoded once.
+void walk(int folderFd, const QByteArray& folder, const QString& folderText, QStringList& found)
 {
     std::vector<Entry> entries;
     {
@@ -71,20 +72,20 @@ void walk(int folderFd, const QByteArray& folder, QStringList& found)
             if (name.startsWith('.')
                 || ::fstatat(::dirfd(dir.get()), name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
-            const QString text = FileNames::fromBytes(name);
+            const QString decoded = FileNames::fromBytes(name);
             if (S_ISDIR(info.st_mode))
-                entries.push_back({name, text, true});
-            else if (S_ISREG(info.st_mode) && hasImageExtension(text))
-                entries.push_back({name, text, false});
+                entries.push_back({name, decoded, true});
+            else if (S_ISREG(info.st_mode) && hasImageExtension(decoded))
+                entries.push_back({name, decoded, false});
         }
     }
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.text < b.text; });
     for (const Entry& entry : entries) {
         const QByteArray path = folder + '/' + entry.name;
         if (!entry.isFolder) {
-            found.append(FileNames::fromBytes(path));
+            found.append(folderText + u'/' + entry.text);
         } else if (const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); fd >= 0) {
-            walk(fd, path, found);
+            walk(fd, path, folderText + u'/' + entry.text, found);
         }
     }
 }
@@ -115,7 +116,7 @@ QStringList expandToFiles(const QList<QByteArray>& paths)
             while (folder.endsWith('/'))
                 folder.chop(1);
             if (fd >= 0)
-                walk(fd, folder, found);
+                walk(fd, folder, FileNames::fromBytes(folder), found);
         } else if (const QString text = FileNames::fromBytes(path); hasImageExtension(text)) {
             found.append(text);
         }
