@@ -59,6 +59,8 @@ bool sameFile(const struct stat& a, const struct stat& b)
 
 // The lock file that marks an AbandonableFolder as ours.
 constexpr char kFolderLock[] = ".vantro-lock";
+// The name it takes in a folder whose lock the file system refuses.
+constexpr char kUnmarked[] = ".vantro-unlocked";
 
 // Removes everything in the folder `folder` but its entry `keep` (none when
 // null), folders inside included, by name and never through a link. Names
@@ -95,12 +97,18 @@ void removeContents(int folder, const char* keep)
 
 // Removes a marked folder whose lock `lock` (its lock file, open) this process
 // holds: everything else while the lock is held, so that a kill midway leaves
-// a folder still marked, which the next sweep takes; then the lock file, then
-// the folder itself, `name` in `parent` (a descriptor, or AT_FDCWD for a path).
+// a folder still marked, which the next sweep takes; then the lock file, still
+// while its lock is held, so that a run that made the folder and locks it in
+// between finds its lock file gone and makes another; then the folder itself,
+// `name` in `parent` (a descriptor, or AT_FDCWD for a path). On NFS the lock
+// file removed while open is only renamed until the close that follows, and
+// the client's rmdir waits for that removal.
 void removeMarkedFolder(int folder, int lock, int parent, const QByteArray& name)
 {
     removeContents(folder, kFolderLock);
-    closeAndRemove(folder, kFolderLock, lock);
+    if (stillNamed(folder, kFolderLock, lock))
+        ::unlinkat(folder, kFolderLock, 0);
+    ::close(lock);
     ::unlinkat(parent, name.constData(), AT_REMOVEDIR);
 }
 
@@ -138,20 +146,22 @@ FileHandle lockUnused(int folder, const QByteArray& name, LockStrength strength,
         return FileHandle(-1);
     // Its process may have removed it, or another taker replaced it, between
     // the look and the lock: only a file that still bears the name is abandoned.
-    struct stat now {};
-    if (::fstat(file.get(), &opened) != 0 || opened.st_nlink == 0
-        || ::fstatat(folder, name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(now, opened)
-        || (accept && !accept(opened)))
+    if (!stillNamed(folder, name, file.get()) || (accept && (::fstat(file.get(), &opened) != 0 || !accept(opened))))
         return FileHandle(-1);
     return file;
 }
 
-void closeAndRemove(int folder, const QByteArray& name, int fd)
+bool stillNamed(int folder, const QByteArray& name, int fd)
 {
     struct stat opened {};
     struct stat named {};
-    const bool same = ::fstat(fd, &opened) == 0 && ::fstatat(folder, name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0
+    return ::fstat(fd, &opened) == 0 && ::fstatat(folder, name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0
         && sameFile(opened, named);
+}
+
+void closeAndRemove(int folder, const QByteArray& name, int fd)
+{
+    const bool same = stillNamed(folder, name, fd);
     ::close(fd);
     if (same)
         ::unlinkat(folder, name.constData(), 0);
@@ -195,14 +205,20 @@ void removeAbandoned(const QString& folder, const QRegularExpression& name, Aban
             continue;
         if (FileHandle lock = lockUnused(inside.get(), kFolderLock, LockStrength::sharedWhereReadOnly); lock.get() >= 0)
             removeMarkedFolder(inside.get(), lock.release(), directory.get(), native);
+        else
+            // An empty one holds nothing to lose: a run killed before it made
+            // its lock file, or after it removed it, leaves it so, and on NFS
+            // so does a run whose lock file a sweep held open as it went.
+            ::unlinkat(directory.get(), native.constData(), AT_REMOVEDIR);
     }
 }
 
 AbandonableFolder::AbandonableFolder(const QString& templatePath)
 {
-    // A sweep may take the lock file between its creation and its lock, and
-    // then removes the folder: such a folder is given up for a new one, and
-    // what is left of it removed while it is still ours.
+    // A sweep may remove the folder while it is still empty, or take its lock
+    // file between its creation and its lock and then remove the folder: such
+    // a folder is given up for a new one, and what is left of it removed while
+    // it is still ours.
     for (int attempt = 0; attempt < 10; ++attempt) {
         QByteArray folder = QFile::encodeName(templatePath);
         if (::mkdtemp(folder.data()) == nullptr) {
@@ -211,17 +227,29 @@ AbandonableFolder::AbandonableFolder(const QString& templatePath)
         }
         const QByteArray lockPath = folder + '/' + kFolderLock;
         const int lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (lock < 0 && errno == ENOENT)
+            continue;
         const bool locked = lock >= 0 && markInUse(lock);
         if (lock < 0 || (!locked && errno != EWOULDBLOCK)) {
             // A file system that keeps no locks (or takes no file) still gives
-            // a folder; without its lock file no sweep ever takes it for abandoned.
-            if (lock >= 0)
-                closeAndRemove(AT_FDCWD, lockPath, lock);
+            // a folder. Its lock file stays under another name: unmarked, no
+            // sweep ever takes the folder for abandoned, and not empty, none
+            // removes it as left empty either.
+            if (lock >= 0) {
+                const bool kept
+                    = ::renameat(AT_FDCWD, lockPath.constData(), AT_FDCWD, (folder + '/' + kUnmarked).constData()) == 0;
+                ::close(lock);
+                if (!kept) {
+                    ::rmdir(folder.constData());
+                    continue;
+                }
+            }
             m_path = QFile::decodeName(folder);
             return;
         }
-        struct stat info {};
-        if (locked && ::fstat(lock, &info) == 0 && info.st_nlink > 0) {
+        // On NFS a lock file that a sweep removed while it was open here keeps
+        // its link count: only its name tells that it is still ours.
+        if (locked && stillNamed(AT_FDCWD, lockPath, lock)) {
             m_lock = lock;
             m_path = QFile::decodeName(folder);
             return;

@@ -90,6 +90,11 @@ enum class LockStrength {
 FileHandle lockUnused(int folder, const QByteArray& name, LockStrength strength,
                       bool (*accept)(const struct stat&) = nullptr);
 
+// Whether the entry `name` of `folder` (a descriptor, or AT_FDCWD for a path)
+// still is the file `fd` has open. A link count says nothing of that: on NFS
+// a file removed while open is only renamed (".nfs…") and keeps it.
+bool stillNamed(int folder, const QByteArray& name, int fd);
+
 // Closes `fd`, then removes the entry `name` of `folder` (a descriptor, or
 // AT_FDCWD for a path) if it still is the file `fd` had open: what a process
 // made and gave up, or is done with, goes only while it is still its own. It
@@ -103,8 +108,9 @@ void closeAndRemove(int folder, const QByteArray& name, int fd);
 // match `name` and that are provably ours and abandoned: a regular file of the
 // current user whose in-use lock is free, or a folder of the current user that
 // holds a free AbandonableFolder lock file. Never follows a link; a folder
-// without that lock file is never removed, whatever its name. A folder's lock
-// file goes last, so that a kill midway leaves the rest to the next sweep.
+// without that lock file is never removed, whatever its name, unless it is
+// empty. A folder's lock file goes last, so that a kill midway leaves the
+// rest to the next sweep.
 enum class AbandonedEntry { folder, file };
 void removeAbandoned(const QString& folder, const QRegularExpression& name, AbandonedEntry kind);
 
@@ -112,7 +118,8 @@ void removeAbandoned(const QString& folder, const QRegularExpression& name, Aban
 // lock file that marks it ours and in use until the folder is gone, so that
 // removeAbandoned takes it only after its process has ended. The folder goes,
 // with everything in it and its lock file last, when this does. A folder that
-// a sweep takes before it is locked is given up and removed for a new one.
+// a sweep takes before it is locked, or removes while it is still empty, is
+// given up for a new one.
 class AbandonableFolder {
 public:
     explicit AbandonableFolder(const QString& templatePath);

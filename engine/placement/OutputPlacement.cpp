@@ -450,15 +450,15 @@ private:
         }
         // A sweep may take a hidden file between its creation and its lock,
         // and then removes it: that name is given up for a new one, and the
-        // file removed if it is still there.
+        // file removed if it is still there. Only the name tells: on NFS a
+        // file removed while open here keeps its link count.
         for (int attempt = 1;; ++attempt) {
             const int fd = openExclusive(m_native, 0600);
             if (fd < 0)
                 return fd;
             // Where the file system keeps no locks, no sweep can take it either.
             const bool taken = !markInUse(fd) && errno == EWOULDBLOCK;
-            struct stat info {};
-            if ((!taken && ::fstat(fd, &info) == 0 && info.st_nlink > 0) || attempt == 10) {
+            if ((!taken && stillNamed(AT_FDCWD, m_native, fd)) || attempt == 10) {
                 m_named = true;
                 return fd;
             }

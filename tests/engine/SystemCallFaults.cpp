@@ -6,26 +6,47 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 namespace vantro::test::SystemCallFaults {
 
 Locks locks = Locks::local;
+bool writesNeedPermission = false;
 std::function<bool(int fd)> beforeLock;
+std::function<bool(const char* path)> beforeRemoval;
+std::function<void(const char* folder)> afterMakingFolder;
 int removalsBeforeKill = 0;
 
 Reset::~Reset()
 {
     locks = Locks::local;
+    writesNeedPermission = false;
     beforeLock = nullptr;
+    beforeRemoval = nullptr;
+    afterMakingFolder = nullptr;
     removalsBeforeKill = 0;
 }
 
 namespace {
+
+// Runs a hook that is cleared once it returns true, and cleared while it runs.
+template <typename... Args>
+void runOnce(std::function<bool(Args...)>& hook, Args... args)
+{
+    if (!hook)
+        return;
+    std::function<bool(Args...)> running = std::move(hook);
+    hook = nullptr;
+    if (!running(args...))
+        hook = std::move(running);
+}
 
 void countRemoval()
 {
@@ -64,13 +85,39 @@ bool holdsRemovedFileIn(int folder, const char* path)
 
 int removeEntry(int folder, const char* path, int flags, bool counted = true)
 {
-    if (counted)
+    if (counted) {
+        runOnce(beforeRemoval, path);
         countRemoval();
+    }
     if ((flags & AT_REMOVEDIR) && holdsRemovedFileIn(folder, path)) {
         errno = ENOTEMPTY;
         return -1;
     }
     return static_cast<int>(::syscall(SYS_unlinkat, folder, path, flags));
+}
+
+int openEntry(int folder, const char* path, int flags, va_list arguments)
+{
+    const bool creates = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE;
+    const mode_t mode = creates ? static_cast<mode_t>(va_arg(arguments, int)) : 0;
+    struct stat info {};
+    if (writesNeedPermission && ((flags & O_ACCMODE) != O_RDONLY || (flags & O_TRUNC))
+        && (flags & (O_CREAT | O_EXCL)) != (O_CREAT | O_EXCL)
+        && ::fstatat(folder, path, &info, (flags & O_NOFOLLOW) ? AT_SYMLINK_NOFOLLOW : 0) == 0 && S_ISREG(info.st_mode)
+        && info.st_uid == ::geteuid() && !(info.st_mode & S_IWUSR)) {
+        errno = EACCES;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_openat, folder, path, flags, mode));
+}
+
+int statOpen(int fd, struct stat* info)
+{
+    const int result = static_cast<int>(::syscall(SYS_fstat, fd, info));
+    if (result == 0 && locks == Locks::nfs && info->st_nlink == 0 && S_ISREG(info->st_mode)
+        && linkTarget("/proc/self/fd/" + QByteArray::number(fd)).endsWith(" (deleted)"))
+        info->st_nlink = 1;
+    return result;
 }
 
 } // namespace
@@ -81,13 +128,12 @@ using namespace vantro::test::SystemCallFaults;
 
 extern "C" int flock(int fd, int operation) noexcept
 {
-    if (beforeLock && !(operation & LOCK_UN)) {
-        std::function<bool(int)> hook = std::move(beforeLock);
-        beforeLock = nullptr;
-        if (!hook(fd))
-            beforeLock = std::move(hook);
-    }
     if (!(operation & LOCK_UN)) {
+        runOnce(beforeLock, fd);
+        if (locks == Locks::none) {
+            errno = ENOLCK;
+            return -1;
+        }
         const int access = ::fcntl(fd, F_GETFL) & O_ACCMODE;
         if (locks == Locks::nfs
             && (((operation & LOCK_EX) && access == O_RDONLY) || ((operation & LOCK_SH) && access == O_WRONLY))) {
@@ -124,4 +170,36 @@ extern "C" int remove(const char* path) noexcept
         return result;
     // One call of the program's, so one removal.
     return removeEntry(AT_FDCWD, path, AT_REMOVEDIR, false);
+}
+
+extern "C" char* mkdtemp(char* pattern) noexcept
+{
+    static const auto real = reinterpret_cast<char* (*)(char*)>(::dlsym(RTLD_NEXT, "mkdtemp"));
+    char* const made = real(pattern);
+    if (made && afterMakingFolder)
+        afterMakingFolder(made);
+    return made;
+}
+
+extern "C" int open(const char* path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const int fd = openEntry(AT_FDCWD, path, flags, arguments);
+    va_end(arguments);
+    return fd;
+}
+
+extern "C" int openat(int folder, const char* path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const int fd = openEntry(folder, path, flags, arguments);
+    va_end(arguments);
+    return fd;
+}
+
+extern "C" int fstat(int fd, struct stat* info) noexcept
+{
+    return statOpen(fd, info);
 }

@@ -128,9 +128,11 @@ TEST_F(OptimiserToolTest, TheFirstRunRemovesWhatKilledRunsLeft)
     EXPECT_TRUE(killed[0].startsWith(QStringLiteral("vantro-%1-").arg(child))) << killed[0].toStdString();
     EXPECT_EQ(QDir(dir.filePath("tmp") + '/' + killed[0]).entryList(QDir::Files).size(), 1);
 
-    // A live process's folder, a link and a name that only looks like one stay.
+    // A live process's folder that holds no lock file, a link and a name that
+    // only looks like one stay.
     const QString dead = QString::number(child);
     ASSERT_TRUE(QDir(dir.filePath("tmp")).mkpath(QStringLiteral("vantro-%1-abc123").arg(::getppid())));
+    writeFile(dir.filePath("tmp") + QStringLiteral("/vantro-%1-abc123/notes.txt").arg(::getppid()), "notes");
     ASSERT_TRUE(QDir(dir.path()).mkpath("target/kept"));
     ASSERT_TRUE(QFile::link(dir.filePath("target"), dir.filePath("tmp") + "/vantro-" + dead + "-link00"));
     ASSERT_TRUE(QDir(dir.filePath("tmp")).mkpath("vantro-" + dead + "-abc123-not"));

@@ -6,6 +6,7 @@
 #include "SystemCallFaults.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <csignal>
 #include <string>
@@ -72,8 +73,17 @@ TEST_F(AbandonedEntriesTest, AFolderIsRemovedWholeOrLeftToTheNextSweep)
 {
     for (const Locks locks : {Locks::local, Locks::nfs}) {
         SystemCallFaults::locks = locks;
-        // 30 files, then the lock file; 0 kills none.
-        for (int removal = 0; removal <= 31; ++removal) {
+        SCOPED_TRACE(locks == Locks::nfs ? "NFS" : "local");
+        // Killed before the folder holds its lock file, it is left empty.
+        EXPECT_TRUE(killedInChild([&] {
+            SystemCallFaults::afterMakingFolder = [](const char*) { ::raise(SIGKILL); };
+            const AbandonableFolder folder(temporary() + "/vantro-1-XXXXXX");
+        }));
+        sweep();
+        EXPECT_EQ(entries(temporary()), "");
+
+        // 30 files, then the lock file, then the folder; 0 kills none.
+        for (int removal = 0; removal <= 32; ++removal) {
             SCOPED_TRACE(testing::Message() << (locks == Locks::nfs ? "NFS, " : "") << "killed at removal " << removal);
             EXPECT_EQ(killedInChild([&] {
                           const AbandonableFolder folder(temporary() + "/vantro-1-XXXXXX");
@@ -98,6 +108,77 @@ TEST_F(AbandonedEntriesTest, AFolderIsRemovedWholeOrLeftToTheNextSweep)
             sweep();
             EXPECT_EQ(entries(temporary()), "");
         }
+    }
+}
+
+// A sweep takes a run's new folder between the creation of its lock file and
+// its lock, and the run locks it while the sweep removes it: the sweep
+// removes the lock file while it still holds the lock, so the run gives that
+// folder up and works in a new one.
+TEST_F(AbandonedEntriesTest, ARunWhoseNewFolderIsSweptWorksInAnother)
+{
+    for (const Locks locks : {Locks::local, Locks::nfs}) {
+        SystemCallFaults::locks = locks;
+        SCOPED_TRACE(locks == Locks::nfs ? "NFS" : "local");
+        int between[2];
+        int go[2];
+        ASSERT_EQ(::pipe(between), 0);
+        ASSERT_EQ(::pipe(go), 0);
+        pid_t sweeper = -1;
+        SystemCallFaults::beforeLock = [&](int fd) {
+            if (!QFileInfo("/proc/self/fd/" + QString::number(fd)).symLinkTarget().endsWith("/.vantro-lock"))
+                return false;
+            sweeper = ::fork();
+            if (sweeper == 0) {
+                // Stops the sweep just before it removes the lock file.
+                SystemCallFaults::beforeRemoval = [&](const char* path) {
+                    char byte = 0;
+                    return QByteArray(path).endsWith(".vantro-lock") && ::write(between[1], "b", 1) == 1
+                        && ::read(go[0], &byte, 1) == 1;
+                };
+                OptimiserTool::removeAbandonedFolders();
+                ::_exit(0);
+            }
+            char byte = 0;
+            EXPECT_EQ(::read(between[0], &byte, 1), 1);
+            return true;
+        };
+        {
+            const AbandonableFolder folder(temporary() + "/vantro-1-XXXXXX");
+            EXPECT_EQ(::write(go[1], "g", 1), 1);
+            ASSERT_GT(sweeper, 0);
+            ASSERT_EQ(::waitpid(sweeper, nullptr, 0), sweeper);
+            ASSERT_TRUE(folder.isValid());
+            EXPECT_TRUE(QFileInfo::exists(folder.path() + "/.vantro-lock"));
+            fill(folder);
+            EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 30);
+        }
+        EXPECT_EQ(entries(temporary()), "");
+        for (const int end : {between[0], between[1], go[0], go[1]})
+            ::close(end);
+    }
+}
+
+// A sweep removes a folder left empty, but never one in use: one that it
+// removes while it is still empty is given up for a new one, and one whose
+// file system keeps no locks, and so holds no lock file, is never empty.
+TEST_F(AbandonedEntriesTest, ASweepRemovesNoFolderInUse)
+{
+    for (const Locks locks : {Locks::local, Locks::none}) {
+        SystemCallFaults::locks = locks;
+        SCOPED_TRACE(locks == Locks::none ? "no locks" : "local");
+        SystemCallFaults::afterMakingFolder = [this](const char*) {
+            SystemCallFaults::afterMakingFolder = nullptr;
+            sweep();
+        };
+        {
+            const AbandonableFolder folder(temporary() + "/vantro-1-XXXXXX");
+            ASSERT_TRUE(folder.isValid());
+            sweep();
+            fill(folder);
+            EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 30);
+        }
+        EXPECT_EQ(entries(temporary()), "");
     }
 }
 

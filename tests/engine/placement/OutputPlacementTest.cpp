@@ -182,6 +182,9 @@ struct KillCase {
     bool inPlace;
     Refusal refusal;
     SystemCallFaults::Locks locks = SystemCallFaults::Locks::local;
+    // A read-only photo gives its mode to the staging files of its replacement
+    // and backup, which a sweep may then only open for reading.
+    bool readOnly = false;
 };
 
 void PrintTo(const KillCase& kase, std::ostream* out)
@@ -200,12 +203,13 @@ TEST_P(PlacementKillTest, AKillAtAnyStepLeavesNoPartialFile)
     const KillCase kase = GetParam();
     const SystemCallFaults::Reset reset;
     SystemCallFaults::locks = kase.locks;
+    SystemCallFaults::writesNeedPermission = true;
     const QByteArray original(200000, 'o');
     const QByteArray compressed(150000, 'c');
     const OutputMode mode = kase.inPlace ? OutputMode::inPlace(true) : OutputMode::copyAlongside();
     for (int k = 1;; ++k) {
         const QString folder = path(QString::number(k));
-        const QString source = write(QString::number(k) + "/photo.jpg", original);
+        const QString source = write(QString::number(k) + "/photo.jpg", original, kase.readOnly ? 0444 : 0644);
         const OutputPlacement killed(path(QStringLiteral("backup-%1").arg(k)));
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
@@ -290,6 +294,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // only what is open for writing.
                       KillCase{"CopyOnNFS", false, Refusal::noReplaceRenames, SystemCallFaults::Locks::nfs},
                       KillCase{"InPlaceWithBackupOnNFS", true, Refusal::noReplaceRenames, SystemCallFaults::Locks::nfs},
+                      KillCase{"InPlaceWithBackupOfAReadOnlyPhotoOnNFS", true, Refusal::noReplaceRenames,
+                               SystemCallFaults::Locks::nfs, true},
                       KillCase{"CopyClaimedByExclusiveCreateWithNFSLocks", false, Refusal::hardLinks,
                                SystemCallFaults::Locks::nfs}),
     [](const ::testing::TestParamInfo<KillCase>& test) { return std::string(test.param.name); });
@@ -514,6 +520,48 @@ TEST_F(OutputPlacementTest, OnlyTheReservationOfAKilledRunIsTakenOver)
     EXPECT_EQ(entries(path("photos"), {}),
               QStringList({"alias-optim-1.jpg", "alias-optim.jpg", "alias.jpg", "empty-optim-1.jpg", "empty-optim.jpg",
                            "empty.jpg", "photo-optim-1.jpg", "photo-optim-2.jpg", "photo-optim.jpg", "photo.jpg"}));
+}
+
+// Another run's first placement in the folder sweeps it just after a staging
+// file is made and before it is locked. On NFS the file removed while open
+// here keeps its link count; the run gives that name up and places its file.
+TEST_F(OutputPlacementTest, AStagingFileSweptBeforeItsLockIsGivenUpOnNFS)
+{
+    const SystemCallFaults::Reset reset;
+    SystemCallFaults::locks = SystemCallFaults::Locks::nfs;
+    OutputPlacement::simulatedRefusal = Refusal::noReplaceRenames;
+    const QString photo = write("photos/photo.jpg", "photo");
+    const QString other = write("photos/other.jpg", "other");
+    int go[2];
+    int done[2];
+    ASSERT_EQ(::pipe(go), 0);
+    ASSERT_EQ(::pipe(done), 0);
+    // Forked before this process sweeps the folder, so the other's sweep is its first.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        char byte = 0;
+        ::_exit(::read(go[0], &byte, 1) == 1 && !place("the other's", other).isEmpty() && ::write(done[1], "d", 1) == 1
+                    ? 0
+                    : 1);
+    }
+    SystemCallFaults::beforeLock = [&](int fd) {
+        if (!QFileInfo("/proc/self/fd/" + QString::number(fd)).symLinkTarget().contains("/.vantro-tmp-"))
+            return false;
+        char byte = 0;
+        EXPECT_EQ(::write(go[1], "g", 1), 1);
+        EXPECT_EQ(::read(done[0], &byte, 1), 1);
+        return true;
+    };
+    EXPECT_EQ(place("mine", photo), path("photos/photo-optim.jpg"));
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    for (const int end : {go[0], go[1], done[0], done[1]})
+        ::close(end);
+    EXPECT_EQ(readFile(path("photos/photo-optim.jpg")), "mine");
+    EXPECT_EQ(readFile(path("photos/other-optim.jpg")), "the other's");
+    EXPECT_EQ(entries(path("photos")), QStringList({"other-optim.jpg", "other.jpg", "photo-optim.jpg", "photo.jpg"}));
 }
 
 // A name as long as the folder takes is backed up every time: its numbered
