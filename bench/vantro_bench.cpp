@@ -4,14 +4,13 @@
 // long one file whose first read is slow holds back the others.
 
 #include "CompressionEngine.h"
+#include "FileNames.h"
 #include "ImageDropExpander.h"
 #include "JobFootprint.h"
 #include "JobQueue.h"
 #include "JobQueueTesting.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -53,18 +52,34 @@ namespace {
     std::exit(message ? 2 : 0);
 }
 
-// The path made absolute and clean, its bytes kept: Latin-1 maps each byte to
-// one character and back, so a name that is not UTF-8 still reaches the
-// expander and is reported.
-QByteArray absolutePath(const QByteArray& path)
+// The path made absolute, its bytes kept so that a name that is not UTF-8
+// still reaches the expander and is reported. Up to its last "..", it is what
+// the kernel resolves it to: after a symbolic link, ".." leads up from the
+// link's target, not from the link, and the engine would take the path up
+// from the link (QFileInfo cleans it as text), reading one file and writing
+// beside or over another. Kept as given when that part does not resolve: the
+// path names nothing yet.
+QByteArray absolutePath(QByteArray path)
 {
-    QString latin1 = QString::fromLatin1(path);
-    if (!latin1.startsWith(u'/')) {
+    if (!path.startsWith('/')) {
         const std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
         if (cwd)
-            latin1.prepend(QString::fromLatin1(cwd.get()) + u'/');
+            path.prepend(QByteArray(cwd.get()) + '/');
     }
-    return QDir::cleanPath(latin1).toLatin1();
+    qsizetype resolvedEnd = -1;
+    for (qsizetype start = 0; start < path.size();) {
+        qsizetype end = path.indexOf('/', start);
+        if (end < 0)
+            end = path.size();
+        if (QByteArrayView(path).sliced(start, end - start) == "..")
+            resolvedEnd = end;
+        start = end + 1;
+    }
+    if (resolvedEnd < 0)
+        return path;
+    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.left(resolvedEnd).constData(), nullptr),
+                                                               &std::free);
+    return resolved ? QByteArray(resolved.get()) + path.mid(resolvedEnd) : path;
 }
 
 double cpuSeconds()
@@ -84,9 +99,12 @@ double cpuSeconds()
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    // arguments() decodes names as UTF-8, losing bytes that are not; argv,
-    // which QCoreApplication keeps in step with it, holds them as passed.
-    const QStringList args = app.arguments().mid(1);
+    // Read from their bytes: arguments() decodes them as UTF-8, putting U+FFFD
+    // for bytes that are not, which names another file. QCoreApplication keeps
+    // argv in step with arguments().
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << FileNames::fromBytes(argv[i]);
 
     int jobsAtOnce = std::max(JobQueue::activeProcessorCount() - 1, 1);
     CompressionMode mode = CompressionMode::lossy(80);
@@ -109,6 +127,13 @@ int main(int argc, char** argv)
             if (i + 1 >= args.size())
                 usage(qPrintable("missing value after " + a));
             return args[++i];
+        };
+        // The engine writes names as text, which cannot hold bytes that are not
+        // UTF-8: it would write another name in their place.
+        const auto named = [&](const QString& name) {
+            if (FileNames::isNotUTF8(name))
+                usage(qPrintable(a + " " + FileNames::shown(name) + ": not valid UTF-8"));
+            return name;
         };
         if (a == "--jobs")
             jobsAtOnce = std::max(next().toInt(), 1);
@@ -149,26 +174,27 @@ int main(int argc, char** argv)
                 usage("unknown format");
         } else if (a == "--output")
             output = next();
-        else if (a == "--folder")
-            folder = next();
-        else if (a == "--backup")
+        else if (a == "--folder") {
+            if (!next().isEmpty())
+                folder = named(FileNames::fromBytes(absolutePath(argv[i + 1])));
+        } else if (a == "--backup")
             backup = true;
         else if (a == "--trash")
             trash = true;
         else if (a == "--sequence")
-            renaming = RenamingMode::sequence(next(), 1);
+            renaming = RenamingMode::sequence(named(next()), 1);
         else if (a == "--custom-base")
-            renaming = RenamingMode::customBase(next());
+            renaming = RenamingMode::customBase(named(next()));
         else if (a == "--prefix") {
-            prefix = next();
+            prefix = named(next());
             renaming = RenamingMode::prefixSuffix(prefix, suffix);
         } else if (a == "--suffix") {
-            suffix = next();
+            suffix = named(next());
             renaming = RenamingMode::prefixSuffix(prefix, suffix);
         } else if (a == "--digits")
             digits = next().toLongLong();
         else if (a == "--separator")
-            separator = next();
+            separator = named(next());
         else if (a == "--slow-first")
             slowFirst = std::max(next().toDouble(), 0.0);
         else if (a.startsWith("--"))
@@ -185,7 +211,7 @@ int main(int argc, char** argv)
     else if (output == "folder") {
         if (folder.isEmpty())
             usage("--output folder needs --folder PATH");
-        outputMode = OutputMode::customFolder(QFileInfo(folder).absoluteFilePath());
+        outputMode = OutputMode::customFolder(folder);
     } else if (output != "alongside")
         usage("unknown output mode");
 

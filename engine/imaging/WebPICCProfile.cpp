@@ -112,8 +112,10 @@ QByteArray compactSRGBProfile()
     if (!cmsSaveProfileToMem(profile.get(), bytes.data(), &length))
         throw noSRGBProfile();
     // lcms2 stamps the header with the time of saving; a fixed date keeps
-    // every conversion of the same image byte for byte the same.
-    constexpr std::array<uint16_t, 6> kCreated{2025, 1, 1, 0, 0, 0};
+    // every conversion of the same image byte for byte the same. Not in
+    // January: some readers take lcms2's month counted from 0 as counted from
+    // 1, and fail on a month 0. Mid-month, the day exists in either reading.
+    constexpr std::array<uint16_t, 6> kCreated{2025, 6, 15, 0, 0, 0};
     for (size_t i = 0; i < kCreated.size(); ++i) {
         bytes[static_cast<qsizetype>(24 + 2 * i)] = static_cast<char>(kCreated[i] >> 8);
         bytes[static_cast<qsizetype>(25 + 2 * i)] = static_cast<char>(kCreated[i] & 0xFF);

@@ -8,11 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QtEndian>
 
 #include <lcms2.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -109,7 +111,9 @@ TEST_F(WebPTest, RecompressionKeepsTheSourceProfileAndNoOtherMetadata)
 // Built once a process, the profile is the same in every process: built at
 // another wall-clock second, in a time zone whose date is mostly another
 // day's. The children build it afresh as long as this process has not built
-// it, which holds when ctest runs the test in a process of its own.
+// it, which holds when ctest runs the test in a process of its own. Its fixed
+// date is a date as well to readers that take lcms2's month, counted from 0,
+// as counted from 1: January is month 0 to them, which they refuse.
 TEST_F(WebPTest, SRGBProfileIsTheSameInEveryProcess)
 {
     const auto builtIn = [](const char* zone) {
@@ -126,6 +130,18 @@ TEST_F(WebPTest, SRGBProfileIsTheSameInEveryProcess)
     const std::optional<QByteArray> second = builtIn("<+14>-14");
     ASSERT_TRUE(first && second);
     EXPECT_EQ(*first, *second);
+
+    // Year, month, day, hours, minutes, seconds.
+    std::array<int, 6> created{};
+    for (size_t i = 0; i < created.size(); ++i)
+        created[i] = qFromBigEndian<uint16_t>(first->constData() + 24 + 2 * i);
+    EXPECT_EQ(created, (std::array<int, 6>{2025, 6, 15, 0, 0, 0}));
+    for (const int month : {created[1], created[1] - 1}) {
+        const QDateTime date(QDate(created[0], month, created[2]), QTime(created[3], created[4], created[5]));
+        EXPECT_TRUE(date.isValid()) << "month " << month;
+    }
+    // A profile ID would be a digest over the date as well.
+    EXPECT_EQ(first->mid(84, 16), QByteArray(16, '\0'));
 }
 
 TEST_F(WebPTest, EmbeddedSRGBProfileMakesAnExtendedFileWithTheSameImage)
