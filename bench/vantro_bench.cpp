@@ -53,12 +53,8 @@ namespace {
 }
 
 // The path made absolute, its bytes kept so that a name that is not UTF-8
-// still reaches the expander and is reported. Up to its last "..", it is what
-// the kernel resolves it to: after a symbolic link, ".." leads up from the
-// link's target, not from the link, and the engine would take the path up
-// from the link (QFileInfo cleans it as text), reading one file and writing
-// beside or over another. Kept as given when that part does not resolve: the
-// path names nothing yet.
+// still reaches the expander and is reported. Not cleaned: after a symbolic
+// link ".." leads up from the link's target, which the engine resolves.
 QByteArray absolutePath(QByteArray path)
 {
     if (!path.startsWith('/')) {
@@ -66,20 +62,7 @@ QByteArray absolutePath(QByteArray path)
         if (cwd)
             path.prepend(QByteArray(cwd.get()) + '/');
     }
-    qsizetype resolvedEnd = -1;
-    for (qsizetype start = 0; start < path.size();) {
-        qsizetype end = path.indexOf('/', start);
-        if (end < 0)
-            end = path.size();
-        if (QByteArrayView(path).sliced(start, end - start) == "..")
-            resolvedEnd = end;
-        start = end + 1;
-    }
-    if (resolvedEnd < 0)
-        return path;
-    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.left(resolvedEnd).constData(), nullptr),
-                                                               &std::free);
-    return resolved ? QByteArray(resolved.get()) + path.mid(resolvedEnd) : path;
+    return path;
 }
 
 double cpuSeconds()

@@ -3,6 +3,8 @@
 #include <QStringDecoder>
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 namespace vantro::FileNames {
 
@@ -70,6 +72,27 @@ QString shown(const QString& path)
 bool isNotUTF8(const QString& path)
 {
     return shown(path) != path;
+}
+
+QString kernelPath(const QString& path)
+{
+    if (isNotUTF8(path))
+        return path;
+    const QByteArray native = path.toUtf8();
+    qsizetype upTo = -1;
+    for (qsizetype start = 0; start <= native.size();) {
+        qsizetype end = native.indexOf('/', start);
+        if (end < 0)
+            end = native.size();
+        if (QByteArrayView(native).sliced(start, end - start) == "..")
+            upTo = end;
+        start = end + 1;
+    }
+    if (upTo < 0)
+        return path;
+    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(native.left(upTo).constData(), nullptr),
+                                                               &std::free);
+    return resolved ? fromBytes(QByteArray(resolved.get()) + native.mid(upTo)) : path;
 }
 
 } // namespace vantro::FileNames

@@ -26,6 +26,12 @@ QString shown(const QString& path);
 // True when the path holds bytes that are not UTF-8, and so names no file.
 bool isNotUTF8(const QString& path);
 
+// The path with its part up to the last ".." resolved as the kernel resolves
+// it: after a symbolic link, ".." leads up from the link's target. Qt and
+// GLib take ".." off as text, and so name another file than the one the
+// kernel opens. Kept as it is without "..", or where that part names nothing.
+QString kernelPath(const QString& path);
+
 } // namespace FileNames
 
 } // namespace vantro

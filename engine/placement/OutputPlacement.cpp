@@ -2,6 +2,7 @@
 
 #include "CompressionError.h"
 #include "EngineSupport.h"
+#include "FileNames.h"
 #include "JobCancellation.h"
 
 #include <QCryptographicHash>
@@ -615,7 +616,7 @@ void closeToOthers(const QString& root)
 
 QString customFolderPath(const OutputMode& outputMode)
 {
-    const QString folder = QFileInfo(outputMode.folder()).absoluteFilePath();
+    const QString folder = QFileInfo(FileNames::kernelPath(outputMode.folder())).absoluteFilePath();
     OutputPlacement::ensureCustomFolderExists(folder);
     return folder;
 }

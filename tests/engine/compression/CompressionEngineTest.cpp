@@ -449,3 +449,36 @@ TEST_F(CompressionEngineTest, APathWithBytesThatAreNotUTF8TouchesNoFile)
     EXPECT_TRUE(trashed.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(engine.backupRoot()));
 }
+
+// After a symbolic link, ".." leads up from the link's target: the kernel
+// reads "work/link/../ok.jpg" from "real/ok.jpg", and that file, never
+// "work/ok.jpg", is the one replaced, written beside or moved to the Trash;
+// a custom folder given so is the one the kernel names too.
+TEST_F(CompressionEngineTest, ADotDotAfterALinkNamesTheFileTheKernelOpens)
+{
+    const QByteArray mine = vipsEncode(photoLike(64, 48), ".jpg[Q=98,optimize_coding=false]");
+    const QByteArray theirs = vipsEncode(photoLike(48, 64), ".jpg[Q=98,optimize_coding=false]");
+    ASSERT_TRUE(QDir(dir.path()).mkpath("work") && QDir(dir.path()).mkpath("real/sub"));
+    write("work/ok.jpg", mine);
+    write("real/ok.jpg", theirs);
+    ASSERT_EQ(::symlink("../real/sub", QFile::encodeName(dir.filePath("work/link")).constData()), 0);
+    const QString given = dir.filePath("work/link/../ok.jpg");
+    const QString real = QFileInfo(dir.filePath("real")).canonicalFilePath();
+
+    CompressionSettings copy = settings(CompressionMode::lossy(60));
+    EXPECT_EQ(engine.compress(given, copy).outputPath, real + "/ok-optim.jpg");
+    copy.outputMode = OutputMode::customFolder(dir.filePath("work/link/../out"));
+    EXPECT_EQ(engine.compress(given, copy).outputPath, real + "/out/ok-optim.jpg");
+    CompressionSettings trashing = settings(CompressionMode::lossy(60), TargetFormat::webp);
+    trashing.originalFileHandling = OriginalFileHandling::moveToTrash;
+    EXPECT_EQ(engine.compress(given, trashing).outputPath, real + "/ok-optim.webp");
+    EXPECT_EQ(trashed, QStringList{real + "/ok.jpg"});
+    const CompressionSettings inPlace = settings(CompressionMode::lossy(60), TargetFormat::keepOriginal,
+                                                 ResizeMode::none(), OutputMode::inPlace(false));
+    EXPECT_EQ(engine.compress(given, inPlace).outputPath, real + "/ok.jpg");
+    EXPECT_NE(readFile(real + "/ok.jpg"), theirs);
+
+    EXPECT_EQ(readFile(dir.filePath("work/ok.jpg")), mine);
+    EXPECT_EQ(QDir(dir.filePath("work")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
+              QStringList({"link", "ok.jpg"}));
+}
