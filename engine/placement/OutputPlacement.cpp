@@ -9,14 +9,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <QUuid>
+
+#include <gio/gio.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -784,27 +786,20 @@ void OutputPlacement::ensureCustomFolderExists(const QString& folder)
 
 void OutputPlacement::recycleViaWorkspace(const QStringList& paths)
 {
-    // The home Trash lives in the user's data folder, which a fresh account may
-    // not have yet; without it Qt cannot establish a Trash at all.
-    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
-
+    // GIO, not QFile::moveToTrash: Qt writes the info file's Path unescaped,
+    // so a file manager restores a name holding "%" or a newline elsewhere or
+    // not at all. GIO also makes the home Trash where the data folder is
+    // missing, and on another file system uses that one's own Trash.
     for (const QString& path : paths) {
-        QFile file(path);
-        QString reason;
-        if (!file.moveToTrash()) {
-            reason = file.errorString();
-        } else if (QFileInfo(file.fileName()).isRelative()) {
-            // With no Trash folder available, Qt "trashes" into files/ and info/
-            // under the working folder and reports success. Put the file back.
-            const QFileInfo moved(file.fileName());
-            QFile::remove(moved.path() + QStringLiteral("/../info/") + moved.fileName() + QStringLiteral(".trashinfo"));
-            QFile::rename(moved.filePath(), path);
-            reason = QStringLiteral("no Trash folder is available");
-        } else {
+        const std::unique_ptr<GFile, decltype(&g_object_unref)> file(g_file_new_for_path(nativePath(path).constData()),
+                                                                     &g_object_unref);
+        GError* failure = nullptr;
+        if (g_file_trash(file.get(), nullptr, &failure))
             continue;
-        }
-        throw TrashError(
-            QStringLiteral("\"%1\" could not be moved to the Trash: %2").arg(fileNameOf(path), reason).toStdString());
+        const std::unique_ptr<GError, decltype(&g_error_free)> error(failure, &g_error_free);
+        throw TrashError(QStringLiteral("\"%1\" could not be moved to the Trash: %2")
+                             .arg(fileNameOf(path), QString::fromUtf8(error->message))
+                             .toStdString());
     }
 }
 

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <latch>
 #include <linux/capability.h>
+#include <memory>
 #include <optional>
 #include <sched.h>
 #include <set>
@@ -787,36 +788,58 @@ TEST_F(OutputPlacementTest, FailedWritesLeaveTheSourceAndNoStrayFiles)
     EXPECT_TRUE(entries(placement.backupRoot() + dir.path()).isEmpty());
 }
 
-// Rows: a home whose data folder does not exist yet (Qt then found no Trash),
-// and no Trash at all (Qt then "trashed" into the working folder).
+// Rows: names that a Trash's info file must escape, the first into a home
+// whose data folder does not exist yet; no Trash at all; a missing file, which
+// stops the files after it.
 TEST_F(OutputPlacementTest, RecycleMovesFilesToTheFreedesktopTrashOrLeavesThemInPlace)
 {
-    // Home on the same file system as the files, so Qt picks the home Trash.
-    const QString file = write("work/a.png", "png");
+    // Home on the same file system as the files, so the home Trash is the one used.
     ASSERT_TRUE(QDir(dir.path()).mkdir("home"));
-    const EnvironmentOverride home("HOME", path("home"));
-    const QString cwd = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(path("work")));
-    const auto trashError = [](const QString& name) -> std::string {
-        try {
-            OutputPlacement::recycleViaWorkspace({name});
-        } catch (const TrashError& e) {
-            return e.what();
-        }
-        return "trashed";
+    // GLib reads HOME and XDG_DATA_HOME once per process: each call has a child of its own.
+    const auto trashError = [&](const QString& dataHome, const QStringList& files) {
+        return outputOfChild([&]() -> std::optional<QByteArray> {
+                   const EnvironmentOverride home("HOME", path("home"));
+                   const EnvironmentOverride data("XDG_DATA_HOME", dataHome);
+                   try {
+                       OutputPlacement::recycleViaWorkspace(files);
+                   } catch (const TrashError& e) {
+                       return QByteArray(e.what());
+                   }
+                   return QByteArray("trashed");
+               })
+            .value_or("no child")
+            .toStdString();
     };
-    {
-        write("blocker", "");
-        const EnvironmentOverride data("XDG_DATA_HOME", path("blocker/data"));
-        EXPECT_EQ(trashError(file), "\"a.png\" could not be moved to the Trash: no Trash folder is available");
-        EXPECT_EQ(readFile(file), "png");
+
+    const QString trash = path("home/data/Trash/");
+    for (const QString& name :
+         QStringList{"100% done.png", "p%41.png", "a b#c?.png", "tab\there.png", "new\nline.png", "café.png"}) {
+        SCOPED_TRACE(name.toStdString());
+        const QString file = write("work/" + name, name.toUtf8());
+        ASSERT_EQ(trashError(path("home/data"), {file}), "trashed");
+        EXPECT_FALSE(QFileInfo::exists(file));
+        EXPECT_EQ(readFile(trash + "files/" + name), name.toUtf8());
+        QByteArray escaped;
+        for (const QByteArray& line : readFile(trash + "info/" + name + ".trashinfo").split('\n')) {
+            if (line.startsWith("Path="))
+                escaped = line.mid(5);
+        }
+        const std::unique_ptr<char, decltype(&g_free)> original(g_uri_unescape_string(escaped.constData(), nullptr),
+                                                                &g_free);
+        EXPECT_EQ(original ? std::string(original.get()) : "not unescaped: " + escaped.toStdString(),
+                  QFile::encodeName(file).toStdString());
     }
-    const EnvironmentOverride data("XDG_DATA_HOME", path("home/data"));
-    EXPECT_EQ(trashError(file), "trashed");
-    EXPECT_TRUE(QDir::setCurrent(cwd));
-    EXPECT_FALSE(QFileInfo::exists(file));
-    EXPECT_EQ(readFile(path("home/data/Trash/files/a.png")), "png");
-    EXPECT_TRUE(QFileInfo::exists(path("home/data/Trash/info/a.png.trashinfo")));
-    EXPECT_EQ(trashError(path("missing.png")),
-              "\"missing.png\" could not be moved to the Trash: No such file or directory");
+
+    const QString file = write("work/a.png", "png");
+    write("blocker", "");
+    EXPECT_EQ(trashError(path("blocker/data"), {file}),
+              ("\"a.png\" could not be moved to the Trash: Unable to create trash directory " + path("blocker/data")
+               + "/Trash: Not a directory")
+                  .toStdString());
+    EXPECT_EQ(trashError(path("home/data"), {path("missing.png"), file}),
+              ("\"missing.png\" could not be moved to the Trash: Error trashing file " + path("missing.png")
+               + ": No such file or directory")
+                  .toStdString());
+    EXPECT_EQ(readFile(file), "png");
+    EXPECT_EQ(entries(path("work")), QStringList{"a.png"});
 }
