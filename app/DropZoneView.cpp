@@ -17,10 +17,9 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QThreadPool>
-#include <QUrl>
 #include <QVBoxLayout>
 
-#include <algorithm>
+#include <cctype>
 #include <utility>
 
 namespace vantro {
@@ -32,12 +31,55 @@ constexpr int kSpacing = 12;
 constexpr double kTargetedOpacity = 0.15;
 constexpr double kIdleOpacity = 0.08;
 
+// The local paths a drag names, as the bytes the file system knows them by.
+// The list is read as written, not through QUrl: QUrl decodes it as UTF-8,
+// so a name whose bytes a drag source left unescaped would come out with
+// U+FFFD and stand for another file, one whose name really holds it. Lines
+// end in CRLF, or in LF alone from some sources; "#" starts a comment. Items
+// that are not local files give no path. A host other than localhost makes
+// "//host/path", as QUrl::toLocalFile() does.
+QList<QByteArray> localPaths(const QMimeData* data)
+{
+    QList<QByteArray> paths;
+    if (data == nullptr)
+        return paths;
+    const auto isHex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    for (QByteArray line : data->data(QStringLiteral("text/uri-list")).split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.left(5).toLower() != "file:")
+            continue;
+        QByteArray rest = line.mid(5);
+        QByteArray host;
+        if (rest.startsWith("//")) {
+            const qsizetype slash = rest.indexOf('/', 2);
+            host = rest.mid(2, slash < 0 ? -1 : slash - 2).toLower();
+            rest = slash < 0 ? QByteArray() : rest.mid(slash);
+        }
+        // A query or a fragment is no part of the path.
+        for (const char stop : {'?', '#'}) {
+            if (const qsizetype at = rest.indexOf(stop); at >= 0)
+                rest.truncate(at);
+        }
+        // A "%" that starts no escape stays as written, as QUrl keeps it.
+        QByteArray path;
+        for (qsizetype i = 0; i < rest.size(); ++i) {
+            if (rest[i] == '%' && i + 2 < rest.size() && isHex(rest[i + 1]) && isHex(rest[i + 2])) {
+                path += QByteArray::fromHex(rest.mid(i + 1, 2));
+                i += 2;
+            } else {
+                path += rest[i];
+            }
+        }
+        if (!path.isEmpty())
+            paths.append(host.isEmpty() || host == "localhost" ? path : "//" + host + path);
+    }
+    return paths;
+}
+
 bool carriesLocalFiles(const QMimeData* data)
 {
-    if (data == nullptr || !data->hasUrls())
-        return false;
-    const QList<QUrl> urls = data->urls();
-    return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
+    return !localPaths(data).isEmpty();
 }
 
 // A drop is taken as a copy, or as a link when that is all the drag offers:
@@ -55,16 +97,6 @@ bool acceptWithoutMove(QDropEvent* event)
     }
     event->accept();
     return true;
-}
-
-// The path as the file system knows it. toLocalFile() decodes it as UTF-8,
-// putting U+FFFD for bytes that are not; the percent-encoded form keeps them.
-// A host makes the same "//host/path" as toLocalFile().
-QByteArray localPath(const QUrl& url)
-{
-    const QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
-    const QString host = url.host(QUrl::FullyEncoded);
-    return host.isEmpty() ? path : "//" + host.toLatin1() + path;
 }
 
 } // namespace
@@ -177,14 +209,12 @@ void DropZoneView::dragLeaveEvent(QDragLeaveEvent* event)
 void DropZoneView::dropEvent(QDropEvent* event)
 {
     setTargeted(false);
-    if (!carriesLocalFiles(event->mimeData()) || !acceptWithoutMove(event))
+    const QList<QByteArray> paths = localPaths(event->mimeData());
+    if (paths.isEmpty() || !acceptWithoutMove(event))
         return event->ignore();
-    // Items that are not local files give no path and are skipped.
     URLAccumulator accumulator;
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile())
-            accumulator.add(localPath(url));
-    }
+    for (const QByteArray& path : paths)
+        accumulator.add(path);
     expandAndDeliver(accumulator.snapshot());
 }
 

@@ -8,14 +8,13 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QFileIconProvider>
-#include <QFileInfo>
 #include <QFrame>
 #include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMimeDatabase>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
@@ -215,8 +214,8 @@ private:
         }
     }
 
-    // Icons by suffix: the desktop gives one per file type, and asking it per
-    // row and paint would touch the disk thousands of times.
+    // Icons by suffix: the desktop gives one per file type, and looking it up
+    // per row and paint would search the icon theme thousands of times.
     QIcon iconFor(const QString& path) const
     {
         const qsizetype dot = path.lastIndexOf(u'.');
@@ -224,17 +223,20 @@ private:
         const QString suffix = dot > slash ? path.mid(dot + 1).toLower() : QString();
         auto found = m_icons.constFind(suffix);
         if (found == m_icons.cend()) {
-            QIcon icon = m_iconProvider.icon(QFileInfo(path));
-            // Without an icon theme the provider gives nothing to draw; the
-            // style's plain file icon keeps the column from looking empty.
-            if (icon.availableSizes().isEmpty() && icon.pixmap(16).isNull())
-                icon = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
+            // By the suffix alone, never by asking the file system: a path
+            // that is not UTF-8 would name another file there. Without an
+            // icon theme, the style's plain file icon keeps the column from
+            // looking empty.
+            const QMimeType type
+                = QMimeDatabase().mimeTypeForFile(QStringLiteral("name.") + suffix, QMimeDatabase::MatchExtension);
+            const QIcon icon = QIcon::fromTheme(
+                type.iconName(),
+                QIcon::fromTheme(type.genericIconName(), QApplication::style()->standardIcon(QStyle::SP_FileIcon)));
             found = m_icons.insert(suffix, icon);
         }
         return *found;
     }
 
-    QFileIconProvider m_iconProvider;
     mutable QHash<QString, QIcon> m_icons;
 };
 

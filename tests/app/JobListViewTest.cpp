@@ -1,4 +1,5 @@
 #include "JobListView.h"
+#include "FileNames.h"
 #include "JobColors.h"
 #include "JobTableModel.h"
 #include "Localization.h"
@@ -6,6 +7,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QFont>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -13,6 +15,7 @@
 #include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTableView>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cmath>
@@ -299,6 +302,27 @@ private Q_SLOTS:
         // Painting every kind of cell, the spinner included, must not trip.
         showView();
         view->grab();
+    }
+
+    // A row's icon comes from its name's suffix, never from the file system,
+    // where a name that is not UTF-8 stands for its U+FFFD twin: here a folder.
+    void theIconComesFromTheNameNeverFromTheFileSystem()
+    {
+        const QTemporaryDir folder;
+        QVERIFY(QDir(folder.path()).mkdir(u"caf\uFFFD.jpg"_s));
+        // A new view for each, so that no icon is kept from the other.
+        const auto fileCell = [this](const QString& path) {
+            JobListView shown(*desktop);
+            shown.resize(700, 320);
+            shown.setJobs(JobList({job(path)}));
+            shown.show();
+            QCoreApplication::sendPostedEvents();
+            const auto* rows = shown.findChild<QTableView*>();
+            return rows->viewport()->grab(rows->visualRect(rows->model()->index(0, 0))).toImage();
+        };
+        const QImage lookalike = fileCell(FileNames::fromBytes(QFile::encodeName(folder.path()) + "/caf\xe9.jpg"));
+        QVERIFY(!lookalike.isNull());
+        QCOMPARE(lookalike, fileCell(u"/nowhere/caf\uFFFD.jpg"_s));
     }
 
     void summaryCountsDoneJobsAndTotals()

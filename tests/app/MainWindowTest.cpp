@@ -29,6 +29,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
@@ -65,13 +66,11 @@ void writeImage(const QString& path, const QSize& size = {8, 8})
     QVERIFY2(image.save(path, nullptr, 95), qPrintable(path));
 }
 
-// Drags the files over the zone, Shift held (so a drag that offers a move
-// proposes it), and drops them: the action taken, IgnoreAction if refused,
+// Drags the data over the zone, Shift held (so a drag that offers a move
+// proposes it), and drops it: the action taken, IgnoreAction if refused,
 // ActionMask if the zone contradicts itself.
-Qt::DropAction dropOn(DropZoneView* zone, const QList<QUrl>& urls, Qt::DropActions offered = Qt::CopyAction)
+Qt::DropAction dropOn(DropZoneView* zone, const QMimeData& data, Qt::DropActions offered = Qt::CopyAction)
 {
-    QMimeData data;
-    data.setUrls(urls);
     const QPoint centre = zone->rect().center();
     QDragEnterEvent enter(centre, offered, &data, Qt::LeftButton, Qt::ShiftModifier);
     QCoreApplication::sendEvent(zone, &enter);
@@ -83,6 +82,32 @@ Qt::DropAction dropOn(DropZoneView* zone, const QList<QUrl>& urls, Qt::DropActio
     const bool consistent
         = enter.isAccepted() && targeted && !zone->isTargeted() && enter.dropAction() == dropped.dropAction();
     return consistent ? dropped.dropAction() : Qt::ActionMask;
+}
+
+// A drag from another program, as the platform hands it over: the bytes its
+// source wrote into the URI list, unparsed (QMimeData::setData would read
+// them through QUrl).
+class ForeignDrag final : public QMimeData {
+public:
+    explicit ForeignDrag(QByteArray uriList) : m_uriList(std::move(uriList)) {}
+    QStringList formats() const override { return {QStringLiteral("text/uri-list")}; }
+    bool hasFormat(const QString& type) const override { return formats().contains(type); }
+
+protected:
+    QVariant retrieveData(const QString& type, QMetaType /*wanted*/) const override
+    {
+        return hasFormat(type) ? QVariant(m_uriList) : QVariant();
+    }
+
+private:
+    const QByteArray m_uriList;
+};
+
+Qt::DropAction dropOn(DropZoneView* zone, const QList<QUrl>& urls, Qt::DropActions offered = Qt::CopyAction)
+{
+    QMimeData data;
+    data.setUrls(urls);
+    return dropOn(zone, data, offered);
 }
 
 // Opens the program's own file chooser on the folder; `answer` receives what
@@ -203,44 +228,72 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(result.outputPath).size(), result.compressedSize);
     }
 
-    // A name that is not valid UTF-8 arrives percent-encoded in a drop, or is
-    // met inside a dropped folder, also inside a folder so named: each becomes
-    // a failed row that says why, beside the image that is done. Two such
-    // names that differ only in those bytes are two rows, shown as Qt shows
-    // them, and the valid name that they look like is left alone.
+    // A name that is not valid UTF-8 arrives percent-encoded in a drop, or
+    // with its bytes left raw, or is met inside a dropped folder, also inside
+    // a folder so named: each becomes a failed row that says why, beside the
+    // image that is done. Two such names that differ only in those bytes are
+    // two rows, shown as Qt shows them, and the valid names that they look
+    // like are left alone, even by a conversion that trashes its originals.
     void namesThatAreNotUTF8BecomeFailedRowsThatSaySo()
     {
         const QDir root(m_files.filePath(QStringLiteral("names")));
         const QString lookalike = QString::fromUtf8("latin1-\uFFFDt\uFFFD.jpg");
+        const QString rawLookalike = QString::fromUtf8("caf\uFFFD.jpg");
         writeImage(root.filePath(QStringLiteral("latin1.jpg")));
         writeImage(root.filePath(QStringLiteral("latin1-2.jpg")));
         writeImage(root.filePath(lookalike));
+        writeImage(root.filePath(rawLookalike));
+        writeImage(root.filePath(QStringLiteral("caf.jpg")));
         writeImage(root.filePath(QStringLiteral("folder/ok.jpg")));
         writeImage(root.filePath(QStringLiteral("folder/d/in.jpg")));
         const QByteArray raw = QFile::encodeName(root.path());
         const auto cleanup = qScopeGuard([&] { std::filesystem::remove_all(raw.toStdString()); });
         QCOMPARE(::rename(raw + "/latin1.jpg", raw + "/latin1-\xe9t\xe9.jpg"), 0);
         QCOMPARE(::rename(raw + "/latin1-2.jpg", raw + "/latin1-\xe8t\xe9.jpg"), 0);
+        QCOMPARE(::rename(raw + "/caf.jpg", raw + "/caf\xe9.jpg"), 0);
         QCOMPARE(::rename(raw + "/folder/d", raw + "/folder/d\xe9"), 0);
-        Harness h(true);
+        const auto contents = [&root](const QString& name) {
+            QFile file(root.filePath(name));
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        const QByteArray twins[] = {contents(lookalike), contents(rawLookalike)};
+        QVERIFY(!twins[0].isEmpty() && !twins[1].isEmpty());
+        const QDir trashed(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                           + QStringLiteral("/Trash/files"));
+
+        Harness h(true, [](AppSettings& settings) {
+            settings.setTargetFormat(S::TargetFormatOption::webp);
+            settings.setOriginalFileHandling(S::OriginalFileHandlingOption::moveToTrash);
+        });
+        // Each line as a drag source may write it, the raw one ending in LF alone.
         const QByteArray encodedRoot = QUrl::fromLocalFile(root.path()).toEncoded();
-        QCOMPARE(dropOn(h.dropZone(),
-                        {QUrl::fromEncoded(encodedRoot + "/latin1-%E9t%E9.jpg"),
-                         QUrl::fromEncoded(encodedRoot + "/latin1-%E8t%E9.jpg"),
-                         QUrl::fromLocalFile(root.filePath(QStringLiteral("folder")))}),
-                 Qt::CopyAction);
-        QTRY_VERIFY_WITH_TIMEOUT(h.jobs().size() == 4 && allTerminal(h.jobs()), 60000);
-        QTRY_VERIFY(shownKinds(*h.window) == (std::vector{K::failed, K::failed, K::failed, K::done}));
+        const ForeignDrag drag(encodedRoot + "/latin1-%E9t%E9.jpg\r\n" + encodedRoot + "/latin1-%E8t%E9.jpg\r\n"
+                               + encodedRoot + "/caf\xe9.jpg\n" + encodedRoot + "/folder\r\n");
+        QCOMPARE(dropOn(h.dropZone(), drag), Qt::CopyAction);
+        QTRY_VERIFY_WITH_TIMEOUT(h.jobs().size() == 5 && allTerminal(h.jobs()), 60000);
+        QTRY_VERIFY(shownKinds(*h.window) == (std::vector{K::failed, K::failed, K::failed, K::failed, K::done}));
         const QString reason = QStringLiteral("File name is not valid UTF-8 and cannot be read: ");
         const QAbstractItemModel* table = h.window->findChild<QTableView*>()->model();
-        for (int row : {0, 1}) {
+        for (int row : {0, 1, 2}) {
+            const QString shown = row == 2 ? rawLookalike : lookalike;
             QCOMPARE(h.jobs()[static_cast<std::size_t>(row)].status.message(),
-                     CompressionError::ioFailure(reason + lookalike).text());
-            QCOMPARE(table->index(row, 0).data().toString(), lookalike);
+                     CompressionError::ioFailure(reason + shown).text());
+            QCOMPARE(table->index(row, 0).data().toString(), shown);
         }
-        QCOMPARE(h.jobs()[2].status.message(),
+        QCOMPARE(h.jobs()[3].status.message(),
                  CompressionError::ioFailure(reason + QString::fromUtf8("d\uFFFD/in.jpg")).text());
-        QVERIFY(!QFileInfo::exists(root.filePath(QString::fromUtf8("latin1-\uFFFDt\uFFFD-optim.jpg"))));
+        // Only the image that was done went to the Trash; the valid names
+        // keep their bytes, and nothing was written beside them.
+        QCOMPARE(trashed.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("ok.jpg")});
+        QCOMPARE(contents(lookalike), twins[0]);
+        QCOMPARE(contents(rawLookalike), twins[1]);
+        QByteArrayList names;
+        for (const auto& entry : std::filesystem::directory_iterator(raw.toStdString()))
+            names.append(QByteArray::fromStdString(entry.path().filename().string()));
+        std::sort(names.begin(), names.end());
+        QCOMPARE(names,
+                 QByteArrayList({"caf\xe9.jpg", "caf\xef\xbf\xbd.jpg", "folder", "latin1-\xe8t\xe9.jpg",
+                                 "latin1-\xe9t\xe9.jpg", "latin1-\xef\xbf\xbdt\xef\xbf\xbd.jpg"}));
     }
 
     void dropsAreTakenAsACopyNeverAMove_data()
@@ -766,12 +819,14 @@ private Q_SLOTS:
 
 int main(int argc, char* argv[])
 {
-    // The settings file and the home folder of the run are throwaway ones.
+    // The settings file, the Trash and the home folder of the run are
+    // throwaway ones.
     QTemporaryDir home;
     if (!home.isValid())
         return 1;
     qputenv("HOME", home.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
+    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
     QApplication app(argc, argv);
     MainWindowTest test;
     return QTest::qExec(&test, argc, argv);
