@@ -97,11 +97,10 @@ CompressionEngine::CompressionEngine(const QString& backupRoot, Trasher trasher,
 CompressionResult CompressionEngine::compress(const QString& givenPath, const CompressionSettings& settings) const
 {
     const auto start = std::chrono::steady_clock::now();
-    // Such a path would be opened, backed up or trashed under another file's
-    // name, so nothing at all is done with it; nor with one whose ".." the
-    // kernel resolves to such a folder.
-    if (FileNames::isNotUTF8(givenPath))
-        throw unreadableName(givenPath);
+    // A path that is not UTF-8 would be opened, backed up or trashed under
+    // another file's name, so nothing at all is done with it; nor with one
+    // whose ".." the kernel resolves to such a folder (kernelPath keeps the
+    // former as it is).
     const QString path = FileNames::kernelPath(givenPath);
     if (FileNames::isNotUTF8(path))
         throw unreadableName(path);

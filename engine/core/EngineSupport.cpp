@@ -227,32 +227,34 @@ AbandonableFolder::AbandonableFolder(const QString& templatePath)
         }
         const QByteArray lockPath = folder + '/' + kFolderLock;
         const int lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (lock < 0 && errno == ENOENT)
-            continue;
-        const bool locked = lock >= 0 && markInUse(lock);
-        if (lock < 0 || (!locked && errno != EWOULDBLOCK)) {
-            // A file system that keeps no locks (or takes no file) still gives
-            // a folder. Its lock file stays under another name: unmarked, no
-            // sweep ever takes the folder for abandoned, and not empty, none
-            // removes it as left empty either.
-            if (lock >= 0) {
-                const bool kept
-                    = ::renameat(AT_FDCWD, lockPath.constData(), AT_FDCWD, (folder + '/' + kUnmarked).constData()) == 0;
-                ::close(lock);
-                if (!kept) {
-                    ::rmdir(folder.constData());
-                    continue;
-                }
-            }
-            m_path = QFile::decodeName(folder);
+        if (lock < 0) {
+            // Left empty, a folder would be removed by the next sweep while
+            // in use; none is handed out without its lock file.
+            const int error = errno;
+            ::rmdir(folder.constData());
+            if (error == ENOENT)
+                continue;
+            m_error = QString::fromStdString(std::generic_category().message(error));
             return;
         }
-        // On NFS a lock file that a sweep removed while it was open here keeps
-        // its link count: only its name tells that it is still ours.
-        if (locked && stillNamed(AT_FDCWD, lockPath, lock)) {
-            m_lock = lock;
-            m_path = QFile::decodeName(folder);
-            return;
+        if (markInUse(lock)) {
+            // On NFS a lock file that a sweep removed while it was open here
+            // keeps its link count: only its name tells that it is still ours.
+            if (stillNamed(AT_FDCWD, lockPath, lock)) {
+                m_lock = lock;
+                m_path = QFile::decodeName(folder);
+                return;
+            }
+        } else if (errno != EWOULDBLOCK) {
+            // A file system that keeps no locks still gives a folder. Its
+            // lock file stays under another name: unmarked, no sweep ever
+            // takes the folder for abandoned, and not empty, none removes it
+            // as left empty either.
+            if (::renameat(AT_FDCWD, lockPath.constData(), AT_FDCWD, (folder + '/' + kUnmarked).constData()) == 0) {
+                ::close(lock);
+                m_path = QFile::decodeName(folder);
+                return;
+            }
         }
         closeAndRemove(AT_FDCWD, lockPath, lock);
         ::rmdir(folder.constData());

@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -160,10 +161,26 @@ TEST_F(AbandonedEntriesTest, ARunWhoseNewFolderIsSweptWorksInAnother)
 }
 
 // A sweep removes a folder left empty, but never one in use: one that it
-// removes while it is still empty is given up for a new one, and one whose
-// file system keeps no locks, and so holds no lock file, is never empty.
+// removes while it is still empty is given up for a new one, one whose file
+// system keeps no locks, and so holds no lock file, is never empty, and one
+// that takes no lock file is not used at all.
 TEST_F(AbandonedEntriesTest, ASweepRemovesNoFolderInUse)
 {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Every descriptor in use: the folder is made, its lock file is not.
+        const rlimit few{64, 64};
+        ::setrlimit(RLIMIT_NOFILE, &few);
+        while (::dup(0) >= 0) {}
+        const AbandonableFolder folder(temporary() + "/vantro-1-XXXXXX");
+        ::_exit(!folder.isValid() && folder.errorString() == "Too many open files" ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(entries(temporary()), "");
+
     for (const Locks locks : {Locks::local, Locks::none}) {
         SystemCallFaults::locks = locks;
         SCOPED_TRACE(locks == Locks::none ? "no locks" : "local");
