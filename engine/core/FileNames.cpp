@@ -57,6 +57,24 @@ QString fromBytes(const QByteArray& path)
     return text;
 }
 
+QByteArray toBytes(const QString& path)
+{
+    if (!isNotUTF8(path))
+        return path.toUtf8();
+    QByteArray bytes;
+    for (qsizetype at = 0; at < path.size(); ++at) {
+        if (path[at].isHighSurrogate() && at + 1 < path.size() && path[at + 1].isLowSurrogate()) {
+            bytes += path.mid(at, 2).toUtf8();
+            ++at;
+        } else if (const char16_t unit = path[at].unicode(); unit >= 0xDC80 && unit <= 0xDCFF) {
+            bytes += static_cast<char>(unit - 0xDC00);
+        } else {
+            bytes += QString(path[at]).toUtf8();
+        }
+    }
+    return bytes;
+}
+
 QString shown(const QString& path)
 {
     QString text = path;

@@ -20,6 +20,11 @@ namespace FileNames {
 // is not.
 QString fromBytes(const QByteArray& path);
 
+// The bytes a path from fromBytes was made of: each lone surrogate gives back
+// its byte. QFile::encodeName gives U+FFFD for it, and so the bytes of
+// another name.
+QByteArray toBytes(const QString& path);
+
 // The path as the user sees it: U+FFFD for each byte that is not UTF-8.
 QString shown(const QString& path);
 

@@ -575,13 +575,29 @@ QString writeFailure(const QString& path, int error)
     return QStringLiteral("Failed to write ") + fileNameOf(path) + QStringLiteral(": ") + errorText(error);
 }
 
-// Returns 0 or an errno describing why the folder cannot be made.
+// Makes the folder and its missing parents as mkdir -p does: each part is
+// handed to the kernel as it stands, so a ".." after a link leads up from the
+// link's target even where the parts after the link are still to be made.
+// Cleaning the path as text first would make other folders than the kernel
+// opens afterwards. Returns 0 or an errno describing why the folder cannot be
+// made: a part that is a file, or a link that leads nowhere or in a loop.
 int makePath(const QString& folder)
 {
-    errno = 0;
-    if (QDir().mkpath(folder))
-        return 0;
-    return errno != 0 ? errno : EIO;
+    const QByteArray native = nativePath(folder);
+    for (qsizetype end = native.indexOf('/', 1);; end = native.indexOf('/', end + 1)) {
+        const QByteArray part = end < 0 ? native : native.left(end);
+        const auto folderError = [&part] {
+            struct stat info {};
+            return ::stat(part.constData(), &info) != 0 ? errno : S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+        };
+        // Looked at first: a folder that exists is not made again, wherever
+        // making one would be refused.
+        int error = folderError();
+        if (error == ENOENT)
+            error = ::mkdir(part.constData(), 0777) == 0 ? 0 : errno == EEXIST ? folderError() : errno;
+        if (error != 0 || end < 0)
+            return error;
+    }
 }
 
 // Makes the folder and its missing parents owner-only: they show the paths
@@ -616,11 +632,12 @@ void closeToOthers(const QString& root)
         ::fchmod(folder.get(), info.st_mode & 07700);
 }
 
+// The folder is made from the path as given, and only then resolved: a ".."
+// after a part still to be made is resolved by the kernel as it makes it.
 QString customFolderPath(const OutputMode& outputMode)
 {
-    const QString folder = QFileInfo(FileNames::kernelPath(outputMode.folder())).absoluteFilePath();
-    OutputPlacement::ensureCustomFolderExists(folder);
-    return folder;
+    OutputPlacement::ensureCustomFolderExists(outputMode.folder());
+    return QFileInfo(FileNames::kernelPath(outputMode.folder())).absoluteFilePath();
 }
 
 QString collisionMessage(const QString& kind, const QString& source)

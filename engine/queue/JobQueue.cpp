@@ -11,7 +11,6 @@
 
 #include <QCollator>
 #include <QDir>
-#include <QFileInfo>
 #include <QHash>
 #include <QLocale>
 #include <QThread>
@@ -19,8 +18,10 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <numeric>
 #include <sched.h>
@@ -249,14 +250,20 @@ QCollator fileNameCollator()
 }
 
 // Which file a path names: two paths naming one file (through a symlink, "..",
-// a relative path) give the same key. A path to a file that is gone is only
-// cleaned, and so is one with bytes that are not UTF-8, which would be looked
-// up under another file's name.
+// a "." of a folder) give the same key. The key is made from the path's bytes:
+// Qt's file information decodes a byte that is not UTF-8 as U+FFFD, which
+// would give such a name the key of its twin whose name holds U+FFFD, and
+// leave that file without a job. A path to a file that is gone is resolved
+// as the engine resolves it, then cleaned. An item that is not an absolute
+// path, or that a NUL would cut short, names no file here and is its own key.
 QString fileKeyOf(const QString& path)
 {
-    const QFileInfo info(path);
-    const QString canonical = FileNames::isNotUTF8(path) ? QString() : info.canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+    if (!path.startsWith(u'/') || path.contains(QChar(0)))
+        return path;
+    const QString resolved = FileNames::kernelPath(path);
+    const std::unique_ptr<char, decltype(&std::free)> real(
+        ::realpath(FileNames::toBytes(resolved).constData(), nullptr), &std::free);
+    return real ? FileNames::fromBytes(QByteArray(real.get())) : QDir::cleanPath(resolved);
 }
 
 // The job's own settings: the queue's current ones with the renaming adapted

@@ -349,6 +349,26 @@ TEST_F(OutputPlacementTest, CustomFoldersAndConversions)
     const QString underFile = path("a.jpg/sub");
     expectError([&] { place("z", source, OutputMode::customFolder(underFile)); }, CompressionError::Kind::ioFailure,
                 "Failed to create destination folder " + underFile + ": Not a directory");
+    // A ".." after a link leads up from the link's target even where the
+    // parts after it are still to be made, as mkdir -p makes them: two links,
+    // so that only the kernel's reading of the last ".." gives the folder.
+    ASSERT_TRUE(QDir(dir.path()).mkpath("top/real/sub") && QDir(dir.path()).mkpath("top/other/deep"));
+    ASSERT_EQ(::symlink("real/sub", QFile::encodeName(path("top/link")).constData()), 0);
+    ASSERT_EQ(::symlink("../../other/deep", QFile::encodeName(path("top/real/sub/back")).constData()), 0);
+    EXPECT_EQ(place("y", source, OutputMode::customFolder(path("top/link/../newa/newb/../out"))),
+              QFileInfo(path("top/real")).canonicalFilePath() + "/newa/out/a-optim.jpg");
+    EXPECT_EQ(place("y", source, OutputMode::customFolder(path("top/link/../newa/../sub/back/../out"))),
+              QFileInfo(path("top/other")).canonicalFilePath() + "/out/a-optim.jpg");
+    EXPECT_FALSE(QFileInfo::exists(path("top/newa")) || QFileInfo::exists(path("top/sub")));
+    // Through a link that leads nowhere, one that leads in a loop, or a file.
+    ASSERT_EQ(::symlink("missing", QFile::encodeName(path("top/dangling")).constData()), 0);
+    ASSERT_EQ(::symlink("loop", QFile::encodeName(path("top/loop")).constData()), 0);
+    for (const auto& [given, reason] : {std::pair{path("top/dangling/../out2"), "No such file or directory"},
+                                        std::pair{path("top/loop/../out2"), "Too many levels of symbolic links"},
+                                        std::pair{path("a.jpg/../out2"), "Not a directory"}})
+        expectError([&] { place("z", source, OutputMode::customFolder(given)); }, CompressionError::Kind::ioFailure,
+                    "Failed to create destination folder " + given + ": " + reason);
+    EXPECT_FALSE(QFileInfo::exists(path("out2")) || QFileInfo::exists(path("top/out2")));
 
     // In place, a conversion stands beside the source under its stem and backs nothing up.
     EXPECT_EQ(convert("w1", source, OutputMode::inPlace(true), ImageFormat::webp), path("a.webp"));
@@ -367,7 +387,7 @@ TEST_F(OutputPlacementTest, CustomFoldersAndConversions)
                 CompressionError::Kind::ioFailure,
                 "Conversion output path collides with the original file at a.jpg; refusing to overwrite it");
     EXPECT_EQ(readFile(source), "png bytes");
-    EXPECT_EQ(entries(dir.path()), QStringList({"Trip-001.png", "a-1.webp", "a.jpg", "a.webp", "out"}));
+    EXPECT_EQ(entries(dir.path()), QStringList({"Trip-001.png", "a-1.webp", "a.jpg", "a.webp", "out", "top"}));
 }
 
 // Through a symbolic link, the file it points to is the one replaced and backed up; the link stays.

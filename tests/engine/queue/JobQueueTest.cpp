@@ -1,5 +1,6 @@
 #include "TestImages.h"
 
+#include "ImageDropExpander.h"
 #include "JobCancellation.h"
 #include "JobFootprint.h"
 #include "JobQueue.h"
@@ -12,11 +13,14 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <fcntl.h>
 #include <map>
 #include <mutex>
 #include <set>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace vantro;
 using namespace std::chrono_literals;
@@ -296,6 +300,33 @@ TEST_F(JobQueueTest, AFileGetsNoSecondJobWhileItsJobIsPendingOrProcessing)
     EXPECT_EQ(
         kinds(list),
         std::vector<K>({K::done, K::cancelled, K::cancelled, K::cancelled, K::failed, K::failed, K::done, K::done}));
+}
+
+// A name that is not UTF-8 beside its twin holding U+FFFD, in a folder given
+// by a path that is not clean, as a drop of "A/." or a command line's "." gives
+// it: every file keeps its own job. Held, so that the first batch's jobs are
+// still active while the second arrives and no key of the first may repeat.
+TEST_F(JobQueueTest, EveryFileOfAFolderGivenByAnyPathGetsItsOwnJob)
+{
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.filePath("A"));
+    ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+    for (const QByteArray name : {"caf\xe9.jpg", "caf\xef\xbf\xbd.jpg", "ok.jpg"})
+        ASSERT_EQ(::close(::creat((folder + '/' + name).constData(), 0600)), 0);
+    hold();
+    start(1);
+
+    for (const QByteArray& given : {folder + "/.", folder + "/./../A"}) {
+        queue->add(ImageDropExpander::expandToFiles({given}));
+        EXPECT_EQ(jobs().size(), 3u) << given.toStdString();
+        queue->add(ImageDropExpander::expandToFiles({folder}));
+        EXPECT_EQ(jobs().size(), 3u) << "the same files again";
+        queue->cancelAll();
+        releaseAll();
+        waitIdle();
+        queue->clearFinished();
+        hold();
+    }
 }
 
 // A job takes the settings of the moment it starts, even within a running pass.
