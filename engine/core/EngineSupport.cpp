@@ -102,14 +102,23 @@ void removeContents(int folder, const char* keep)
 // between finds its lock file gone and makes another; then the folder itself,
 // `name` in `parent` (a descriptor, or AT_FDCWD for a path). On NFS the lock
 // file removed while open is only renamed until the close that follows, and
-// the client's rmdir waits for that removal.
+// the client's rmdir waits for that removal. The folder goes only while its
+// name still leads to it.
 void removeMarkedFolder(int folder, int lock, int parent, const QByteArray& name)
 {
     removeContents(folder, kFolderLock);
     if (stillNamed(folder, kFolderLock, lock))
         ::unlinkat(folder, kFolderLock, 0);
     ::close(lock);
-    ::unlinkat(parent, name.constData(), AT_REMOVEDIR);
+    if (stillNamed(parent, name, folder))
+        ::unlinkat(parent, name.constData(), AT_REMOVEDIR);
+}
+
+// Whether a folder's status is that of one mkdtemp made for this process: a
+// folder of the current user that no one else may enter.
+bool isPrivateFolder(const struct stat& info)
+{
+    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 07777) == 0700;
 }
 
 } // namespace
@@ -218,65 +227,95 @@ AbandonableFolder::AbandonableFolder(const QString& templatePath)
     // A sweep may remove the folder while it is still empty, or take its lock
     // file between its creation and its lock and then remove the folder: such
     // a folder is given up for a new one, and what is left of it removed while
-    // it is still ours.
+    // it is still ours. Once a sweep has removed it, another user may make a
+    // folder of its name in a shared temporary folder: everything is made
+    // through the folder that was opened and found to be ours, never by its
+    // name, and a folder that is not ours is left as it is.
     for (int attempt = 0; attempt < 10; ++attempt) {
         QByteArray folder = QFile::encodeName(templatePath);
         if (::mkdtemp(folder.data()) == nullptr) {
             m_error = QString::fromStdString(std::generic_category().message(errno));
             return;
         }
-        const QByteArray lockPath = folder + '/' + kFolderLock;
-        const int lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (lock < 0) {
-            // Left empty, a folder would be removed by the next sweep while
-            // in use; none is handed out without its lock file.
+        FileHandle opened(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat info {};
+        if (opened.get() < 0 || ::fstat(opened.get(), &info) != 0) {
             const int error = errno;
-            ::rmdir(folder.constData());
+            // Gone, or a link or a file in its place: a sweep took it, and
+            // what holds its name now is not ours to remove.
+            if (error == ENOENT || error == ELOOP || error == ENOTDIR)
+                continue;
+            // Left empty, a folder would be removed by the next sweep while
+            // in use; none is handed out without its lock file. Unopened, it
+            // can be told only by what its name leads to.
+            if (::fstatat(AT_FDCWD, folder.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 && isPrivateFolder(info))
+                ::rmdir(folder.constData());
+            m_error = QString::fromStdString(std::generic_category().message(error));
+            return;
+        }
+        // Planted where a sweep removed ours: left as it is.
+        if (!isPrivateFolder(info))
+            continue;
+        const auto removeIfNamed = [&] {
+            if (stillNamed(AT_FDCWD, folder, opened.get()))
+                ::rmdir(folder.constData());
+        };
+        const int lock = ::openat(opened.get(), kFolderLock, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (lock < 0) {
+            const int error = errno;
+            removeIfNamed();
             if (error == ENOENT)
                 continue;
             m_error = QString::fromStdString(std::generic_category().message(error));
             return;
         }
+        const char* lockName = kFolderLock;
+        bool kept = false;
         if (markInUse(lock)) {
             // On NFS a lock file that a sweep removed while it was open here
             // keeps its link count: only its name tells that it is still ours.
-            if (stillNamed(AT_FDCWD, lockPath, lock)) {
-                m_lock = lock;
-                m_path = QFile::decodeName(folder);
-                return;
-            }
+            kept = stillNamed(opened.get(), kFolderLock, lock);
         } else if (errno != EWOULDBLOCK) {
             // A file system that keeps no locks still gives a folder. Its
             // lock file stays under another name: unmarked, no sweep ever
             // takes the folder for abandoned, and not empty, none removes it
             // as left empty either.
-            if (::renameat(AT_FDCWD, lockPath.constData(), AT_FDCWD, (folder + '/' + kUnmarked).constData()) == 0) {
-                ::close(lock);
-                m_path = QFile::decodeName(folder);
-                return;
-            }
+            kept = ::renameat(opened.get(), kFolderLock, opened.get(), kUnmarked) == 0;
+            if (kept)
+                lockName = kUnmarked;
         }
-        closeAndRemove(AT_FDCWD, lockPath, lock);
-        ::rmdir(folder.constData());
+        // The folder is used by its name: it is kept only while that name
+        // still leads to the folder made here.
+        if (kept && stillNamed(AT_FDCWD, folder, opened.get())) {
+            if (lockName == kFolderLock)
+                m_lock = lock;
+            else
+                ::close(lock);
+            m_folder = opened.release();
+            m_path = QFile::decodeName(folder);
+            return;
+        }
+        closeAndRemove(opened.get(), lockName, lock);
+        removeIfNamed();
     }
     m_error = QStringLiteral("it was removed while it was being made");
 }
 
 AbandonableFolder::~AbandonableFolder()
 {
-    if (m_path.isEmpty())
+    if (m_folder < 0)
         return;
+    // Emptied through the folder made, never through whatever its name may
+    // lead to by now.
     const QByteArray path = QFile::encodeName(m_path);
-    const FileHandle folder(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (folder.get() < 0) {
-        if (m_lock >= 0)
-            ::close(m_lock);
-    } else if (m_lock >= 0) {
-        removeMarkedFolder(folder.get(), m_lock, AT_FDCWD, path);
+    if (m_lock >= 0) {
+        removeMarkedFolder(m_folder, m_lock, AT_FDCWD, path);
     } else {
-        removeContents(folder.get(), nullptr);
-        ::rmdir(path.constData());
+        removeContents(m_folder, nullptr);
+        if (stillNamed(AT_FDCWD, path, m_folder))
+            ::rmdir(path.constData());
     }
+    ::close(m_folder);
 }
 
 FileHandle::~FileHandle()

@@ -119,7 +119,9 @@ void removeAbandoned(const QString& folder, const QRegularExpression& name, Aban
 // removeAbandoned takes it only after its process has ended. The folder goes,
 // with everything in it and its lock file last, when this does. A folder that
 // a sweep takes before it is locked, or removes while it is still empty, is
-// given up for a new one.
+// given up for a new one, and so is one that its name no longer leads to or
+// that is not the current user's private folder: nothing is ever made in a
+// folder of that name that another user planted.
 class AbandonableFolder {
 public:
     explicit AbandonableFolder(const QString& templatePath);
@@ -135,6 +137,9 @@ public:
 private:
     QString m_path;
     QString m_error;
+    // The folder made, held open so that it is emptied and removed, never one
+    // that took its name.
+    int m_folder = -1;
     int m_lock = -1;
 };
 

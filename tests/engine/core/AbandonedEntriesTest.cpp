@@ -160,6 +160,82 @@ TEST_F(AbandonedEntriesTest, ARunWhoseNewFolderIsSweptWorksInAnother)
     }
 }
 
+// A sweep may remove a run's new folder while it is still empty, and in a
+// shared temporary folder another user may then make one of its name: a run
+// puts neither its lock file nor the tool's files into a folder it did not
+// make, and leaves that folder as it is; it works in one of its own.
+TEST_F(AbandonedEntriesTest, ARunWritesIntoNoFolderButItsOwn)
+{
+    const QByteArray elsewhere = QFile::encodeName(dir.filePath("elsewhere"));
+    const QByteArray probe = QFile::encodeName(dir.filePath("probe"));
+    ASSERT_EQ(::mkdir(elsewhere.constData(), 0700), 0);
+    // Only root can give a folder to another user; elsewhere that case is left out.
+    const bool givesFolders = ::mkdir(probe.constData(), 0700) == 0 && ::chown(probe.constData(), 65534, 65534) == 0;
+    const std::vector<std::pair<const char*, std::function<bool(const char*)>>> planters = {
+        {"another user's folder",
+         [](const char* path) { return ::mkdir(path, 0700) == 0 && ::chown(path, 65534, 65534) == 0; }},
+        {"a folder of ours that others may enter",
+         [](const char* path) { return ::mkdir(path, 0700) == 0 && ::chmod(path, 0755) == 0; }},
+        {"a link to a folder", [&](const char* path) { return ::symlink(elsewhere.constData(), path) == 0; }},
+    };
+    for (const auto& [what, plant] : planters) {
+        if (QByteArray(what).startsWith("another") && !givesFolders)
+            continue;
+        SCOPED_TRACE(what);
+        QString planted;
+        SystemCallFaults::afterMakingFolder = [&](const char* made) {
+            SystemCallFaults::afterMakingFolder = nullptr;
+            planted = QFile::decodeName(made);
+            EXPECT_TRUE(::rmdir(made) == 0 && plant(made));
+        };
+        {
+            const AbandonableFolder folder(temporary() + "/vantro-1-XXXXXX");
+            EXPECT_NE(folder.path().toStdString(), planted.toStdString());
+            fill(folder);
+            EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 31);
+        }
+        EXPECT_EQ(entries(planted), "");
+        EXPECT_EQ(entries(QFile::decodeName(elsewhere)), "");
+        EXPECT_EQ(entries(temporary()), QFileInfo(planted).fileName().toStdString());
+        if (!QFile::remove(planted))
+            QDir().rmdir(planted);
+    }
+}
+
+// On NFS a lock file that a sweep removes while the run that made it holds it
+// open keeps its link count. A run whose lock file is removed, or whose
+// folder is moved away, between the lock file's creation and its lock tells
+// it by their names only, and works in another folder that holds its lock file.
+TEST_F(AbandonedEntriesTest, ARunKeepsAFolderOnlyWhileItsNamesLeadToIt)
+{
+    SystemCallFaults::locks = Locks::nfs;
+    const QString moved = dir.filePath("moved");
+    const std::vector<std::pair<const char*, std::function<void(const QString& lock)>>> changes = {
+        {"lock file removed", [](const QString& lock) { EXPECT_TRUE(QFile::remove(lock)); }},
+        {"folder moved", [&](const QString& lock) { EXPECT_TRUE(QDir().rename(QFileInfo(lock).path(), moved)); }},
+    };
+    for (const auto& [what, change] : changes) {
+        SCOPED_TRACE(what);
+        QString first;
+        SystemCallFaults::beforeLock = [&](int fd) {
+            const QString lock = QFileInfo("/proc/self/fd/" + QString::number(fd)).symLinkTarget();
+            if (!lock.endsWith("/.vantro-lock"))
+                return false;
+            first = QFileInfo(lock).path();
+            change(lock);
+            return true;
+        };
+        {
+            const AbandonableFolder folder(temporary() + "/vantro-1-XXXXXX");
+            ASSERT_TRUE(folder.isValid());
+            EXPECT_NE(folder.path().toStdString(), first.toStdString());
+            EXPECT_TRUE(QFileInfo::exists(folder.path() + "/.vantro-lock"));
+        }
+        EXPECT_EQ(entries(temporary()), "");
+        EXPECT_EQ(entries(moved), "");
+    }
+}
+
 // A sweep removes a folder left empty, but never one in use: one that it
 // removes while it is still empty is given up for a new one, one whose file
 // system keeps no locks, and so holds no lock file, is never empty, and one
