@@ -833,13 +833,11 @@ TEST_F(OutputPlacementTest, RecycleMovesFilesToTheFreedesktopTrashOrLeavesThemIn
     const QString file = write("work/a.png", "png");
     write("blocker", "");
     EXPECT_EQ(trashError(path("blocker/data"), {file}),
-              ("\"a.png\" could not be moved to the Trash: Unable to create trash directory " + path("blocker/data")
+              ("\"a.png\" could not be moved to the Trash: Cannot make the Trash folder " + path("blocker/data")
                + "/Trash: Not a directory")
                   .toStdString());
     EXPECT_EQ(trashError(path("home/data"), {path("missing.png"), file}),
-              ("\"missing.png\" could not be moved to the Trash: Error trashing file " + path("missing.png")
-               + ": No such file or directory")
-                  .toStdString());
+              "\"missing.png\" could not be moved to the Trash: No such file or directory");
     EXPECT_EQ(readFile(file), "png");
     EXPECT_EQ(entries(path("work")), QStringList{"a.png"});
 }
