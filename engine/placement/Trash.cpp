@@ -180,19 +180,21 @@ void moveToTrash(const QString& path)
         const QString name = trashName(fileNameOf(file), k, room);
         const QString infoFile = joinPath(infoFolder, name + kInfoSuffix);
         const QByteArray infoNative = nativePath(infoFile);
-        FileHandle written(openExclusive(infoNative, 0600));
-        if (const int error = written.get() < 0 ? errno : 0; error == EEXIST)
-            continue;
-        else if (error != 0)
+        FileHandle record(openExclusive(infoNative, 0600));
+        if (record.get() < 0) {
+            const int error = errno;
+            if (error == EEXIST)
+                continue;
             fail(QStringLiteral("Cannot write ") + infoFile, error);
+        }
 
         const QString target = joinPath(filesFolder, name);
         struct stat taken {};
         int error = ::lstat(nativePath(target).constData(), &taken) == 0 ? EEXIST : 0;
         QString failed = QStringLiteral("Cannot write ") + infoFile;
         if (error == 0)
-            error = writeAll(written.get(), info);
-        if (error == 0 && ::fsync(written.get()) != 0)
+            error = writeAll(record.get(), info);
+        if (error == 0 && ::fsync(record.get()) != 0)
             error = errno;
         if (error == 0) {
             failed = QStringLiteral("Cannot move it to ") + target;
@@ -200,7 +202,7 @@ void moveToTrash(const QString& path)
             if (error == 0)
                 return;
         }
-        closeAndRemove(AT_FDCWD, infoNative, written.release());
+        closeAndRemove(AT_FDCWD, infoNative, record.release());
         if (error != EEXIST)
             fail(failed, error);
     }
