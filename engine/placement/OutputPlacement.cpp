@@ -4,14 +4,13 @@
 #include "EngineSupport.h"
 #include "FileNames.h"
 #include "JobCancellation.h"
+#include "PlacementSupport.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QUuid>
-
-#include <gio/gio.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -29,38 +28,9 @@ namespace vantro {
 
 namespace {
 
-QString errorText(int error)
-{
-    return QString::fromStdString(std::generic_category().message(error));
-}
-
-QByteArray nativePath(const QString& path)
-{
-    return QFile::encodeName(path);
-}
-
-QString joinPath(const QString& folder, const QString& name)
-{
-    return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
-}
-
 QString folderOf(const QString& path)
 {
     return QFileInfo(path).absolutePath();
-}
-
-// The stem is the name without its last extension; a leading dot does not start one.
-struct NameParts {
-    QString stem;
-    QString extension;
-};
-
-NameParts splitName(const QString& fileName)
-{
-    const qsizetype dot = fileName.lastIndexOf(u'.');
-    if (dot <= 0)
-        return {fileName, QString()};
-    return {fileName.left(dot), fileName.mid(dot + 1)};
 }
 
 QString conversionExtension(ImageFormat format)
@@ -78,26 +48,6 @@ QString conversionExtension(ImageFormat format)
         return QStringLiteral("heic");
     }
     return QString();
-}
-
-int openExclusive(const QByteArray& path, mode_t mode)
-{
-    int fd;
-    do
-        fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-void step(OutputPlacement::Step point)
-{
-    if (OutputPlacement::stepHook)
-        OutputPlacement::stepHook(point);
-}
-
-bool unsupported(int error)
-{
-    return error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS;
 }
 
 // Errors from fchown/fchmod that leave the file usable: only root may give a file
@@ -234,18 +184,6 @@ bool unnamedRefused(int error)
     return error == EISDIR || error == EINVAL || error == ENOENT || unsupported(error);
 }
 
-bool refused(OutputPlacement::Refusal what)
-{
-    return OutputPlacement::simulatedRefusal >= what;
-}
-
-// How a file system refuses a rename that must not replace, or a hard link,
-// rather than failing the one asked for.
-bool featureRefused(int error)
-{
-    return error == EINVAL || error == EPERM || unsupported(error);
-}
-
 // A hidden staging file is locked by its process while in use, so that one a
 // killed process left can be told from one still in use.
 const QRegularExpression kStagingName(QStringLiteral("^\\.vantro-tmp-[0-9]{1,10}-[0-9a-f-]{36}$"));
@@ -317,19 +255,8 @@ public:
         // The mode last: it sets the mask of a copied ACL to what the source had.
         if (error == 0)
             error = setMode(fd, like ? like->owner.st_mode & 07777 : mode);
-        const char* data = bytes.constData();
-        qsizetype left = bytes.size();
-        while (error == 0 && left > 0) {
-            const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0) {
-                error = written < 0 ? errno : EIO;
-                break;
-            }
-            data += written;
-            left -= written;
-        }
+        if (error == 0)
+            error = writeAll(fd, bytes);
         if (error == 0) {
             step(OutputPlacement::Step::stagingWritten);
             if (::fsync(fd) != 0)
@@ -395,26 +322,10 @@ private:
                     == 0
                 ? 0
                 : errno;
-        if (refused(OutputPlacement::Refusal::noReplaceRenames))
-            errno = EINVAL;
-        else if (::renameat2(AT_FDCWD, m_native.constData(), AT_FDCWD, native.constData(), RENAME_NOREPLACE) == 0) {
-            m_placed = true;
-            return 0;
+        if (const int error = renameWithoutReplacing(m_native, native); !featureRefused(error)) {
+            m_placed = error == 0;
+            return error;
         }
-        // A file system that cannot rename without replacing can still refuse
-        // to link over an existing entry.
-        if (!featureRefused(errno))
-            return errno;
-        if (refused(OutputPlacement::Refusal::hardLinks)) {
-            errno = EPERM;
-        } else if (::link(m_native.constData(), native.constData()) == 0) {
-            m_placed = true;
-            step(OutputPlacement::Step::linked);
-            ::unlink(m_native.constData());
-            return 0;
-        }
-        if (!featureRefused(errno))
-            return errno;
         // Neither: the name is created exclusively, empty, and the complete
         // file renamed over it, so the name never holds a part of it. Until
         // the rename the empty file is locked, and then marked as a
@@ -483,13 +394,6 @@ private:
     bool m_placed = false;
 };
 
-// The longest file name, in bytes, the folder takes.
-qsizetype nameMaxOf(const QString& folder)
-{
-    const long max = ::pathconf(nativePath(folder).constData(), _PC_NAME_MAX);
-    return max > 0 ? static_cast<qsizetype>(max) : 255;
-}
-
 // The k-th backup name after a file's own: the whole name and ".~k~". Where
 // that is longer than the folder takes, the stem gives way, cut at a character
 // and followed by a short hash of the whole name, so that long names that
@@ -507,13 +411,7 @@ QString numberedBackupName(const QString& name, int64_t k, qsizetype nameMax)
         stem = name;
         tail = u'~' + hash + number;
     }
-    const qsizetype room = nameMax - nativePath(tail).size();
-    while (!stem.isEmpty() && nativePath(stem).size() > room) {
-        stem.chop(1);
-        if (!stem.isEmpty() && stem.back().isHighSurrogate())
-            stem.chop(1);
-    }
-    return stem + tail;
+    return stemWithin(stem, nameMax - nativePath(tail).size()) + tail;
 }
 
 // The names a placement tries in turn: a sequence renaming advances its number;
@@ -598,25 +496,6 @@ int makePath(const QString& folder)
         if (error != 0 || end < 0)
             return error;
     }
-}
-
-// Makes the folder and its missing parents owner-only: they show the paths
-// and names of the user's images. Folders that exist keep their modes.
-// Returns 0 or the errno of the failing step.
-int makePrivatePath(const QString& folder)
-{
-    const QString clean = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
-    for (qsizetype end = clean.indexOf(u'/', 1);; end = clean.indexOf(u'/', end + 1)) {
-        const QByteArray part = nativePath(end < 0 ? clean : clean.left(end));
-        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
-            return errno;
-        if (end < 0)
-            break;
-    }
-    struct stat info {};
-    if (::stat(nativePath(clean).constData(), &info) != 0)
-        return errno;
-    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
 }
 
 // Closes an existing backup root to other users. Earlier versions made the
@@ -799,25 +678,6 @@ void OutputPlacement::ensureCustomFolderExists(const QString& folder)
     if (const int error = makePath(folder))
         throw CompressionError::ioFailure(QStringLiteral("Failed to create destination folder ") + folder
                                           + QStringLiteral(": ") + errorText(error));
-}
-
-void OutputPlacement::recycleViaWorkspace(const QStringList& paths)
-{
-    // GIO, not QFile::moveToTrash: Qt writes the info file's Path unescaped,
-    // so a file manager restores a name holding "%" or a newline elsewhere or
-    // not at all. GIO also makes the home Trash where the data folder is
-    // missing, and on another file system uses that one's own Trash.
-    for (const QString& path : paths) {
-        const std::unique_ptr<GFile, decltype(&g_object_unref)> file(g_file_new_for_path(nativePath(path).constData()),
-                                                                     &g_object_unref);
-        GError* failure = nullptr;
-        if (g_file_trash(file.get(), nullptr, &failure))
-            continue;
-        const std::unique_ptr<GError, decltype(&g_error_free)> error(failure, &g_error_free);
-        throw TrashError(QStringLiteral("\"%1\" could not be moved to the Trash: %2")
-                             .arg(fileNameOf(path), QString::fromUtf8(error->message))
-                             .toStdString());
-    }
 }
 
 } // namespace vantro

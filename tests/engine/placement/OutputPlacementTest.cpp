@@ -10,6 +10,7 @@
 #include <QMap>
 #include <QProcess>
 
+#include <barrier>
 #include <csignal>
 #include <cstring>
 #include <latch>
@@ -32,6 +33,41 @@ using namespace vantro;
 using namespace vantro::test;
 
 namespace {
+
+// What a file manager restores from a Trash's information file: its path as
+// GLib unescapes it, or what is wrong with the file.
+std::string restoredPath(const QString& infoFile)
+{
+    QFile file(infoFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return "no information file " + infoFile.toStdString();
+    const QByteArray info = file.readAll();
+    const QList<QByteArray> lines = info.split('\n');
+    const QRegularExpression date("^DeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d$");
+    if (lines.size() != 4 || lines[0] != "[Trash Info]" || !lines[1].startsWith("Path=")
+        || !date.match(QString::fromLatin1(lines[2])).hasMatch() || !lines[3].isEmpty())
+        return "not whole: " + info.toStdString();
+    const std::unique_ptr<char, decltype(&g_free)> original(g_uri_unescape_string(lines[1].constData() + 5, nullptr),
+                                                            &g_free);
+    return original ? std::string(original.get()) : "not unescaped: " + info.toStdString();
+}
+
+QByteArray contentsOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : "missing " + path.toUtf8();
+}
+
+// What moving the files to the Trash gives: "trashed" or the error's text.
+QByteArray trashOutcome(const QStringList& files)
+{
+    try {
+        OutputPlacement::recycleViaWorkspace(files);
+    } catch (const TrashError& e) {
+        return e.what();
+    }
+    return "trashed";
+}
 
 class OutputPlacementTest : public TemporaryFolderTest {
 protected:
@@ -72,6 +108,19 @@ protected:
     QString convert(const QByteArray& bytes, const QString& source, const OutputMode& mode, ImageFormat format) const
     {
         return placement.writeConversionOutput(bytes, source, mode, format, {}, 3, "_");
+    }
+
+    // Moves the files to the Trash in a child whose home is "home" and whose
+    // data folder is `dataHome`.
+    std::string trashInChild(const QString& dataHome, const QStringList& files) const
+    {
+        return outputOfChild([&]() -> std::optional<QByteArray> {
+                   const EnvironmentOverride home("HOME", path("home"));
+                   const EnvironmentOverride data("XDG_DATA_HOME", dataHome);
+                   return trashOutcome(files);
+               })
+            .value_or("no child")
+            .toStdString();
     }
 
     OutputPlacement placement{dir.filePath(QStringLiteral("backup-root"))};
@@ -615,13 +664,20 @@ TEST_F(OutputPlacementTest, ANameAsLongAsAllowedIsBackedUpEveryTime)
 
 enum class Refuser { readOnlyMount, noWritePermission };
 
+// Gives this process (a child: the only one changed) a mount namespace of its
+// own, so that what it mounts goes with it; false where the machine refuses.
+bool ownMountNamespace()
+{
+    return ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
 // In a child process (the only one changed), makes writes into the folders
 // fail for root too: read-only bind mounts in a mount namespace of its own,
 // or, with the folders at mode 0555, the loss of root's power to write anywhere.
 bool refuseWritesIn(Refuser how, const QStringList& folders)
 {
     if (how == Refuser::readOnlyMount) {
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        if (!ownMountNamespace())
             return false;
         for (const QString& folder : folders) {
             const QByteArray native = QFile::encodeName(folder);
@@ -813,53 +869,155 @@ TEST_F(OutputPlacementTest, FailedWritesLeaveTheSourceAndNoStrayFiles)
 // stops the files after it.
 TEST_F(OutputPlacementTest, RecycleMovesFilesToTheFreedesktopTrashOrLeavesThemInPlace)
 {
-    // Home on the same file system as the files, so the home Trash is the one used.
     ASSERT_TRUE(QDir(dir.path()).mkdir("home"));
-    // GLib reads HOME and XDG_DATA_HOME once per process: each call has a child of its own.
-    const auto trashError = [&](const QString& dataHome, const QStringList& files) {
-        return outputOfChild([&]() -> std::optional<QByteArray> {
-                   const EnvironmentOverride home("HOME", path("home"));
-                   const EnvironmentOverride data("XDG_DATA_HOME", dataHome);
-                   try {
-                       OutputPlacement::recycleViaWorkspace(files);
-                   } catch (const TrashError& e) {
-                       return QByteArray(e.what());
-                   }
-                   return QByteArray("trashed");
-               })
-            .value_or("no child")
-            .toStdString();
-    };
-
     const QString trash = path("home/data/Trash/");
     for (const QString& name :
          QStringList{"100% done.png", "p%41.png", "a b#c?.png", "tab\there.png", "new\nline.png", "café.png"}) {
         SCOPED_TRACE(name.toStdString());
         const QString file = write("work/" + name, name.toUtf8());
-        ASSERT_EQ(trashError(path("home/data"), {file}), "trashed");
+        ASSERT_EQ(trashInChild(path("home/data"), {file}), "trashed");
         EXPECT_FALSE(QFileInfo::exists(file));
         EXPECT_EQ(readFile(trash + "files/" + name), name.toUtf8());
-        QByteArray escaped;
-        for (const QByteArray& line : readFile(trash + "info/" + name + ".trashinfo").split('\n')) {
-            if (line.startsWith("Path="))
-                escaped = line.mid(5);
-        }
-        const std::unique_ptr<char, decltype(&g_free)> original(g_uri_unescape_string(escaped.constData(), nullptr),
-                                                                &g_free);
-        EXPECT_EQ(original ? std::string(original.get()) : "not unescaped: " + escaped.toStdString(),
-                  QFile::encodeName(file).toStdString());
+        EXPECT_EQ(restoredPath(trash + "info/" + name + ".trashinfo"), QFile::encodeName(file).toStdString());
     }
 
     const QString file = write("work/a.png", "png");
     write("blocker", "");
-    EXPECT_EQ(trashError(path("blocker/data"), {file}),
-              ("\"a.png\" could not be moved to the Trash: Unable to create trash directory " + path("blocker/data")
+    EXPECT_EQ(trashInChild(path("blocker/data"), {file}),
+              ("\"a.png\" could not be moved to the Trash: Cannot make the Trash folder " + path("blocker/data")
                + "/Trash: Not a directory")
                   .toStdString());
-    EXPECT_EQ(trashError(path("home/data"), {path("missing.png"), file}),
-              ("\"missing.png\" could not be moved to the Trash: Error trashing file " + path("missing.png")
-               + ": No such file or directory")
-                  .toStdString());
+    EXPECT_EQ(trashInChild(path("home/data"), {path("missing.png"), file}),
+              "\"missing.png\" could not be moved to the Trash: No such file or directory");
     EXPECT_EQ(readFile(file), "png");
     EXPECT_EQ(entries(path("work")), QStringList{"a.png"});
+}
+
+// Rows: names whose information file's name is as long as a folder takes or
+// longer (one cut must fall inside a character); names taken in the Trash by
+// a file without information or by information without a file. Each file is
+// restorable under the name it takes, and nothing in the Trash is replaced.
+TEST_F(OutputPlacementTest, RecycleKeepsEveryFileRestorableAndReplacesNothingInTheTrash)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir("home"));
+    const QString trash = path("home/data/Trash/");
+    write("home/data/Trash/files/taken.png", "earlier");
+    write("home/data/Trash/info/orphan.png.trashinfo", "earlier");
+    const QString e(u'é');
+    const QList<std::pair<QString, QString>> rows{
+        {QString(235, u'a') + ".png", QString(235, u'a') + ".png"},
+        {QString(241, u'b') + ".png", QString(241, u'b') + ".png"},
+        {QString(251, u'c') + ".png", QString(241, u'c') + ".png"},
+        {e.repeated(125) + "d.png", e.repeated(120) + ".png"},
+        {"taken.png", "taken.2.png"},
+        {"orphan.png", "orphan.2.png"},
+    };
+    for (const auto& [name, trashedAs] : rows) {
+        SCOPED_TRACE(name.toStdString());
+        const QString file = write("work/" + name, name.toUtf8());
+        ASSERT_EQ(trashInChild(path("home/data"), {file}), "trashed");
+        EXPECT_FALSE(QFileInfo::exists(file));
+        EXPECT_EQ(contentsOf(trash + "files/" + trashedAs), name.toUtf8());
+        EXPECT_EQ(restoredPath(trash + "info/" + trashedAs + ".trashinfo"), QFile::encodeName(file).toStdString());
+    }
+    EXPECT_EQ(readFile(trash + "files/taken.png"), "earlier");
+    EXPECT_EQ(readFile(trash + "info/orphan.png.trashinfo"), "earlier");
+}
+
+// A full disk refuses the information file: the file stays where it was, and
+// no information file, not even an empty one, is left.
+TEST_F(OutputPlacementTest, RecycleOntoAFullDiskLeavesTheFileInPlace)
+{
+    const QString disk = path("disk");
+    ASSERT_TRUE(QDir(dir.path()).mkdir("disk"));
+    const std::optional<QByteArray> outcome = outputOfChild([&]() -> std::optional<QByteArray> {
+        if (!ownMountNamespace() || ::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=64k") != 0)
+            return std::nullopt;
+        QDir(disk).mkdir("home");
+        writeFile(disk + "/photo.png", "photo");
+        const FileHandle filler(::open(QFile::encodeName(disk + "/filler").constData(), O_WRONLY | O_CREAT, 0600));
+        const QByteArray block(4096, 'f');
+        while (::write(filler.get(), block.constData(), static_cast<size_t>(block.size())) > 0) {}
+        const EnvironmentOverride home("HOME", disk + "/home");
+        const EnvironmentOverride data("XDG_DATA_HOME", "");
+        const QByteArray trashed = trashOutcome({disk + "/photo.png"});
+        return trashed + '\n' + contentsOf(disk + "/photo.png") + '\n'
+            + entries(disk + "/home/.local/share/Trash/info").join(',').toUtf8();
+    });
+    if (!outcome)
+        GTEST_SKIP() << "this machine mounts no file system for a test";
+    EXPECT_EQ(outcome->toStdString(),
+              ("\"photo.png\" could not be moved to the Trash: Cannot write " + disk
+               + "/home/.local/share/Trash/info/photo.png.trashinfo: No space left on device\nphoto\n")
+                  .toStdString());
+}
+
+std::barrier<>* trashFolderStart = nullptr;
+
+// A drive's own Trash is made by whichever job comes first; two at once both
+// go on with it. A shared Trash (a real folder with the sticky bit) is used
+// where there is one; a system file system has none.
+TEST_F(OutputPlacementTest, RecycleOnADriveUsesItsOwnTrashWhoeverMakesIt)
+{
+    for (const char* folder : {"home", "drive", "temp", "sticky"})
+        ASSERT_TRUE(QDir(dir.path()).mkdir(folder));
+    const QString drive = path("drive");
+    const QString own = drive + "/.Trash-" + QString::number(::geteuid());
+    const std::optional<QByteArray> outcome = outputOfChild([&]() -> std::optional<QByteArray> {
+        // ramfs, unlike tmpfs, is no system file system to the desktop.
+        if (!ownMountNamespace() || ::mount("drive", QFile::encodeName(drive).constData(), "ramfs", 0, nullptr) != 0
+            || ::mount("tmpfs", QFile::encodeName(path("temp")).constData(), "tmpfs", 0, nullptr) != 0)
+            return std::nullopt;
+        const EnvironmentOverride home("HOME", path("home"));
+        QByteArray report;
+        std::barrier start(2);
+        trashFolderStart = &start;
+        OutputPlacement::stepHook = [](OutputPlacement::Step point) {
+            if (point == OutputPlacement::Step::trashFolder)
+                trashFolderStart->arrive_and_wait();
+        };
+        // Each round makes the Trash anew, both jobs past their look for it before either makes it.
+        for (int round = 0; round < 10; ++round) {
+            QDir(own).removeRecursively();
+            const QStringList names{QStringLiteral("a%1.png").arg(round), QStringLiteral("b%1.png").arg(round)};
+            QByteArray outcomes[2];
+            writeFile(drive + '/' + names[0], "a");
+            writeFile(drive + '/' + names[1], "b");
+            {
+                std::jthread first([&] { outcomes[0] = trashOutcome({drive + '/' + names[0]}); });
+                std::jthread second([&] { outcomes[1] = trashOutcome({drive + '/' + names[1]}); });
+            }
+            for (int k = 0; k < 2; ++k) {
+                const std::string restored = restoredPath(own + "/info/" + names[k] + ".trashinfo");
+                if (outcomes[k] != "trashed" || restored != names[k].toStdString())
+                    report += outcomes[k] + ' ' + QByteArray::fromStdString(restored) + '\n';
+            }
+        }
+        OutputPlacement::stepHook = nullptr;
+        report += QByteArray::number(modeOf(own), 8) + '\n';
+
+        writeFile(path("temp/t.png"), "t");
+        report += trashOutcome({path("temp/t.png")}) + '\n';
+        // A link is no shared Trash, whatever it leads to.
+        ::chmod(QFile::encodeName(path("sticky")).constData(), 01777);
+        ::symlink(QFile::encodeName(path("sticky")).constData(), QFile::encodeName(drive + "/.Trash").constData());
+        writeFile(drive + "/c.png", "c");
+        report += trashOutcome({drive + "/c.png"});
+        report += ' ' + contentsOf(own + "/files/c.png") + '\n';
+        ::unlink(QFile::encodeName(drive + "/.Trash").constData());
+        QDir(drive).mkdir(".Trash");
+        ::chmod(QFile::encodeName(drive + "/.Trash").constData(), 01777);
+        writeFile(drive + "/d.png", "d");
+        const QString shared = drive + "/.Trash/" + QString::number(::geteuid());
+        report += trashOutcome({drive + "/d.png"});
+        report += ' ' + contentsOf(shared + "/files/d.png") + ' ' + QByteArray::number(modeOf(shared), 8) + ' '
+            + restoredPath(shared + "/info/d.png.trashinfo").c_str();
+        return report;
+    });
+    if (!outcome)
+        GTEST_SKIP() << "this machine mounts no file system for a test";
+    EXPECT_EQ(outcome->toStdString(),
+              "700\n\"t.png\" could not be moved to the Trash: The system file system it is on has no Trash\n"
+              "trashed c\ntrashed d 700 d.png");
+    EXPECT_TRUE(entries(path("sticky")).isEmpty());
 }

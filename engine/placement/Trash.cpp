@@ -1,0 +1,228 @@
+#include "OutputPlacement.h"
+
+#include "EngineSupport.h"
+#include "PlacementSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <gio/gunixmounts.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vantro {
+
+namespace {
+
+// Why one file could not be moved; the caller names the file.
+struct TrashFailure {
+    QString reason;
+};
+
+[[noreturn]] void fail(const QString& what, int error)
+{
+    throw TrashFailure{what + QStringLiteral(": ") + errorText(error)};
+}
+
+QString cannotMake(const QString& trash)
+{
+    return QStringLiteral("Cannot make the Trash folder ") + trash;
+}
+
+const QString kInfoSuffix = QStringLiteral(".trashinfo");
+
+// A Trash and the folder its information files give paths relative to:
+// empty for the home Trash, whose paths are absolute; a drive's own Trash
+// gives them from its top, so that they still hold where it is mounted next.
+struct TrashFolder {
+    QString path;
+    QString topdir;
+};
+
+QString homeTrash()
+{
+    QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    if (!data.startsWith(u'/'))
+        data = QDir::homePath() + QStringLiteral("/.local/share");
+    return data + QStringLiteral("/Trash");
+}
+
+// The file system of the folder or, where it does not exist yet, of the
+// nearest folder above it that does: the one it will be made on.
+dev_t deviceOf(QString folder)
+{
+    struct stat info {};
+    while (::stat(nativePath(folder).constData(), &info) != 0 && folder.size() > 1)
+        folder = QFileInfo(folder).path();
+    return info.st_dev;
+}
+
+int makeTrashParts(const QString& trash)
+{
+    int error = makePrivatePath(trash + QStringLiteral("/files"));
+    return error != 0 ? error : makePrivatePath(trash + QStringLiteral("/info"));
+}
+
+// Makes a Trash of the user's own on a drive, owner-only. One that another
+// job made meanwhile serves as well; one that is a link or another user's
+// must not, as others could then read or take what is trashed. Returns why
+// the folder cannot serve, or nothing.
+QString ownTrashRefusal(const QString& trash)
+{
+    const QByteArray native = nativePath(trash);
+    struct stat info {};
+    if ((::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) || ::lstat(native.constData(), &info) != 0)
+        return errorText(errno);
+    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
+        return QStringLiteral("it is a link or not the user's own folder");
+    const int error = makeTrashParts(trash);
+    return error != 0 ? errorText(error) : QString();
+}
+
+// The top of the file system holding the folder; empty where the desktop
+// shows no Trash for it: the system's own file systems, temporary ones among them.
+QString trashTopOf(const QString& folder)
+{
+    const std::unique_ptr<GUnixMountEntry, decltype(&g_unix_mount_free)> mount(
+        g_unix_mount_for(nativePath(folder).constData(), nullptr), &g_unix_mount_free);
+    if (!mount || g_unix_mount_is_system_internal(mount.get()))
+        return QString();
+    return QFile::decodeName(g_unix_mount_get_mount_path(mount.get()));
+}
+
+// The home Trash for a file on its file system; else the drive's shared
+// Trash where an administrator made one (a real folder with the sticky bit),
+// else one of the user's own at the drive's top.
+TrashFolder trashFor(const QString& realFolder, dev_t device)
+{
+    const QString home = homeTrash();
+    if (deviceOf(home) == device) {
+        if (const int error = makeTrashParts(home))
+            fail(cannotMake(home), error);
+        return {home, QString()};
+    }
+    const QString topdir = trashTopOf(realFolder);
+    if (topdir.isEmpty())
+        throw TrashFailure{QStringLiteral("The system file system it is on has no Trash")};
+    const QString uid = QString::number(::geteuid());
+    const QString shared = joinPath(topdir, QStringLiteral(".Trash"));
+    struct stat info {};
+    if (::lstat(nativePath(shared).constData(), &info) == 0 && S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0
+        && ownTrashRefusal(joinPath(shared, uid)).isEmpty())
+        return {joinPath(shared, uid), topdir};
+    step(OutputPlacement::Step::trashFolder);
+    const QString own = joinPath(topdir, QStringLiteral(".Trash-") + uid);
+    if (const QString reason = ownTrashRefusal(own); !reason.isEmpty())
+        throw TrashFailure{cannotMake(own) + QStringLiteral(": ") + reason};
+    return {own, topdir};
+}
+
+// The k-th name (from 1) a file may take in the Trash: its own, then
+// "name.2.ext", "name.3.ext", ... Where that is longer than `room` the stem
+// gives way, cut at a character, so the extension still tells the type.
+QString trashName(const QString& name, int64_t k, qsizetype room)
+{
+    QString stem = splitName(name).stem;
+    const QString number = k > 1 ? u'.' + QString::number(k) : QString();
+    QString tail = number + name.mid(stem.size());
+    if (nativePath(stem + tail).size() <= room)
+        return stem + tail;
+    if (nativePath(tail).size() >= room) {
+        stem = name;
+        tail = number;
+    }
+    return stemWithin(stem, room - nativePath(tail).size()) + tail;
+}
+
+// The information file by which a file manager restores a file: its path
+// percent-escaped as a URI's (every byte but unreserved ASCII and "/"), and
+// the time of deletion in local time.
+QByteArray trashInfo(const QByteArray& path)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    char date[32] = {};
+    ::localtime_r(&now, &local);
+    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+    return QByteArrayLiteral("[Trash Info]\nPath=") + path.toPercentEncoding("/") + QByteArrayLiteral("\nDeletionDate=")
+        + date + '\n';
+}
+
+// The information file comes first, written whole and flushed, so that no
+// file is in the Trash without one; the file then takes the same name in
+// files/ by a rename that never replaces. On every failure the information
+// file goes again and the file stays where it was.
+void moveToTrash(const QString& path)
+{
+    const QString file = QFileInfo(path).absoluteFilePath();
+    const QByteArray native = nativePath(file);
+    struct stat status {};
+    if (::lstat(native.constData(), &status) != 0)
+        throw TrashFailure{errorText(errno)};
+    const QString realFolder = QFileInfo(QFileInfo(file).path()).canonicalFilePath();
+    const TrashFolder trash = trashFor(realFolder, status.st_dev);
+
+    const QString realFile = joinPath(realFolder, fileNameOf(file));
+    const QString top = joinPath(trash.topdir, QString());
+    const QByteArray info
+        = trashInfo(nativePath(!trash.topdir.isEmpty() && realFile.startsWith(top) ? realFile.mid(top.size()) : file));
+
+    const QString infoFolder = trash.path + QStringLiteral("/info");
+    const QString filesFolder = trash.path + QStringLiteral("/files");
+    const qsizetype room = std::min(nameMaxOf(infoFolder) - nativePath(kInfoSuffix).size(), nameMaxOf(filesFolder));
+    for (int64_t k = 1; k <= OutputPlacement::defaultMaxCollisionAttempts; ++k) {
+        const QString name = trashName(fileNameOf(file), k, room);
+        const QString infoFile = joinPath(infoFolder, name + kInfoSuffix);
+        const QByteArray infoNative = nativePath(infoFile);
+        FileHandle record(openExclusive(infoNative, 0600));
+        if (record.get() < 0) {
+            const int error = errno;
+            if (error == EEXIST)
+                continue;
+            fail(QStringLiteral("Cannot write ") + infoFile, error);
+        }
+
+        const QString target = joinPath(filesFolder, name);
+        struct stat taken {};
+        int error = ::lstat(nativePath(target).constData(), &taken) == 0 ? EEXIST : 0;
+        QString failed = QStringLiteral("Cannot write ") + infoFile;
+        if (error == 0)
+            error = writeAll(record.get(), info);
+        if (error == 0 && ::fsync(record.get()) != 0)
+            error = errno;
+        if (error == 0) {
+            failed = QStringLiteral("Cannot move it to ") + target;
+            error = renameWithoutReplacing(native, nativePath(target));
+            if (error == 0)
+                return;
+        }
+        closeAndRemove(AT_FDCWD, infoNative, record.release());
+        if (error != EEXIST)
+            fail(failed, error);
+    }
+    throw TrashFailure{QStringLiteral("No free name in ") + filesFolder + QStringLiteral(" after ")
+                       + QString::number(OutputPlacement::defaultMaxCollisionAttempts) + QStringLiteral(" attempts")};
+}
+
+} // namespace
+
+void OutputPlacement::recycleViaWorkspace(const QStringList& paths)
+{
+    for (const QString& path : paths) {
+        try {
+            moveToTrash(path);
+        } catch (const TrashFailure& failure) {
+            throw TrashError(QStringLiteral("\"%1\" could not be moved to the Trash: %2")
+                                 .arg(fileNameOf(path), failure.reason)
+                                 .toStdString());
+        }
+    }
+}
+
+} // namespace vantro
