@@ -154,6 +154,23 @@ QByteArray trashInfo(const QByteArray& path)
         + date + '\n';
 }
 
+// Where the file system neither renames without replacing nor links, the
+// name is created exclusively, empty, and the file renamed over it: it
+// replaces nothing but the entry made for it. A kill in between leaves that
+// entry empty in the Trash, the file where it was.
+int renameOverReservation(const QByteArray& from, const QByteArray& to)
+{
+    const FileHandle reservation(openExclusive(to, 0600));
+    if (reservation.get() < 0)
+        return errno;
+    if (::rename(from.constData(), to.constData()) != 0) {
+        const int error = errno;
+        ::unlink(to.constData());
+        return error;
+    }
+    return 0;
+}
+
 // The information file comes first, written whole and flushed, so that no
 // file is in the Trash without one; the file then takes the same name in
 // files/ by a rename that never replaces. On every failure the information
@@ -199,6 +216,8 @@ void moveToTrash(const QString& path)
         if (error == 0) {
             failed = QStringLiteral("Cannot move it to ") + target;
             error = renameWithoutReplacing(native, nativePath(target));
+            if (featureRefused(error))
+                error = renameOverReservation(native, nativePath(target));
             if (error == 0)
                 return;
         }

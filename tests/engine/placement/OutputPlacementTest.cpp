@@ -920,6 +920,11 @@ TEST_F(OutputPlacementTest, RecycleKeepsEveryFileRestorableAndReplacesNothingInT
         EXPECT_EQ(contentsOf(trash + "files/" + trashedAs), name.toUtf8());
         EXPECT_EQ(restoredPath(trash + "info/" + trashedAs + ".trashinfo"), QFile::encodeName(file).toStdString());
     }
+    // A file system that neither renames without replacing nor links.
+    OutputPlacement::simulatedRefusal = OutputPlacement::Refusal::hardLinks;
+    const QString refused = write("work/taken.png", "refused");
+    EXPECT_EQ(trashInChild(path("home/data"), {refused}), "trashed");
+    EXPECT_EQ(readFile(trash + "files/taken.3.png"), "refused");
     EXPECT_EQ(readFile(trash + "files/taken.png"), "earlier");
     EXPECT_EQ(readFile(trash + "info/orphan.png.trashinfo"), "earlier");
 }
