@@ -6,6 +6,7 @@
 #include "Localization.h"
 #include "SymbolIcons.h"
 #include "URLAccumulator.h"
+#include "UriList.h"
 
 #include <QCoreApplication>
 #include <QDragEnterEvent>
@@ -19,7 +20,6 @@
 #include <QThreadPool>
 #include <QVBoxLayout>
 
-#include <cctype>
 #include <utility>
 
 namespace vantro {
@@ -31,55 +31,16 @@ constexpr int kSpacing = 12;
 constexpr double kTargetedOpacity = 0.15;
 constexpr double kIdleOpacity = 0.08;
 
-// The local paths a drag names, as the bytes the file system knows them by.
-// The list is read as written, not through QUrl: QUrl decodes it as UTF-8,
-// so a name whose bytes a drag source left unescaped would come out with
-// U+FFFD and stand for another file, one whose name really holds it. Lines
-// end in CRLF, or in LF alone from some sources; "#" starts a comment. Items
-// that are not local files give no path. A host other than localhost makes
-// "//host/path", as QUrl::toLocalFile() does.
-QList<QByteArray> localPaths(const QMimeData* data)
+// The files a drag names, items on other computers included, so that each
+// of those is shown as a failed row rather than the drag being refused.
+QList<QByteArray> droppedPaths(const QMimeData* data)
 {
-    QList<QByteArray> paths;
-    if (data == nullptr)
-        return paths;
-    const auto isHex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
-    for (QByteArray line : data->data(QStringLiteral("text/uri-list")).split('\n')) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-        if (line.left(5).toLower() != "file:")
-            continue;
-        QByteArray rest = line.mid(5);
-        QByteArray host;
-        if (rest.startsWith("//")) {
-            const qsizetype slash = rest.indexOf('/', 2);
-            host = rest.mid(2, slash < 0 ? -1 : slash - 2).toLower();
-            rest = slash < 0 ? QByteArray() : rest.mid(slash);
-        }
-        // A query or a fragment is no part of the path.
-        for (const char stop : {'?', '#'}) {
-            if (const qsizetype at = rest.indexOf(stop); at >= 0)
-                rest.truncate(at);
-        }
-        // A "%" that starts no escape stays as written, as QUrl keeps it.
-        QByteArray path;
-        for (qsizetype i = 0; i < rest.size(); ++i) {
-            if (rest[i] == '%' && i + 2 < rest.size() && isHex(rest[i + 1]) && isHex(rest[i + 2])) {
-                path += QByteArray::fromHex(rest.mid(i + 1, 2));
-                i += 2;
-            } else {
-                path += rest[i];
-            }
-        }
-        if (!path.isEmpty())
-            paths.append(host.isEmpty() || host == "localhost" ? path : "//" + host + path);
-    }
-    return paths;
+    return data == nullptr ? QList<QByteArray>() : UriList::filePaths(data->data(QStringLiteral("text/uri-list")));
 }
 
-bool carriesLocalFiles(const QMimeData* data)
+bool carriesFiles(const QMimeData* data)
 {
-    return !localPaths(data).isEmpty();
+    return !droppedPaths(data).isEmpty();
 }
 
 // A drop is taken as a copy, or as a link when that is all the drag offers:
@@ -189,14 +150,14 @@ void DropZoneView::setTargeted(bool targeted)
 
 void DropZoneView::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!carriesLocalFiles(event->mimeData()) || !acceptWithoutMove(event))
+    if (!carriesFiles(event->mimeData()) || !acceptWithoutMove(event))
         return event->ignore();
     setTargeted(true);
 }
 
 void DropZoneView::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (!carriesLocalFiles(event->mimeData()) || !acceptWithoutMove(event))
+    if (!carriesFiles(event->mimeData()) || !acceptWithoutMove(event))
         event->ignore();
 }
 
@@ -209,7 +170,7 @@ void DropZoneView::dragLeaveEvent(QDragLeaveEvent* event)
 void DropZoneView::dropEvent(QDropEvent* event)
 {
     setTargeted(false);
-    const QList<QByteArray> paths = localPaths(event->mimeData());
+    const QList<QByteArray> paths = droppedPaths(event->mimeData());
     if (paths.isEmpty() || !acceptWithoutMove(event))
         return event->ignore();
     URLAccumulator accumulator;

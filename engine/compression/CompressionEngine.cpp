@@ -44,6 +44,15 @@ CompressionError unreadableName(const QString& path)
                                        + shown.mid(from));
 }
 
+// An item of a drop that names no file here, shown as it was given.
+CompressionError notALocalFile(const QString& item)
+{
+    const QString shown = FileNames::shown(item);
+    return CompressionError::ioFailure(item.startsWith(QStringLiteral("file://"), Qt::CaseInsensitive)
+                                           ? QStringLiteral("Not a file on this computer: ") + shown
+                                           : QStringLiteral("Not an absolute file path: ") + shown);
+}
+
 bool resizeChangesSize(std::pair<int64_t, int64_t> size, const ResizeMode& resize)
 {
     return ImageScaler::scaledDimensions(size.first, size.second, resize).has_value();
@@ -97,6 +106,10 @@ CompressionEngine::CompressionEngine(const QString& backupRoot, Trasher trasher,
 CompressionResult CompressionEngine::compress(const QString& givenPath, const CompressionSettings& settings) const
 {
     const auto start = std::chrono::steady_clock::now();
+    // A path that is not absolute would be looked up under the working
+    // folder, and a file on another computer under its name on this one.
+    if (!givenPath.startsWith(u'/'))
+        throw notALocalFile(givenPath);
     // A path that is not UTF-8 would be opened, backed up or trashed under
     // another file's name, so nothing at all is done with it; nor with one
     // whose ".." the kernel resolves to such a folder (kernelPath keeps the

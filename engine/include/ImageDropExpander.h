@@ -19,7 +19,8 @@ const QSet<QString>& supportedExtensions();
 // everything that is not a regular file (symbolic links included). Results
 // keep the input order, a folder's files at the folder's place. Paths that do
 // not exist and folders that cannot be read are skipped silently; nothing is
-// sorted or de-duplicated.
+// sorted or de-duplicated. An item that is not an absolute path is listed as
+// it is, without looking for it: the engine fails it.
 //
 // Paths come in as the bytes the file system knows them by and go out as
 // FileNames::fromBytes decodes them. A name that is not valid UTF-8 is still

@@ -105,10 +105,19 @@ QStringList expandToFiles(const QList<QByteArray>& paths)
 {
     QStringList found;
     for (const QByteArray& path : paths) {
-        // Follows a link given directly, as the user meant what it points to.
         // A NUL byte (a dropped "%00") would cut the path short at another file.
+        if (path.isEmpty() || path.contains('\0'))
+            continue;
+        // An item that is not an absolute path (a file on another computer)
+        // is no file here, nor one under the working folder: it is a job that
+        // the engine fails saying so.
+        if (!path.startsWith('/')) {
+            found.append(FileNames::fromBytes(path));
+            continue;
+        }
+        // Follows a link given directly, as the user meant what it points to.
         struct stat info {};
-        if (path.isEmpty() || path.contains('\0') || ::stat(path.constData(), &info) != 0)
+        if (::stat(path.constData(), &info) != 0)
             continue;
         if (S_ISDIR(info.st_mode)) {
             const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

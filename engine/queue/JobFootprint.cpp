@@ -66,8 +66,9 @@ std::optional<ImageFormat> targetOf(ImageFormat source, TargetFormat target)
 JobFootprint JobFootprint::read(const QString& path)
 {
     JobFootprint footprint;
-    // Its header would be read from another file.
-    if (FileNames::isNotUTF8(path))
+    // Its header would be read from another file; for a path that is not
+    // absolute, from one under the working folder.
+    if (FileNames::isNotUTF8(path) || !path.startsWith(u'/'))
         return footprint;
     try {
         const ImageFormat format = FormatDetector::detectFormat(path);

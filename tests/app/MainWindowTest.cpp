@@ -234,6 +234,8 @@ private Q_SLOTS:
     // image that is done. Two such names that differ only in those bytes are
     // two rows, shown as Qt shows them, and the valid names that they look
     // like are left alone, even by a conversion that trashes its originals.
+    // So is the local file that an item of another computer looks like:
+    // "file://tmp/x" is "x" on the computer "tmp", not "/tmp/x" here.
     void namesThatAreNotUTF8BecomeFailedRowsThatSaySo()
     {
         const QDir root(m_files.filePath(QStringLiteral("names")));
@@ -246,6 +248,7 @@ private Q_SLOTS:
         writeImage(root.filePath(QStringLiteral("caf.jpg")));
         writeImage(root.filePath(QStringLiteral("folder/ok.jpg")));
         writeImage(root.filePath(QStringLiteral("folder/d/in.jpg")));
+        writeImage(root.filePath(QStringLiteral("remote.jpg")));
         const QByteArray raw = QFile::encodeName(root.path());
         const auto cleanup = qScopeGuard([&] { std::filesystem::remove_all(raw.toStdString()); });
         QCOMPARE(::rename(raw + "/latin1.jpg", raw + "/latin1-\xe9t\xe9.jpg"), 0);
@@ -256,8 +259,9 @@ private Q_SLOTS:
             QFile file(root.filePath(name));
             return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         };
-        const QByteArray twins[] = {contents(lookalike), contents(rawLookalike)};
-        QVERIFY(!twins[0].isEmpty() && !twins[1].isEmpty());
+        const QByteArray twins[]
+            = {contents(lookalike), contents(rawLookalike), contents(QStringLiteral("remote.jpg"))};
+        QVERIFY(!twins[0].isEmpty() && !twins[1].isEmpty() && !twins[2].isEmpty());
         const QDir trashed(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
                            + QStringLiteral("/Trash/files"));
 
@@ -265,13 +269,16 @@ private Q_SLOTS:
             settings.setTargetFormat(S::TargetFormatOption::webp);
             settings.setOriginalFileHandling(S::OriginalFileHandlingOption::moveToTrash);
         });
-        // Each line as a drag source may write it, the raw one ending in LF alone.
+        // Each line as a drag source may write it, the raw one ending in LF
+        // alone, the last one padded.
         const QByteArray encodedRoot = QUrl::fromLocalFile(root.path()).toEncoded();
+        const QByteArray remote = "file://" + encodedRoot.mid(8) + "/remote.jpg";
         const ForeignDrag drag(encodedRoot + "/latin1-%E9t%E9.jpg\r\n" + encodedRoot + "/latin1-%E8t%E9.jpg\r\n"
-                               + encodedRoot + "/caf\xe9.jpg\n" + encodedRoot + "/folder\r\n");
+                               + encodedRoot + "/caf\xe9.jpg\n" + encodedRoot + "/folder\r\n \t" + remote + " \r\n");
         QCOMPARE(dropOn(h.dropZone(), drag), Qt::CopyAction);
-        QTRY_VERIFY_WITH_TIMEOUT(h.jobs().size() == 5 && allTerminal(h.jobs()), 60000);
-        QTRY_VERIFY(shownKinds(*h.window) == (std::vector{K::failed, K::failed, K::failed, K::failed, K::done}));
+        QTRY_VERIFY_WITH_TIMEOUT(h.jobs().size() == 6 && allTerminal(h.jobs()), 60000);
+        QTRY_VERIFY(shownKinds(*h.window)
+                    == (std::vector{K::failed, K::failed, K::failed, K::failed, K::done, K::failed}));
         const QString reason = QStringLiteral("File name is not valid UTF-8 and cannot be read: ");
         const QAbstractItemModel* table = h.window->findChild<QTableView*>()->model();
         for (int row : {0, 1, 2}) {
@@ -282,18 +289,24 @@ private Q_SLOTS:
         }
         QCOMPARE(h.jobs()[3].status.message(),
                  CompressionError::ioFailure(reason + QString::fromUtf8("d\uFFFD/in.jpg")).text());
+        QCOMPARE(
+            h.jobs()[5].status.message(),
+            CompressionError::ioFailure(QStringLiteral("Not a file on this computer: ") + QString::fromUtf8(remote))
+                .text());
+        QCOMPARE(table->index(5, 0).data().toString(), QStringLiteral("remote.jpg"));
         // Only the image that was done went to the Trash; the valid names
         // keep their bytes, and nothing was written beside them.
         QCOMPARE(trashed.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("ok.jpg")});
         QCOMPARE(contents(lookalike), twins[0]);
         QCOMPARE(contents(rawLookalike), twins[1]);
+        QCOMPARE(contents(QStringLiteral("remote.jpg")), twins[2]);
         QByteArrayList names;
         for (const auto& entry : std::filesystem::directory_iterator(raw.toStdString()))
             names.append(QByteArray::fromStdString(entry.path().filename().string()));
         std::sort(names.begin(), names.end());
         QCOMPARE(names,
                  QByteArrayList({"caf\xe9.jpg", "caf\xef\xbf\xbd.jpg", "folder", "latin1-\xe8t\xe9.jpg",
-                                 "latin1-\xe9t\xe9.jpg", "latin1-\xef\xbf\xbdt\xef\xbf\xbd.jpg"}));
+                                 "latin1-\xe9t\xe9.jpg", "latin1-\xef\xbf\xbdt\xef\xbf\xbd.jpg", "remote.jpg"}));
     }
 
     void dropsAreTakenAsACopyNeverAMove_data()
@@ -307,6 +320,9 @@ private Q_SLOTS:
         QTest::newRow("move only") << local << Qt::DropActions(Qt::MoveAction) << Qt::IgnoreAction;
         QTest::newRow("no local file") << QUrl(QStringLiteral("https://example.com/a.jpg"))
                                        << Qt::DropActions(Qt::CopyAction) << Qt::IgnoreAction;
+        // It is shown as a failed row.
+        QTest::newRow("a file of another computer")
+            << QUrl(QStringLiteral("file://nas/a.jpg")) << Qt::DropActions(Qt::CopyAction) << Qt::CopyAction;
     }
 
     void dropsAreTakenAsACopyNeverAMove()

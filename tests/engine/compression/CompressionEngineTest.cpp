@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 
 #include <sched.h>
 #include <sys/mount.h>
@@ -448,6 +449,32 @@ TEST_F(CompressionEngineTest, APathWithBytesThatAreNotUTF8TouchesNoFile)
     EXPECT_EQ(readRaw("d/\xef\xbf\xbd.jpg"), other);
     EXPECT_TRUE(trashed.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(engine.backupRoot()));
+}
+
+// A dropped item that names no file here is given to the engine as written,
+// which is no absolute path: looked up under the working folder it would be
+// another file, such as "file:/nas/x.jpg" there for "file://nas/x.jpg".
+TEST_F(CompressionEngineTest, AnItemThatIsNotAnAbsolutePathTouchesNoFile)
+{
+    const QByteArray jpeg = vipsEncode(photoLike(64, 48), ".jpg[Q=98,optimize_coding=false]");
+    ASSERT_TRUE(QDir(dir.path()).mkpath("file:/nas") && QDir(dir.path()).mkpath("file:A"));
+    write("file:/nas/x.jpg", jpeg);
+    write("file:A/ok.jpg", jpeg);
+    const QString home = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    const auto back = qScopeGuard([&] { QDir::setCurrent(home); });
+
+    CompressionSettings trashing = settings(CompressionMode::lossy(60), TargetFormat::webp);
+    trashing.originalFileHandling = OriginalFileHandling::moveToTrash;
+    EXPECT_EQ(errorFor("file://nas/x.jpg", trashing),
+              CompressionError::ioFailure("Not a file on this computer: file://nas/x.jpg"));
+    EXPECT_EQ(errorFor(QString::fromUtf16(u"FILE://nas/caf\xdce9.jpg"), trashing),
+              CompressionError::ioFailure(QString::fromUtf8("Not a file on this computer: FILE://nas/caf\uFFFD.jpg")));
+    EXPECT_EQ(errorFor("file:A/ok.jpg", trashing),
+              CompressionError::ioFailure("Not an absolute file path: file:A/ok.jpg"));
+    EXPECT_EQ(QDir(dir.filePath("file:/nas")).entryList(QDir::Files), QStringList{"x.jpg"});
+    EXPECT_EQ(readFile(dir.filePath("file:A/ok.jpg")), jpeg);
+    EXPECT_TRUE(trashed.isEmpty());
 }
 
 // After a symbolic link, ".." leads up from the link's target: the kernel
