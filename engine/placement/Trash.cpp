@@ -160,12 +160,12 @@ QByteArray trashInfo(const QByteArray& path)
 // entry empty in the Trash, the file where it was.
 int renameOverReservation(const QByteArray& from, const QByteArray& to)
 {
-    const FileHandle reservation(openExclusive(to, 0600));
+    FileHandle reservation(openExclusive(to, 0600));
     if (reservation.get() < 0)
         return errno;
     if (::rename(from.constData(), to.constData()) != 0) {
         const int error = errno;
-        ::unlink(to.constData());
+        closeAndRemove(AT_FDCWD, to, reservation.release());
         return error;
     }
     return 0;
