@@ -13,6 +13,7 @@
 #include "OptimiserTool.h"
 #include "PNGEncoder.h"
 #include "PixelScaler.h"
+#include "UriList.h"
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
 #include "WebPICCProfile.h"
@@ -48,7 +49,7 @@ CompressionError unreadableName(const QString& path)
 CompressionError notALocalFile(const QString& item)
 {
     const QString shown = FileNames::shown(item);
-    return CompressionError::ioFailure(item.startsWith(QStringLiteral("file://"), Qt::CaseInsensitive)
+    return CompressionError::ioFailure(UriList::namesAnotherComputer(FileNames::toBytes(item))
                                            ? QStringLiteral("Not a file on this computer: ") + shown
                                            : QStringLiteral("Not an absolute file path: ") + shown);
 }

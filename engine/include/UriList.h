@@ -24,6 +24,10 @@ namespace UriList {
 // path must not stand for the shorter one before it.
 QList<QByteArray> filePaths(const QByteArray& list);
 
+// Whether an item filePaths gave as its line names another computer's file,
+// rather than no path at all ("file:", "file://localhost").
+bool namesAnotherComputer(const QByteArray& item);
+
 } // namespace UriList
 
 } // namespace vantro

@@ -38,7 +38,27 @@ QByteArray percentDecoded(const QByteArray& text)
     return decoded;
 }
 
+// Splits a "file:" URI (without its scheme) into its host, empty when it
+// names none, and the rest.
+QByteArray hostOf(QByteArray& rest)
+{
+    if (!rest.startsWith("//"))
+        return QByteArray();
+    const qsizetype slash = rest.indexOf('/', 2);
+    QByteArray host = rest.mid(2, slash < 0 ? -1 : slash - 2);
+    rest = slash < 0 ? QByteArray() : rest.mid(slash);
+    return host;
+}
+
 } // namespace
+
+bool namesAnotherComputer(const QByteArray& item)
+{
+    if (item.left(5).compare("file:", Qt::CaseInsensitive) != 0)
+        return false;
+    QByteArray rest = item.mid(5);
+    return !isThisComputer(hostOf(rest));
+}
 
 QList<QByteArray> filePaths(const QByteArray& list)
 {
@@ -49,12 +69,7 @@ QList<QByteArray> filePaths(const QByteArray& list)
         if (line.left(5).compare("file:", Qt::CaseInsensitive) != 0)
             continue;
         QByteArray rest = line.mid(5);
-        QByteArray host;
-        if (rest.startsWith("//")) {
-            const qsizetype slash = rest.indexOf('/', 2);
-            host = rest.mid(2, slash < 0 ? -1 : slash - 2);
-            rest = slash < 0 ? QByteArray() : rest.mid(slash);
-        }
+        const QByteArray host = hostOf(rest);
         // A query or a fragment is no part of the path.
         for (const char stop : {'?', '#'}) {
             if (const qsizetype at = rest.indexOf(stop); at >= 0)
