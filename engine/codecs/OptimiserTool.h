@@ -13,14 +13,14 @@ namespace vantro {
 //
 // The file's header is read first: a size beyond the pixel budget is refused
 // as the decoders refuse it, before the tool starts. The tool writes its result
-// into a folder of its own (mode 0700) in the temporary folder, so no other
-// user can read a private image while it works; the folder is removed on every
-// way out. The tool runs under an address-space limit sized from the image's
-// pixel count and dies with the program. Its result is used only when it
-// parses as a whole image of the source's size: an exit status of 0 proves
-// nothing after a failed write. The folder is "vantro-<pid>-XXXXXX" and holds
-// a lock while in use, so that those of processes that were killed can be told
-// and removed.
+// into a folder of its own (owner-only where the file system keeps modes) in
+// the temporary folder, so no other user can read a private image while it
+// works; the folder is removed on every way out. The tool runs under an
+// address-space limit sized from the image's pixel count and dies with the
+// program. Its result is used only when it parses as a whole image of the
+// source's size: an exit status of 0 proves nothing after a failed write. The
+// folder is "vantro-<pid>-XXXXXX" and holds a lock while in use, so that those
+// of processes that were killed can be told and removed.
 struct OptimiserTool {
     QString resourceName; // "jpegtran", "oxipng"
     ImageFormat format; // what it reads and writes

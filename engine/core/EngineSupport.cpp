@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -114,11 +115,39 @@ void removeMarkedFolder(int folder, int lock, int parent, const QByteArray& name
         ::unlinkat(parent, name.constData(), AT_REMOVEDIR);
 }
 
-// Whether a folder's status is that of one mkdtemp made for this process: a
-// folder of the current user that no one else may enter.
-bool isPrivateFolder(const struct stat& info)
+// The owner the file system shows for what this process makes in `folder`:
+// most show the process's own user, some another one for every file (FAT or
+// NTFS through FUSE mounted by root, NFS squashing root). Told by a file made
+// there exclusively, which is this process's whatever owner it shows: one
+// without a name where the file system makes such files, else one under a
+// hidden name that goes at once.
+std::optional<uid_t> ownerShownIn(const QByteArray& folder)
 {
-    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 07777) == 0700;
+    int probe = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    QByteArray name = folder + "/.vantro-owner-XXXXXX";
+    if (probe >= 0)
+        name.clear();
+    else
+        probe = ::mkostemp(name.data(), O_CLOEXEC);
+    if (probe < 0)
+        return std::nullopt;
+    struct stat info {};
+    const bool seen = ::fstat(probe, &info) == 0;
+    if (name.isEmpty())
+        ::close(probe);
+    else
+        closeAndRemove(AT_FDCWD, name, probe);
+    return seen ? std::optional<uid_t>(info.st_uid) : std::nullopt;
+}
+
+// Whether a folder in `parent` that shows the owner `owner` may be one this
+// process made. Where the file system tells owners apart, one of another
+// user's was planted in the name of one a sweep removed. Where it shows one
+// owner for all, whoever could plant such a folder could as well read what
+// this process makes there, so the folder mkdtemp made is taken as made.
+bool madeHere(uid_t owner, const QByteArray& parent)
+{
+    return owner == ::geteuid() || owner == ownerShownIn(parent);
 }
 
 } // namespace
@@ -237,6 +266,8 @@ AbandonableFolder::AbandonableFolder(const QString& templatePath)
             m_error = QString::fromStdString(std::generic_category().message(errno));
             return;
         }
+        const qsizetype slash = folder.lastIndexOf('/');
+        const QByteArray parent = slash > 0 ? folder.left(slash) : slash == 0 ? QByteArray("/") : QByteArray(".");
         FileHandle opened(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat info {};
         if (opened.get() < 0 || ::fstat(opened.get(), &info) != 0) {
@@ -247,15 +278,27 @@ AbandonableFolder::AbandonableFolder(const QString& templatePath)
                 continue;
             // Left empty, a folder would be removed by the next sweep while
             // in use; none is handed out without its lock file. Unopened, it
-            // can be told only by what its name leads to.
-            if (::fstatat(AT_FDCWD, folder.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 && isPrivateFolder(info))
+            // can be told only by what its name leads to: one that its owner
+            // may not open was made so under the umask, and another user's
+            // was planted.
+            const bool ours = ::fstatat(AT_FDCWD, folder.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0
+                && S_ISDIR(info.st_mode) && madeHere(info.st_uid, parent);
+            if (!ours && error == EACCES)
+                continue;
+            if (ours)
                 ::rmdir(folder.constData());
-            m_error = QString::fromStdString(std::generic_category().message(error));
+            m_error = error == EACCES ? QStringLiteral("it is not readable by its owner")
+                                      : QString::fromStdString(std::generic_category().message(error));
             return;
         }
         // Planted where a sweep removed ours: left as it is.
-        if (!isPrivateFolder(info))
+        if (!madeHere(info.st_uid, parent))
             continue;
+        // Modes that a set-group-ID parent, default ACLs or the file system
+        // give the folder are no sign of a plant. Where the mode can be set,
+        // others are kept out before anything goes in.
+        if ((info.st_mode & 077) != 0)
+            ::fchmod(opened.get(), info.st_mode & 07700);
         const auto removeIfNamed = [&] {
             if (stillNamed(AT_FDCWD, folder, opened.get()))
                 ::rmdir(folder.constData());
@@ -266,7 +309,9 @@ AbandonableFolder::AbandonableFolder(const QString& templatePath)
             removeIfNamed();
             if (error == ENOENT)
                 continue;
-            m_error = QString::fromStdString(std::generic_category().message(error));
+            m_error = error == EACCES && (info.st_mode & (S_IWUSR | S_IXUSR)) != (S_IWUSR | S_IXUSR)
+                ? QStringLiteral("it is not writable by its owner")
+                : QString::fromStdString(std::generic_category().message(error));
             return;
         }
         const char* lockName = kFolderLock;

@@ -114,14 +114,17 @@ void closeAndRemove(int folder, const QByteArray& name, int fd);
 enum class AbandonedEntry { folder, file };
 void removeAbandoned(const QString& folder, const QRegularExpression& name, AbandonedEntry kind);
 
-// A new private (0700) folder made from a QTemporaryDir template, holding a
-// lock file that marks it ours and in use until the folder is gone, so that
+// A new private folder made from a QTemporaryDir template, holding a lock
+// file that marks it ours and in use until the folder is gone, so that
 // removeAbandoned takes it only after its process has ended. The folder goes,
-// with everything in it and its lock file last, when this does. A folder that
-// a sweep takes before it is locked, or removes while it is still empty, is
-// given up for a new one, and so is one that its name no longer leads to or
-// that is not the current user's private folder: nothing is ever made in a
-// folder of that name that another user planted.
+// with everything in it and its lock file last, when this does. Where the
+// file system keeps modes, it is made owner-only (0700, with any special bits
+// its parent gives it). A folder that a sweep takes before it is locked, or
+// removes while it is still empty, is given up for a new one, and so is one
+// that its name no longer leads to or that shows another owner than the file
+// system gives what this process makes: nothing is ever made in a folder of
+// that name that another user planted. One that the umask leaves its owner
+// unable to use is removed and fails.
 class AbandonableFolder {
 public:
     explicit AbandonableFolder(const QString& templatePath);

@@ -1,8 +1,10 @@
 #include "TestImages.h"
 
 #include "EngineSupport.h"
+#include "JPEGEncoder.h"
 #include "OptimiserTool.h"
 #include "OutputPlacement.h"
+#include "PNGEncoder.h"
 #include "SystemCallFaults.h"
 
 #include <QDir>
@@ -10,7 +12,10 @@
 
 #include <csignal>
 #include <string>
+#include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -163,7 +168,8 @@ TEST_F(AbandonedEntriesTest, ARunWhoseNewFolderIsSweptWorksInAnother)
 // A sweep may remove a run's new folder while it is still empty, and in a
 // shared temporary folder another user may then make one of its name: a run
 // puts neither its lock file nor the tool's files into a folder it did not
-// make, and leaves that folder as it is; it works in one of its own.
+// make, and leaves that folder as it is; it works in one of its own. (One
+// that another user cannot open either is in the table below.)
 TEST_F(AbandonedEntriesTest, ARunWritesIntoNoFolderButItsOwn)
 {
     const QByteArray elsewhere = QFile::encodeName(dir.filePath("elsewhere"));
@@ -174,8 +180,6 @@ TEST_F(AbandonedEntriesTest, ARunWritesIntoNoFolderButItsOwn)
     const std::vector<std::pair<const char*, std::function<bool(const char*)>>> planters = {
         {"another user's folder",
          [](const char* path) { return ::mkdir(path, 0700) == 0 && ::chown(path, 65534, 65534) == 0; }},
-        {"a folder of ours that others may enter",
-         [](const char* path) { return ::mkdir(path, 0700) == 0 && ::chmod(path, 0755) == 0; }},
         {"a link to a folder", [&](const char* path) { return ::symlink(elsewhere.constData(), path) == 0; }},
     };
     for (const auto& [what, plant] : planters) {
@@ -200,6 +204,149 @@ TEST_F(AbandonedEntriesTest, ARunWritesIntoNoFolderButItsOwn)
         if (!QFile::remove(planted))
             QDir().rmdir(planted);
     }
+}
+
+// Serves `source` at `target` through bindfs with its options, in this
+// process's own mount namespace, for as long as this process lives.
+bool serveThroughBindfs(const QString& source, const QString& target, const char* options)
+{
+    const QByteArray from = QFile::encodeName(source);
+    const QByteArray to = QFile::encodeName(target);
+    if (::access("/dev/fuse", R_OK | W_OK) != 0 || ::access("/usr/bin/bindfs", X_OK) != 0 || ::unshare(CLONE_NEWNS) != 0
+        || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return false;
+    const pid_t server = ::fork();
+    if (server == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        ::close_range(3, ~0U, 0);
+        ::execl("/usr/bin/bindfs", "bindfs", "-f", "-o", options, from.constData(), to.constData(), nullptr);
+        ::_exit(127);
+    }
+    struct stat below {};
+    struct stat served {};
+    for (int wait = 0; server > 0 && wait < 500; ++wait) {
+        if (::stat(from.constData(), &below) == 0 && ::stat(to.constData(), &served) == 0
+            && below.st_dev != served.st_dev)
+            return true;
+        if (::waitpid(server, nullptr, WNOHANG) == server)
+            return false;
+        ::usleep(10000);
+    }
+    return false;
+}
+
+// Where a run's folder is made decides its mode and the owner it shows: a
+// set-group-ID parent, a file system of fixed modes or of one owner for all,
+// the umask. Wherever the system makes it, a PNG and a lossless JPEG are
+// done and nothing is left; a folder of ours that others may enter is closed
+// before use. One that the umask keeps its owner out of is removed, and the
+// failure says why; another user's folder that the run cannot even open is
+// left as it is, and the run works in one of its own.
+TEST_F(AbandonedEntriesTest, ToolFoldersWorkWhereverTheSystemMakesThem)
+{
+    const QByteArray png = vipsEncode(photoLike(48, 32), ".png");
+    const QByteArray jpeg = vipsEncode(photoLike(48, 32), ".jpg[Q=90]");
+    // Another user's, as the tests' own user is root.
+    const auto asNobody
+        = [this] { return ::chmod(QFile::encodeName(dir.path()).constData(), 0711) == 0 && ::seteuid(65534) == 0; };
+    const auto plantRootsFolder = [](const char* made) {
+        SystemCallFaults::afterMakingFolder = nullptr;
+        EXPECT_TRUE(::seteuid(0) == 0 && ::rmdir(made) == 0 && ::mkdir(made, 0700) == 0 && ::seteuid(65534) == 0);
+    };
+    struct Row {
+        const char* what;
+        // Makes the temporary folder `tmp` (not there yet); false where this machine cannot.
+        std::function<bool(const QString& tmp)> setUp;
+        std::string expected;
+    };
+    const std::vector<Row> rows{
+        {"in a set-group-ID folder",
+         [](const QString& tmp) {
+             return QDir().mkdir(tmp) && ::chmod(QFile::encodeName(tmp).constData(), 02770) == 0;
+         },
+         "2700, done, done, left: "},
+        {"on a file system of mode 0755 for all",
+         [](const QString& tmp) {
+             return QDir().mkpath(tmp + "-below") && QDir().mkpath(tmp)
+                 && serveThroughBindfs(tmp + "-below", tmp, "perms=0755,chmod-ignore");
+         },
+         "755, done, done, left: "},
+        {"on a file system of mode 0777 for all",
+         [](const QString& tmp) {
+             return QDir().mkpath(tmp + "-below") && QDir().mkpath(tmp)
+                 && serveThroughBindfs(tmp + "-below", tmp, "perms=0777,chmod-ignore");
+         },
+         "777, done, done, left: "},
+        {"on a file system that shows another owner for all",
+         [](const QString& tmp) {
+             return QDir().mkpath(tmp + "-below") && QDir().mkpath(tmp)
+                 && serveThroughBindfs(tmp + "-below", tmp, "force-user=65534,force-group=65534");
+         },
+         "700, done, done, left: "},
+        {"a folder of ours that others may enter",
+         [](const QString& tmp) {
+             SystemCallFaults::afterMakingFolder = [](const char* made) {
+                 SystemCallFaults::afterMakingFolder = nullptr;
+                 EXPECT_EQ(::chmod(made, 0755), 0);
+             };
+             return QDir().mkdir(tmp);
+         },
+         "700, done, done, left: "},
+        {"under umask 0277",
+         [&](const QString& tmp) {
+             ::umask(0277);
+             return QDir().mkdir(tmp) && ::chmod(QFile::encodeName(tmp).constData(), 01777) == 0 && asNobody();
+         },
+         "it is not writable by its owner, staging: it is not writable by its owner, staging: it is not writable by "
+         "its owner, left: "},
+        {"another user's folder that the run cannot open",
+         [&](const QString& tmp) {
+             SystemCallFaults::afterMakingFolder = plantRootsFolder;
+             return QDir().mkdir(tmp) && ::chmod(QFile::encodeName(tmp).constData(), 01777) == 0 && asNobody();
+         },
+         "700, done, done, left: planted"},
+    };
+    int row = 0;
+    QStringList skipped;
+    for (const auto& [what, setUp, expected] : rows) {
+        SCOPED_TRACE(what);
+        const QString tmp = dir.filePath(QStringLiteral("tmp%1").arg(++row));
+        const std::optional<QByteArray> outcome = outputOfChild([&]() -> std::optional<QByteArray> {
+            ::umask(022);
+            const EnvironmentOverride temporary("TMPDIR", tmp);
+            if (!setUp(tmp))
+                return std::nullopt;
+            QByteArray report;
+            QString planted;
+            {
+                const AbandonableFolder folder(tmp + "/vantro-1-XXXXXX");
+                struct stat info {};
+                if (!folder.isValid())
+                    report += folder.errorString().toUtf8();
+                else if (::stat(QFile::encodeName(folder.path()).constData(), &info) == 0)
+                    report += QByteArray::number(info.st_mode & 07777, 8);
+                fill(folder);
+            }
+            for (const auto* tool : {&PNGEncoder::losslessTool(), &JPEGEncoder::losslessTool()}) {
+                try {
+                    report += tool->runOnData(tool == &PNGEncoder::losslessTool() ? png : jpeg, "staging: ").isEmpty()
+                        ? ", empty"
+                        : ", done";
+                } catch (const CompressionError& e) {
+                    report += ", " + e.message().toUtf8();
+                }
+            }
+            const QString left = QString::fromStdString(entries(tmp));
+            report += ", left: " + (left.isEmpty() || left.startsWith(".") ? left : QStringLiteral("planted")).toUtf8();
+            return report;
+        });
+        if (!outcome)
+            skipped += what;
+        else
+            EXPECT_EQ(outcome->toStdString(), expected);
+    }
+    if (!skipped.isEmpty())
+        GTEST_SKIP() << "this machine cannot make a folder " << skipped.join(", ").toStdString();
 }
 
 // On NFS a lock file that a sweep removes while the run that made it holds it
