@@ -253,6 +253,10 @@ TEST_F(AbandonedEntriesTest, ToolFoldersWorkWhereverTheSystemMakesThem)
         SystemCallFaults::afterMakingFolder = nullptr;
         EXPECT_TRUE(::seteuid(0) == 0 && ::rmdir(made) == 0 && ::mkdir(made, 0700) == 0 && ::seteuid(65534) == 0);
     };
+    // The temporary folder served through bindfs from a folder beside it.
+    const auto served = [](const QString& tmp, const char* options) {
+        return QDir().mkpath(tmp + "-below") && QDir().mkpath(tmp) && serveThroughBindfs(tmp + "-below", tmp, options);
+    };
     struct Row {
         const char* what;
         // Makes the temporary folder `tmp` (not there yet); false where this machine cannot.
@@ -266,22 +270,11 @@ TEST_F(AbandonedEntriesTest, ToolFoldersWorkWhereverTheSystemMakesThem)
          },
          "2700, done, done, left: "},
         {"on a file system of mode 0755 for all",
-         [](const QString& tmp) {
-             return QDir().mkpath(tmp + "-below") && QDir().mkpath(tmp)
-                 && serveThroughBindfs(tmp + "-below", tmp, "perms=0755,chmod-ignore");
-         },
-         "755, done, done, left: "},
+         [=](const QString& tmp) { return served(tmp, "perms=0755,chmod-ignore"); }, "755, done, done, left: "},
         {"on a file system of mode 0777 for all",
-         [](const QString& tmp) {
-             return QDir().mkpath(tmp + "-below") && QDir().mkpath(tmp)
-                 && serveThroughBindfs(tmp + "-below", tmp, "perms=0777,chmod-ignore");
-         },
-         "777, done, done, left: "},
+         [=](const QString& tmp) { return served(tmp, "perms=0777,chmod-ignore"); }, "777, done, done, left: "},
         {"on a file system that shows another owner for all",
-         [](const QString& tmp) {
-             return QDir().mkpath(tmp + "-below") && QDir().mkpath(tmp)
-                 && serveThroughBindfs(tmp + "-below", tmp, "force-user=65534,force-group=65534");
-         },
+         [=](const QString& tmp) { return served(tmp, "force-user=65534,force-group=65534"); },
          "700, done, done, left: "},
         {"a folder of ours that others may enter",
          [](const QString& tmp) {
