@@ -473,31 +473,6 @@ QString writeFailure(const QString& path, int error)
     return QStringLiteral("Failed to write ") + fileNameOf(path) + QStringLiteral(": ") + errorText(error);
 }
 
-// Makes the folder and its missing parents as mkdir -p does: each part is
-// handed to the kernel as it stands, so a ".." after a link leads up from the
-// link's target even where the parts after the link are still to be made.
-// Cleaning the path as text first would make other folders than the kernel
-// opens afterwards. Returns 0 or an errno describing why the folder cannot be
-// made: a part that is a file, or a link that leads nowhere or in a loop.
-int makePath(const QString& folder)
-{
-    const QByteArray native = nativePath(folder);
-    for (qsizetype end = native.indexOf('/', 1);; end = native.indexOf('/', end + 1)) {
-        const QByteArray part = end < 0 ? native : native.left(end);
-        const auto folderError = [&part] {
-            struct stat info {};
-            return ::stat(part.constData(), &info) != 0 ? errno : S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
-        };
-        // Looked at first: a folder that exists is not made again, wherever
-        // making one would be refused.
-        int error = folderError();
-        if (error == ENOENT)
-            error = ::mkdir(part.constData(), 0777) == 0 ? 0 : errno == EEXIST ? folderError() : errno;
-        if (error != 0 || end < 0)
-            return error;
-    }
-}
-
 // Closes an existing backup root to other users. Earlier versions made the
 // folders with the user's umask; closing the root hides every path and
 // backup below it whatever their own modes. Only our own real folder is
@@ -561,7 +536,7 @@ OutputPlacement::OutputPlacement(QString backupRoot, int64_t maxCollisionAttempt
 
 QString OutputPlacement::defaultBackupRoot()
 {
-    return QDir::homePath() + QStringLiteral("/.vantro/backup");
+    return homeFolder() + QStringLiteral("/.vantro/backup");
 }
 
 QString OutputPlacement::writeOutput(const QByteArray& bytes, const QString& originalPath, const OutputMode& outputMode,
@@ -637,7 +612,7 @@ QString OutputPlacement::backupOriginal(const QString& sourcePath) const
     if (relative.startsWith(u'/'))
         relative.remove(0, 1);
     const QString folder = relative.isEmpty() ? m_backupRoot : joinPath(m_backupRoot, relative);
-    if (const int error = makePrivatePath(folder))
+    if (const int error = makePath(folder, 0700))
         throw CompressionError::ioFailure(QStringLiteral("Failed to create backup directory: ") + errorText(error));
     closeToOthers(m_backupRoot);
 
@@ -675,7 +650,7 @@ QString OutputPlacement::backupOriginal(const QString& sourcePath) const
 
 void OutputPlacement::ensureCustomFolderExists(const QString& folder)
 {
-    if (const int error = makePath(folder))
+    if (const int error = makePath(folder, 0777))
         throw CompressionError::ioFailure(QStringLiteral("Failed to create destination folder ") + folder
                                           + QStringLiteral(": ") + errorText(error));
 }

@@ -73,21 +73,24 @@ public:
 
     // Moves each file to the freedesktop Trash, stopping at the first failure
     // (TrashError). Never deletes. A file goes to the Trash of its own file
-    // system: the home Trash, else one at that file system's top, never one
-    // of a system file system. Its information file is written whole before
-    // the file moves, and the file moves only under a name that neither an
-    // information file nor a file in the Trash holds, so a file manager can
-    // restore it and nothing in the Trash is replaced; a name too long for
-    // the Trash is shortened there, its extension kept.
+    // system: the home Trash, never made in a home folder that does not
+    // exist, else one at that file system's top, never one of a system file
+    // system. Its information file is written whole before the file moves,
+    // and the file moves only under a name that neither an information file
+    // nor a file in the Trash holds, however many of its name the Trash holds
+    // already, so a file manager can restore it and nothing in the Trash is
+    // replaced; a name too long for the Trash is shortened there, its
+    // extension kept.
     static void recycleViaWorkspace(const QStringList& paths);
 
     // The points between the steps of a placement, for tests that stop the
     // process or change the folder there: a staging file was created, filled,
-    // flushed; a final name is about to be claimed or a source replaced; a name
-    // was claimed by a hard link whose staging name is not yet removed, or a
-    // staging file without a name took its hidden name to replace a source; a
-    // final name was created empty for the staging file to be renamed over it;
-    // a Trash folder of the user's own on a drive is about to be made.
+    // flushed; a final name, or a name in the Trash, is about to be claimed
+    // or a source replaced; a name was claimed by a hard link whose staging
+    // name is not yet removed, or a staging file without a name took its
+    // hidden name to replace a source; a final name was created empty for the
+    // staging file to be renamed over it; a Trash folder of the user's own on
+    // a drive is about to be made.
     enum class Step { stagingCreated, stagingWritten, stagingSynced, claiming, linked, reserved, trashFolder };
     // Tests only: called at every step when set.
     static inline void (*stepHook)(Step) = nullptr;

@@ -1,15 +1,16 @@
 #include "PlacementSupport.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace vantro {
 
@@ -121,20 +122,57 @@ int renameWithoutReplacing(const QByteArray& from, const QByteArray& to)
     return 0;
 }
 
-int makePrivatePath(const QString& folder)
+namespace {
+
+// 0 where the path leads to a folder, else why it does not.
+int folderError(const QByteArray& path)
 {
-    const QString clean = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
-    for (qsizetype end = clean.indexOf(u'/', 1);; end = clean.indexOf(u'/', end + 1)) {
-        const QByteArray part = nativePath(end < 0 ? clean : clean.left(end));
-        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
-            return errno;
-        if (end < 0)
+    struct stat info {};
+    return ::stat(path.constData(), &info) != 0 ? errno : S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+}
+
+} // namespace
+
+int makePath(const QString& folder, mode_t mode)
+{
+    const QByteArray native = nativePath(folder);
+    int error = folderError(native);
+    if (error != ENOENT)
+        return error;
+    // Back to the deepest part that exists (the top always does), then on
+    // from there, making each part.
+    qsizetype existing = native.size();
+    while ((existing = native.lastIndexOf('/', existing - 1)) > 0) {
+        error = folderError(native.left(existing));
+        if (error != ENOENT)
             break;
     }
-    struct stat info {};
-    if (::stat(nativePath(clean).constData(), &info) != 0)
-        return errno;
-    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+    if (existing > 0 && error != 0)
+        return error;
+    for (qsizetype end = native.indexOf('/', std::max<qsizetype>(existing, 0) + 1);;
+         end = native.indexOf('/', end + 1)) {
+        const QByteArray part = end < 0 ? native : native.left(end);
+        error = ::mkdir(part.constData(), mode) == 0 ? 0 : errno;
+        // Another job may make it meanwhile; a file or a link in its place fails.
+        if (error == EEXIST)
+            error = folderError(part);
+        if (error != 0 || end < 0)
+            return error;
+    }
+}
+
+QString homeFolder()
+{
+    const QByteArray home = qgetenv("HOME");
+    if (!home.isEmpty())
+        return QFile::decodeName(home);
+    const long hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(hint > 0 ? static_cast<size_t>(hint) : 1024);
+    passwd entry{};
+    passwd* found = nullptr;
+    while (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE)
+        buffer.resize(buffer.size() * 2);
+    return found && found->pw_dir ? QFile::decodeName(found->pw_dir) : QString();
 }
 
 } // namespace vantro

@@ -59,9 +59,21 @@ bool featureRefused(int error);
 // system does neither.
 int renameWithoutReplacing(const QByteArray& from, const QByteArray& to);
 
-// Makes the folder and its missing parents owner-only: backups and the Trash
-// show the paths and names of the user's images. Folders that exist keep
-// their modes. Returns 0 or the errno of the failing step.
-int makePrivatePath(const QString& folder);
+// Makes the folder and its missing parents as mkdir -p does, each new one
+// with `mode` less the umask: 0700 where the folders show the paths and names
+// of the user's images (backups, the Trash). Each part is handed to the
+// kernel as it stands, so a ".." after a link leads up from the link's target
+// even where the parts after the link are still to be made; cleaning the path
+// as text first would make other folders than the kernel opens afterwards.
+// Only what is missing is made: a folder that exists costs one look, not a
+// call for each folder above it (a round trip each on a network share), and
+// keeps its mode. Returns 0 or an errno describing why the folder cannot be
+// made: a part that is a file, or a link that leads nowhere or in a loop.
+int makePath(const QString& folder, mode_t mode);
+
+// The user's home folder: HOME, or where that is unset or empty, the user
+// database's; empty where that has none either. QDir::homePath() gives "/"
+// then, which would put the user's Trash and backups at the system's top.
+QString homeFolder();
 
 } // namespace vantro

@@ -3,7 +3,6 @@
 #include "EngineSupport.h"
 #include "PlacementSupport.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 #include <gio/gunixmounts.h>
@@ -12,7 +11,10 @@
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
+#include <functional>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,12 +47,20 @@ struct TrashFolder {
     QString topdir;
 };
 
-QString homeTrash()
+// The home Trash, and the home folder it is in where XDG_DATA_HOME does not
+// put it elsewhere: a Trash is no reason to make a home that is missing.
+struct HomeTrash {
+    QString path;
+    std::optional<QString> home;
+};
+
+HomeTrash homeTrash()
 {
-    QString data = qEnvironmentVariable("XDG_DATA_HOME");
-    if (!data.startsWith(u'/'))
-        data = QDir::homePath() + QStringLiteral("/.local/share");
-    return data + QStringLiteral("/Trash");
+    const QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    if (data.startsWith(u'/'))
+        return {data + QStringLiteral("/Trash"), std::nullopt};
+    const QString home = homeFolder();
+    return {home + QStringLiteral("/.local/share/Trash"), home};
 }
 
 // The file system of the folder or, where it does not exist yet, of the
@@ -65,8 +75,8 @@ dev_t deviceOf(QString folder)
 
 int makeTrashParts(const QString& trash)
 {
-    int error = makePrivatePath(trash + QStringLiteral("/files"));
-    return error != 0 ? error : makePrivatePath(trash + QStringLiteral("/info"));
+    int error = makePath(trash + QStringLiteral("/files"), 0700);
+    return error != 0 ? error : makePath(trash + QStringLiteral("/info"), 0700);
 }
 
 // Makes a Trash of the user's own on a drive, owner-only. One that another
@@ -101,11 +111,14 @@ QString trashTopOf(const QString& folder)
 // else one of the user's own at the drive's top.
 TrashFolder trashFor(const QString& realFolder, dev_t device)
 {
-    const QString home = homeTrash();
-    if (deviceOf(home) == device) {
-        if (const int error = makeTrashParts(home))
-            fail(cannotMake(home), error);
-        return {home, QString()};
+    const HomeTrash home = homeTrash();
+    if (deviceOf(home.path) == device) {
+        struct stat info {};
+        if (home.home && (::stat(nativePath(*home.home).constData(), &info) != 0 || !S_ISDIR(info.st_mode)))
+            throw TrashFailure{QStringLiteral("The home folder ") + *home.home + QStringLiteral(" does not exist")};
+        if (const int error = makeTrashParts(home.path))
+            fail(cannotMake(home.path), error);
+        return {home.path, QString()};
     }
     const QString topdir = trashTopOf(realFolder);
     if (topdir.isEmpty())
@@ -171,10 +184,42 @@ int renameOverReservation(const QByteArray& from, const QByteArray& to)
     return 0;
 }
 
+// A number whose name `taken` finds free, `from` or after. The first few are
+// looked at in turn; then numbers ever further apart until one is free, and
+// the gap between it and the last taken one is halved down to a free number
+// right after a taken one. A Trash that holds thousands of one name (every
+// album's cover.jpg) so costs a few dozen looks, not one a name.
+int64_t freeNumber(int64_t from, const std::function<bool(int64_t)>& taken, const QString& folder)
+{
+    constexpr int64_t kInTurn = 4;
+    int64_t last = from - 1;
+    int64_t next = from;
+    for (int64_t step = 1; taken(next);) {
+        if (next - from >= kInTurn)
+            step *= 2;
+        if (step >= std::numeric_limits<int64_t>::max() - next)
+            throw TrashFailure{QStringLiteral("No free name in ") + folder};
+        last = next;
+        next += step;
+    }
+    while (next - last > 1) {
+        const int64_t middle = last + (next - last) / 2;
+        (taken(middle) ? last : next) = middle;
+    }
+    return next;
+}
+
+bool exists(const QString& path)
+{
+    struct stat info {};
+    return ::lstat(nativePath(path).constData(), &info) == 0;
+}
+
 // The information file comes first, written whole and flushed, so that no
 // file is in the Trash without one; the file then takes the same name in
 // files/ by a rename that never replaces. On every failure the information
-// file goes again and the file stays where it was.
+// file goes again and the file stays where it was. A name found free may be
+// taken before it is claimed: the search goes on after it.
 void moveToTrash(const QString& path)
 {
     const QString file = QFileInfo(path).absoluteFilePath();
@@ -193,8 +238,14 @@ void moveToTrash(const QString& path)
     const QString infoFolder = trash.path + QStringLiteral("/info");
     const QString filesFolder = trash.path + QStringLiteral("/files");
     const qsizetype room = std::min(nameMaxOf(infoFolder) - nativePath(kInfoSuffix).size(), nameMaxOf(filesFolder));
-    for (int64_t k = 1; k <= OutputPlacement::defaultMaxCollisionAttempts; ++k) {
-        const QString name = trashName(fileNameOf(file), k, room);
+    const auto nameAt = [&](int64_t k) { return trashName(fileNameOf(file), k, room); };
+    // A name is taken by an information file or a file, whichever a kill left.
+    const auto taken = [&](int64_t k) {
+        const QString name = nameAt(k);
+        return exists(joinPath(infoFolder, name + kInfoSuffix)) || exists(joinPath(filesFolder, name));
+    };
+    for (int64_t k = freeNumber(1, taken, filesFolder);; k = freeNumber(k + 1, taken, filesFolder)) {
+        const QString name = nameAt(k);
         const QString infoFile = joinPath(infoFolder, name + kInfoSuffix);
         const QByteArray infoNative = nativePath(infoFile);
         FileHandle record(openExclusive(infoNative, 0600));
@@ -206,14 +257,12 @@ void moveToTrash(const QString& path)
         }
 
         const QString target = joinPath(filesFolder, name);
-        struct stat taken {};
-        int error = ::lstat(nativePath(target).constData(), &taken) == 0 ? EEXIST : 0;
         QString failed = QStringLiteral("Cannot write ") + infoFile;
-        if (error == 0)
-            error = writeAll(record.get(), info);
+        int error = writeAll(record.get(), info);
         if (error == 0 && ::fsync(record.get()) != 0)
             error = errno;
         if (error == 0) {
+            step(OutputPlacement::Step::claiming);
             failed = QStringLiteral("Cannot move it to ") + target;
             error = renameWithoutReplacing(native, nativePath(target));
             if (featureRefused(error))
@@ -225,8 +274,6 @@ void moveToTrash(const QString& path)
         if (error != EEXIST)
             fail(failed, error);
     }
-    throw TrashFailure{QStringLiteral("No free name in ") + filesFolder + QStringLiteral(" after ")
-                       + QString::number(OutputPlacement::defaultMaxCollisionAttempts) + QStringLiteral(" attempts")};
 }
 
 } // namespace

@@ -357,7 +357,8 @@ void intrudeBeforeClaim(OutputPlacement::Step point)
         writeFile(intruder, "intruder");
 }
 
-// Another program creating the chosen name between staging and claiming keeps its file.
+// Another program creating the chosen name between staging and claiming keeps
+// its file, as it does one created in the Trash between the look and the move.
 TEST_F(OutputPlacementTest, ANameTakenJustBeforeTheClaimIsNeverReplaced)
 {
     OutputPlacement::stepHook = intrudeBeforeClaim;
@@ -373,6 +374,15 @@ TEST_F(OutputPlacementTest, ANameTakenJustBeforeTheClaimIsNeverReplaced)
         EXPECT_EQ(readFile(intruder), "intruder");
         EXPECT_EQ(readFile(path(claim + "/photo-optim-1.jpg")), "new");
         EXPECT_EQ(entries(path(claim)), QStringList({"photo-optim-1.jpg", "photo-optim.jpg", "photo.jpg"}));
+
+        const QString trashed = write(claim + "/x.png", "trashed");
+        const QString trash = path(claim + "-data/Trash/");
+        intruder = trash + "files/x.png";
+        ASSERT_EQ(trashInChild(path(claim + "-data"), {trashed}), "trashed");
+        EXPECT_EQ(readFile(intruder), "intruder");
+        EXPECT_EQ(readFile(trash + "files/x.2.png"), "trashed");
+        EXPECT_EQ(restoredPath(trash + "info/x.2.png.trashinfo"), QFile::encodeName(trashed).toStdString());
+        EXPECT_EQ(entries(trash + "info"), QStringList{"x.2.png.trashinfo"});
     }
 }
 
@@ -865,8 +875,8 @@ TEST_F(OutputPlacementTest, FailedWritesLeaveTheSourceAndNoStrayFiles)
 }
 
 // Rows: names that a Trash's info file must escape, the first into a home
-// whose data folder does not exist yet; no Trash at all; a missing file, which
-// stops the files after it.
+// whose data folder does not exist yet; a data folder whose ".." comes after
+// a link; no Trash at all; a missing file, which stops the files after it.
 TEST_F(OutputPlacementTest, RecycleMovesFilesToTheFreedesktopTrashOrLeavesThemInPlace)
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir("home"));
@@ -881,6 +891,15 @@ TEST_F(OutputPlacementTest, RecycleMovesFilesToTheFreedesktopTrashOrLeavesThemIn
         EXPECT_EQ(restoredPath(trash + "info/" + name + ".trashinfo"), QFile::encodeName(file).toStdString());
     }
 
+    // The Trash is made where the kernel leads, up from the link's target.
+    ASSERT_TRUE(QDir(dir.path()).mkpath("real/sub") && QDir(dir.path()).mkdir("top"));
+    ASSERT_EQ(::symlink("../real/sub", QFile::encodeName(path("top/link")).constData()), 0);
+    const QString linked = write("work/linked.png", "linked");
+    ASSERT_EQ(trashInChild(path("top/link/../data"), {linked}), "trashed");
+    EXPECT_EQ(readFile(path("real/data/Trash/files/linked.png")), "linked");
+    EXPECT_EQ(restoredPath(path("real/data/Trash/info/linked.png.trashinfo")), QFile::encodeName(linked).toStdString());
+    EXPECT_EQ(entries(path("top")), QStringList{"link"});
+
     const QString file = write("work/a.png", "png");
     write("blocker", "");
     EXPECT_EQ(trashInChild(path("blocker/data"), {file}),
@@ -893,16 +912,72 @@ TEST_F(OutputPlacementTest, RecycleMovesFilesToTheFreedesktopTrashOrLeavesThemIn
     EXPECT_EQ(entries(path("work")), QStringList{"a.png"});
 }
 
+// Rows: HOME unset or empty, where the home is the user database's, never
+// "/"; a home that does not exist, which no Trash makes. In a child whose
+// root is a folder of the test's, with a user database of its own.
+TEST_F(OutputPlacementTest, RecycleTakesTheHomeFromTheUserDatabaseAndNeverMakesOne)
+{
+    const QString root = path("root");
+    write("root/etc/passwd",
+          "user:x:" + QByteArray::number(::geteuid()) + ':' + QByteArray::number(::getegid())
+              + "::/people/me:/bin/sh\n");
+    ASSERT_TRUE(QDir(root).mkpath("people/me"));
+    const struct {
+        const char* name;
+        const char* home;
+        std::string outcome;
+    } rows[]{
+        {"unset", nullptr, "trashed"},
+        {"empty", "", "trashed"},
+        {"missing", "/gone", "\"missing.png\" could not be moved to the Trash: The home folder /gone does not exist"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString name = QString::fromLatin1(row.name) + ".png";
+        write("root/work/" + name, row.name);
+        const std::optional<QByteArray> outcome = outputOfChild([&]() -> std::optional<QByteArray> {
+            if (::chroot(QFile::encodeName(root).constData()) != 0 || ::chdir("/") != 0)
+                return std::nullopt;
+            if (row.home)
+                ::setenv("HOME", row.home, 1);
+            else
+                ::unsetenv("HOME");
+            ::unsetenv("XDG_DATA_HOME");
+            return trashOutcome({"/work/" + name});
+        });
+        if (!outcome)
+            GTEST_SKIP() << "this machine gives a test no root of its own";
+        EXPECT_EQ(outcome->toStdString(), row.outcome);
+        if (row.outcome == "trashed") {
+            EXPECT_EQ(restoredPath(root + "/people/me/.local/share/Trash/info/" + name + ".trashinfo"),
+                      "/work/" + name.toStdString());
+        }
+    }
+    EXPECT_EQ(entries(root), QStringList({"etc", "people", "work"}));
+    EXPECT_EQ(entries(root + "/work"), QStringList{"missing.png"});
+}
+
 // Rows: names whose information file's name is as long as a folder takes or
 // longer (one cut must fall inside a character); names taken in the Trash by
-// a file without information or by information without a file. Each file is
-// restorable under the name it takes, and nothing in the Trash is replaced.
+// a file without information or by information without a file, or a thousand
+// times. Each file is restorable under the name it takes, and nothing in the
+// Trash is replaced.
 TEST_F(OutputPlacementTest, RecycleKeepsEveryFileRestorableAndReplacesNothingInTheTrash)
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir("home"));
     const QString trash = path("home/data/Trash/");
     write("home/data/Trash/files/taken.png", "earlier");
     write("home/data/Trash/info/orphan.png.trashinfo", "earlier");
+    QStringList earlier;
+    for (int k = 1; k <= 1000; ++k) {
+        const QString name = k == 1 ? QStringLiteral("x.png") : QStringLiteral("x.%1.png").arg(k);
+        if (k % 4 != 0)
+            earlier << trash + "files/" + name;
+        if (k % 4 != 1)
+            earlier << trash + "info/" + name + ".trashinfo";
+    }
+    for (const QString& taken : earlier)
+        writeFile(taken, "earlier");
     const QString e(u'é');
     const QList<std::pair<QString, QString>> rows{
         {QString(235, u'a') + ".png", QString(235, u'a') + ".png"},
@@ -911,6 +986,7 @@ TEST_F(OutputPlacementTest, RecycleKeepsEveryFileRestorableAndReplacesNothingInT
         {e.repeated(125) + "d.png", e.repeated(120) + ".png"},
         {"taken.png", "taken.2.png"},
         {"orphan.png", "orphan.2.png"},
+        {"x.png", "x.1001.png"},
     };
     for (const auto& [name, trashedAs] : rows) {
         SCOPED_TRACE(name.toStdString());
@@ -927,6 +1003,9 @@ TEST_F(OutputPlacementTest, RecycleKeepsEveryFileRestorableAndReplacesNothingInT
     EXPECT_EQ(readFile(trash + "files/taken.3.png"), "refused");
     EXPECT_EQ(readFile(trash + "files/taken.png"), "earlier");
     EXPECT_EQ(readFile(trash + "info/orphan.png.trashinfo"), "earlier");
+    EXPECT_EQ(std::count_if(earlier.begin(), earlier.end(),
+                            [](const QString& taken) { return contentsOf(taken) == "earlier"; }),
+              1500);
 }
 
 // A full disk refuses the information file: the file stays where it was, and
@@ -960,8 +1039,9 @@ TEST_F(OutputPlacementTest, RecycleOntoAFullDiskLeavesTheFileInPlace)
 std::barrier<>* trashFolderStart = nullptr;
 
 // A drive's own Trash is made by whichever job comes first; two at once both
-// go on with it. A shared Trash (a real folder with the sticky bit) is used
-// where there is one; a system file system has none.
+// go on with it, but never one that is a link or another user's folder. A
+// shared Trash (a real folder with the sticky bit) is used where there is
+// one; a system file system has none.
 TEST_F(OutputPlacementTest, RecycleOnADriveUsesItsOwnTrashWhoeverMakesIt)
 {
     for (const char* folder : {"home", "drive", "temp", "sticky"})
@@ -1003,6 +1083,18 @@ TEST_F(OutputPlacementTest, RecycleOnADriveUsesItsOwnTrashWhoeverMakesIt)
 
         writeFile(path("temp/t.png"), "t");
         report += trashOutcome({path("temp/t.png")}) + '\n';
+        // Others could read or take what went into such a Trash of the user's.
+        QDir(drive).mkdir("elsewhere");
+        QDir(own).removeRecursively();
+        ::symlink("elsewhere", QFile::encodeName(own).constData());
+        writeFile(drive + "/e.png", "e");
+        report += trashOutcome({drive + "/e.png"}) + ' ' + entries(drive + "/elsewhere").join(',').toUtf8() + '\n';
+        ::unlink(QFile::encodeName(own).constData());
+        QDir(drive).mkdir(fileNameOf(own));
+        ::chown(QFile::encodeName(own).constData(), ::geteuid() + 1, ::getegid());
+        report += trashOutcome({drive + "/e.png"}) + ' ' + entries(own).join(',').toUtf8()
+            + contentsOf(drive + "/e.png") + '\n';
+        QDir(own).removeRecursively();
         // A link is no shared Trash, whatever it leads to.
         ::chmod(QFile::encodeName(path("sticky")).constData(), 01777);
         ::symlink(QFile::encodeName(path("sticky")).constData(), QFile::encodeName(drive + "/.Trash").constData());
@@ -1011,6 +1103,10 @@ TEST_F(OutputPlacementTest, RecycleOnADriveUsesItsOwnTrashWhoeverMakesIt)
         report += ' ' + contentsOf(own + "/files/c.png") + '\n';
         ::unlink(QFile::encodeName(drive + "/.Trash").constData());
         QDir(drive).mkdir(".Trash");
+        ::chmod(QFile::encodeName(drive + "/.Trash").constData(), 0777);
+        writeFile(drive + "/f.png", "f");
+        report += trashOutcome({drive + "/f.png"});
+        report += ' ' + contentsOf(own + "/files/f.png") + '\n';
         ::chmod(QFile::encodeName(drive + "/.Trash").constData(), 01777);
         writeFile(drive + "/d.png", "d");
         const QString shared = drive + "/.Trash/" + QString::number(::geteuid());
@@ -1021,8 +1117,10 @@ TEST_F(OutputPlacementTest, RecycleOnADriveUsesItsOwnTrashWhoeverMakesIt)
     });
     if (!outcome)
         GTEST_SKIP() << "this machine mounts no file system for a test";
+    const std::string refused = "\"e.png\" could not be moved to the Trash: Cannot make the Trash folder "
+        + own.toStdString() + ": it is a link or not the user's own folder ";
     EXPECT_EQ(outcome->toStdString(),
-              "700\n\"t.png\" could not be moved to the Trash: The system file system it is on has no Trash\n"
-              "trashed c\ntrashed d 700 d.png");
+              "700\n\"t.png\" could not be moved to the Trash: The system file system it is on has no Trash\n" + refused
+                  + '\n' + refused + "e\ntrashed c\ntrashed f\ntrashed d 700 d.png");
     EXPECT_TRUE(entries(path("sticky")).isEmpty());
 }
