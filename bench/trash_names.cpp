@@ -2,7 +2,6 @@
 // name, as a music library's covers fill it: each COUNT gives a Trash holding
 // x.png, x.2.png ... x.COUNT.png, each with its information file, then moves
 // ROUNDS more x.png there one after another. Prints one JSON line a count.
-// A measuring tool, not a product feature.
 
 #include "OutputPlacement.h"
 
