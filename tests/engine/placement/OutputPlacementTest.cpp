@@ -123,6 +123,18 @@ protected:
             .toStdString();
     }
 
+    // Moves "work/NAME", holding its name, to the Trash in "home/data", where
+    // it must be as `trashedAs` and restorable to where it was.
+    void expectTrashedAs(const QString& name, const QString& trashedAs) const
+    {
+        const QString file = write("work/" + name, name.toUtf8());
+        ASSERT_EQ(trashInChild(path("home/data"), {file}), "trashed");
+        EXPECT_FALSE(QFileInfo::exists(file));
+        const QString trash = path("home/data/Trash/");
+        EXPECT_EQ(contentsOf(trash + "files/" + trashedAs), name.toUtf8());
+        EXPECT_EQ(restoredPath(trash + "info/" + trashedAs + ".trashinfo"), QFile::encodeName(file).toStdString());
+    }
+
     OutputPlacement placement{dir.filePath(QStringLiteral("backup-root"))};
 };
 
@@ -880,15 +892,10 @@ TEST_F(OutputPlacementTest, FailedWritesLeaveTheSourceAndNoStrayFiles)
 TEST_F(OutputPlacementTest, RecycleMovesFilesToTheFreedesktopTrashOrLeavesThemInPlace)
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir("home"));
-    const QString trash = path("home/data/Trash/");
     for (const QString& name :
          QStringList{"100% done.png", "p%41.png", "a b#c?.png", "tab\there.png", "new\nline.png", "café.png"}) {
         SCOPED_TRACE(name.toStdString());
-        const QString file = write("work/" + name, name.toUtf8());
-        ASSERT_EQ(trashInChild(path("home/data"), {file}), "trashed");
-        EXPECT_FALSE(QFileInfo::exists(file));
-        EXPECT_EQ(readFile(trash + "files/" + name), name.toUtf8());
-        EXPECT_EQ(restoredPath(trash + "info/" + name + ".trashinfo"), QFile::encodeName(file).toStdString());
+        expectTrashedAs(name, name);
     }
 
     // The Trash is made where the kernel leads, up from the link's target.
@@ -990,11 +997,7 @@ TEST_F(OutputPlacementTest, RecycleKeepsEveryFileRestorableAndReplacesNothingInT
     };
     for (const auto& [name, trashedAs] : rows) {
         SCOPED_TRACE(name.toStdString());
-        const QString file = write("work/" + name, name.toUtf8());
-        ASSERT_EQ(trashInChild(path("home/data"), {file}), "trashed");
-        EXPECT_FALSE(QFileInfo::exists(file));
-        EXPECT_EQ(contentsOf(trash + "files/" + trashedAs), name.toUtf8());
-        EXPECT_EQ(restoredPath(trash + "info/" + trashedAs + ".trashinfo"), QFile::encodeName(file).toStdString());
+        expectTrashedAs(name, trashedAs);
     }
     // A file system that neither renames without replacing nor links.
     OutputPlacement::simulatedRefusal = OutputPlacement::Refusal::hardLinks;
